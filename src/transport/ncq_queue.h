@@ -1,0 +1,24 @@
+#pragma once
+// The 16-slot queue (NCQ): up to 16 READ(10)/WRITE(10) transfers outstanding
+// on the selected drive, each slot with its own request and 1 MiB buffer so
+// that nothing is copied or allocated per transfer. Completion is collected
+// by polling the slots in ring order.
+
+#include <cstdint>
+
+namespace zorv {
+
+struct Context;
+
+bool InitQueue(Context& ctx);
+// Returns a slot whose transfer has completed (or that never carried one),
+// starting at the ring position; it becomes the current slot. Polls without
+// sleeping while all 16 are in flight.
+int AcquireSlot(Context& ctx);
+bool QueueRead(Context& ctx, int slot, uint32_t lba, uint32_t count);
+// Stamps count blocks from lba into the slot buffer, then writes them.
+bool QueueWrite(Context& ctx, int slot, uint32_t lba, uint32_t count);
+// Waits for the outstanding transfers and closes the queue.
+void CloseQueue(Context& ctx);
+
+}  // namespace zorv

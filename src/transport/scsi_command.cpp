@@ -1,0 +1,196 @@
+#include "transport/scsi_command.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "transport/block_stamp.h"
+#include "transport/context.h"
+
+namespace zorv {
+
+namespace {
+
+constexpr uint8_t kOpTestUnitReady = 0x00;
+constexpr uint8_t kOpRequestSense = 0x03;
+constexpr uint8_t kOpRead10 = 0x28;
+constexpr uint8_t kOpWrite10 = 0x2A;
+constexpr uint8_t kOpWrite12 = 0xAA;
+constexpr uint8_t kOpVendor = 0xF3;
+constexpr uint8_t kSenseNotReady = 0x02;
+constexpr uint8_t kAscLunNotReady = 0x04;
+
+void putBe32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+
+uint32_t be32(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+// Clears the shared request and sets what every block primitive sets.
+ScsiRequest& prepareShared(Context& ctx, uint8_t dataIn, uint32_t length) {
+  ScsiRequest& r = ctx.scsiRequest;
+  r.clear();
+  r.cdbLength = 12;
+  r.senseInfoLength = kSenseLength;
+  r.dataIn = dataIn;
+  r.dataTransferLength = std::min<uint32_t>(length, kSectorBufferSize);
+  r.dataBuffer = ctx.SectorBuffer.data();
+  return r;
+}
+
+void putTag(ScsiRequest& r, bool tag) {
+  if (tag) {
+    r.cdb[10] = 0x74;
+    r.cdb[11] = 0x47;
+  }
+}
+
+}  // namespace
+
+uint32_t scsiTimeoutFor(const Context& ctx, const uint8_t* cdb) {
+  switch (cdb[0]) {
+    case 0x04: case 0x2A: case 0x53: case 0xAA: case 0xFC:
+      return ctx.usTimeoutLong;
+    case 0x2F: case 0x35: case 0x5B: case 0xA1: case 0xA6:
+      return ctx.usTimeoutMid;
+    case 0x1B:
+      if (cdb[1] == 0) return ctx.usTimeoutShort > 40 ? ctx.usTimeoutShort : 40;
+      return ctx.usTimeoutShort;
+    case 0xF3:
+      if (cdb[1] == 0x0C && cdb[2] == 0x05) return ctx.usTimeoutLong;
+      return ctx.usTimeoutShort;
+    default:
+      return ctx.usTimeoutShort;
+  }
+}
+
+bool SendScsiCommand(Context& ctx, bool preFill, int slot) {
+  if (!ctx.hasSelectedDrive()) return false;
+  bool slotGiven = slot >= 0 && slot < kQueueSlots;
+  bool queued = slotGiven && ctx._fgNCQEnable == 1;
+  // A queued primitive prepared the slot's own request; with the queue off it
+  // runs synchronously on that same request.
+  ScsiRequest& req = slotGiven ? ctx.slots[static_cast<size_t>(slot)].request : ctx.scsiRequest;
+
+  uint8_t opcode = req.cdb[0];
+  if (opcode == kOpVendor && ctx.fgVendorCdbEnable == 0) return false;
+  if (ctx.fgFamilyDrive == 0 && req.dataIn == kScsiDataOut && req.dataTransferLength != 0) {
+    ctx.ui->messageBox(formatText("ATAPI: It's not SSD disk, %02X", opcode), BoxIcon::Information);
+    return false;
+  }
+  req.timeOutValue = scsiTimeoutFor(ctx, req.cdb.data());
+  if (preFill && req.dataIn == kScsiDataIn && req.dataBuffer)
+    std::memset(req.dataBuffer, 0xFF, req.dataTransferLength);
+
+  const std::string& path = ctx.selectedDrive().strDevicePath;
+  if (queued) {
+    IoOutcome outcome = ctx.port->submitQueued(path, slot, req);
+    if (!outcome.ok()) {
+      std::copy(req.sense.begin(), req.sense.end(), ctx.LastSense.begin());
+      return false;
+    }
+    // Issued: the completion is collected by AcquireSlot.
+    return true;
+  }
+
+  IoOutcome outcome = ctx.port->scsiPassThrough(path, req);
+  if (!outcome.ok() || req.scsiStatus != 0) {
+    std::copy(req.sense.begin(), req.sense.end(), ctx.LastSense.begin());
+    return false;
+  }
+  if (slotGiven) ctx.slots[static_cast<size_t>(slot)].bytesTransferred = req.bytesTransferred;
+
+  if (ctx.fgReadVerify == 1 && opcode == kOpRead10 && !slotGiven) {
+    uint32_t first = be32(&req.cdb[2]);
+    uint32_t count = (uint32_t{req.cdb[7]} << 8) | req.cdb[8];
+    std::string error = CheckStampedBlocks(ctx, first, count);
+    if (!error.empty()) {
+      ctx.ui->messageBox(formatText("Error LBA 0x%8X, %s", ctx.ulCurLba, error.c_str()), BoxIcon::Information);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ReadBlocks(Context& ctx, uint32_t lba, uint32_t count, bool tag) {
+  count &= 0xFFFFFF;
+  ScsiRequest& r = prepareShared(ctx, kScsiDataIn, count * 512);
+  r.cdb[0] = kOpRead10;
+  putBe32(&r.cdb[2], lba);
+  r.cdb[7] = static_cast<uint8_t>(count >> 8);
+  r.cdb[8] = static_cast<uint8_t>(count);
+  putTag(r, tag);
+  return SendScsiCommand(ctx, true, kNoSlot);
+}
+
+bool WriteBlocks(Context& ctx, uint32_t lba, uint32_t count, uint16_t unitSize) {
+  ScsiRequest& r = prepareShared(ctx, kScsiDataOut, count * unitSize);
+  r.cdb[0] = kOpWrite10;
+  putBe32(&r.cdb[2], lba);
+  r.cdb[7] = static_cast<uint8_t>(count >> 8);
+  r.cdb[8] = static_cast<uint8_t>(count);
+  putTag(r, ctx.fgCdbTag);
+  return SendScsiCommand(ctx, true, kNoSlot);
+}
+
+bool WriteBlocks12(Context& ctx, uint32_t count, uint32_t lba, bool streaming) {
+  ScsiRequest& r = prepareShared(ctx, kScsiDataOut, count * 512);
+  r.cdb[0] = kOpWrite12;
+  putBe32(&r.cdb[2], lba);
+  putBe32(&r.cdb[6], count);
+  r.cdb[10] = streaming ? 0x80 : 0x00;
+  putTag(r, ctx.fgCdbTag);
+  return SendScsiCommand(ctx, true, kNoSlot);
+}
+
+bool RequestSense(Context& ctx) {
+  ScsiRequest& r = prepareShared(ctx, kScsiDataIn, kSenseLength);
+  r.cdb[0] = kOpRequestSense;
+  r.cdb[4] = kSenseLength;
+  return SendScsiCommand(ctx, true, kNoSlot);
+}
+
+bool TestUnitReady(Context& ctx) {
+  ScsiRequest& r = prepareShared(ctx, kScsiDataOut, 0);
+  r.cdb[0] = kOpTestUnitReady;
+  return SendScsiCommand(ctx, false, kNoSlot);
+}
+
+bool SendCdb(Context& ctx) {
+  ScsiRequest& r = prepareShared(ctx, kScsiDataIn, 256);
+  std::memcpy(r.cdb.data(), ctx.CmdBlock.bytes(), 12);
+  return SendScsiCommand(ctx, true, kNoSlot);
+}
+
+uint8_t lastSenseKey(const Context& ctx) { return ctx.LastSense[2] & 0x0F; }
+uint8_t lastSenseAsc(const Context& ctx) { return ctx.LastSense[12]; }
+
+bool WaitReady(Context& ctx) {
+  using namespace std::chrono_literals;
+  if (TestUnitReady(ctx)) return true;
+  for (int pass = 0;; ++pass) {
+    if (ctx.fgStopRequest) return false;
+    if (pass / 2 > 20) {
+      PrintMessage(ctx, "Over %d Seconds", 20);
+      return false;
+    }
+    // REQUEST SENSE lands in SectorBuffer; LastSense still holds what the
+    // failed TEST UNIT READY returned.
+    if (!RequestSense(ctx)) {
+      PrintMessage(ctx, "Request Sense Command Error");
+      return false;
+    }
+    if (!(lastSenseKey(ctx) == kSenseNotReady && lastSenseAsc(ctx) == kAscLunNotReady)) return true;
+    for (int i = 0; i < 5; ++i) {
+      ctx.clock->sleepFor(100ms);
+      if (ctx.fgStopRequest) return false;
+    }
+    if (TestUnitReady(ctx)) return true;
+  }
+}
+
+}  // namespace zorv

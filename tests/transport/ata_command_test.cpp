@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "support/test_support.h"
+#include "transport/ata_command.h"
+
+namespace zorv {
+namespace {
+
+using test::RecordingPort;
+using test::TestContext;
+
+AtaTaskFile identify() {
+  AtaTaskFile tf;
+  tf.ucCommand = 0xEC;
+  tf.ucCount = 1;
+  tf.ucDevice = 0x40;
+  return tf;
+}
+
+TEST(UsbAtaCdb, IdentifyTravelsAsPioDataInWithByteCount) {
+  UsbAtaCdb usb = buildUsbAtaCdb(identify(), false, 512);
+  const std::array<uint8_t, 16> expected = {0x85, 0x08, 0x1E, 0x00, 0x00, 0x00, 0x01, 0x00,
+                                            0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0xEC, 0x00};
+  EXPECT_EQ(usb.cdb, expected);
+  EXPECT_EQ(usb.transferLength, 512u);
+}
+
+struct ProtocolCase {
+  uint8_t opcode;
+  bool dataOut;
+  uint8_t byte1;
+  bool byteCountLength;
+};
+
+TEST(UsbAtaCdb, ProtocolByteAndLengthByOpcode) {
+  const ProtocolCase cases[] = {
+      {0x06, true, 0x0C, false}, {0x25, false, 0x15, false}, {0xC8, false, 0x15, false},
+      {0x35, true, 0x17, false}, {0x93, true, 0x17, false},  {0xCA, true, 0x17, false},
+      {0x92, true, 0x0A, true},  {0xE8, true, 0x0A, true},   {0xB0, false, 0x08, true},
+      {0xE4, false, 0x08, true}, {0xEC, false, 0x08, true},  {0xF7, true, 0x0A, true},
+      {0xF7, false, 0x08, true}, {0x60, false, 0x00, false}, {0x2F, false, 0x00, false},
+  };
+  for (const auto& c : cases) {
+    AtaTaskFile tf;
+    tf.ucCommand = c.opcode;
+    tf.ucCount = 3;
+    tf.ucCountExt = 0;
+    UsbAtaCdb usb = buildUsbAtaCdb(tf, c.dataOut, 100);
+    EXPECT_EQ(usb.cdb[1], c.byte1) << std::hex << int(c.opcode);
+    EXPECT_EQ(usb.cdb[2], c.dataOut ? 0x16 : 0x1E);
+    EXPECT_EQ(usb.transferLength, c.byteCountLength ? 100u : 3u * 512u) << std::hex << int(c.opcode);
+  }
+}
+
+TEST(UsbAtaCdb, RegisterMappingPutsExtBytesBeforeLowBytes) {
+  AtaTaskFile tf;
+  tf.ucFeature = 0x11;
+  tf.ucCountExt = 0x22;
+  tf.ucCount = 0x33;
+  tf.ucLbaLowExt = 0x44;
+  tf.ucLbaLow = 0x55;
+  tf.ucLbaMidExt = 0x66;
+  tf.ucLbaMid = 0x77;
+  tf.ucLbaHighExt = 0x88;
+  tf.ucLbaHigh = 0x99;
+  tf.ucDevice = 0xAA;
+  tf.ucCommand = 0xBB;
+  tf.ucDataByte = 0xCC;  // not carried on USB
+  UsbAtaCdb usb = buildUsbAtaCdb(tf, false, 0);
+  const std::array<uint8_t, 16> expected = {0x85, 0x00, 0x1E, 0x00, 0x11, 0x22, 0x33, 0x44,
+                                            0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0x00};
+  EXPECT_EQ(usb.cdb, expected);
+}
+
+TEST(AtaPassThrough, FlagsByDirectionDmaAnd48Bit) {
+  struct Case {
+    uint8_t opcode;
+    bool out, dma;
+    uint16_t flags;
+  } cases[] = {
+      {0xEC, false, false, 0x03}, {0xE8, true, false, 0x05}, {0xC8, false, true, 0x13},
+      {0xCA, true, true, 0x15},   {0x25, false, false, 0x0B}, {0x25, false, true, 0x1B},
+      {0x35, true, true, 0x1D},   {0xCE, true, false, 0x0D},
+  };
+  for (const auto& c : cases) {
+    AtaTaskFile tf;
+    tf.ucCommand = c.opcode;
+    EXPECT_EQ(buildAtaPassThrough(tf, c.out, c.dma, 512).ataFlags, c.flags) << std::hex << int(c.opcode);
+  }
+  int count48 = 0;
+  for (int op = 0; op < 256; ++op) count48 += isAta48BitOpcode(static_cast<uint8_t>(op));
+  EXPECT_EQ(count48, 29);
+}
+
+TEST(AtaPassThrough, RegisterImagesCarryDataByteAndPreviousHalves) {
+  AtaTaskFile tf = identify();
+  tf.ucDataByte = 0x5A;
+  tf.ucFeature = 0x01;
+  tf.ucCountExt = 0x02;
+  tf.ucLbaLowExt = 0x03;
+  tf.ucLbaMidExt = 0x04;
+  tf.ucLbaHighExt = 0x05;
+  AtaPassThroughRequest r = buildAtaPassThrough(tf, false, false, 512);
+  EXPECT_EQ(r.currentTaskFile, (std::array<uint8_t, 8>{0x01, 0x01, 0, 0, 0, 0x40, 0xEC, 0x5A}));
+  EXPECT_EQ(r.previousTaskFile, (std::array<uint8_t, 8>{0, 0x02, 0x03, 0x04, 0x05, 0, 0, 0}));
+}
+
+class SendAtaCommandTest : public ::testing::Test {
+ protected:
+  RecordingPort port;
+};
+
+TEST_F(SendAtaCommandTest, AtaPathWritesBackLbaAndKeepsOtherBytes) {
+  TestContext t(port, kBusSata);
+  port.ata = [](AtaPassThroughRequest& r) {
+    r.currentTaskFile = {0x00, 0x07, 0x11, 0x22, 0x33, 0xE0, 0x50, 0};
+    r.previousTaskFile = {0, 0, 0x44, 0x55, 0x66, 0, 0, 0};
+    return IoOutcome{};
+  };
+  AtaTaskFile tf = identify();
+  ASSERT_TRUE(SendAtaCommand(t.ctx, false, tf, false, 512));
+  EXPECT_EQ(tf.ucLbaLow, 0x11);
+  EXPECT_EQ(tf.ucLbaMid, 0x22);
+  EXPECT_EQ(tf.ucLbaHigh, 0x33);
+  EXPECT_EQ(tf.ucLbaLowExt, 0x44);
+  EXPECT_EQ(tf.ucLbaMidExt, 0x55);
+  EXPECT_EQ(tf.ucLbaHighExt, 0x66);
+  EXPECT_EQ(tf.ucCount, 1);
+  EXPECT_EQ(tf.ucDevice, 0x40);
+  EXPECT_EQ(tf.ucCommand, 0xEC);
+  ASSERT_EQ(port.ataRequests.size(), 1u);
+  EXPECT_EQ(port.ataRequests[0].timeOutValue, 30u);
+}
+
+TEST_F(SendAtaCommandTest, ShortReadLeavesFFInRequestedRange) {
+  TestContext t(port, kBusSata);
+  std::memset(t.ctx.SectorBuffer.data(), 0, 1024);
+  port.ata = [](AtaPassThroughRequest& r) {
+    std::memset(r.dataBuffer, 0x12, 100);
+    r.bytesTransferred = 100;
+    r.currentTaskFile[6] = 0x50;
+    return IoOutcome{};
+  };
+  AtaTaskFile tf = identify();
+  ASSERT_TRUE(SendAtaCommand(t.ctx, false, tf, false, 512));
+  EXPECT_EQ(t.ctx.SectorBuffer[99], 0x12);
+  EXPECT_EQ(t.ctx.SectorBuffer[100], 0xFF);
+  EXPECT_EQ(t.ctx.SectorBuffer[511], 0xFF);
+  EXPECT_EQ(t.ctx.SectorBuffer[512], 0x00);
+}
+
+TEST_F(SendAtaCommandTest, ErrorStatusIsReportedAndLbaNotWrittenBack) {
+  TestContext t(port, kBusAta);
+  port.ata = [](AtaPassThroughRequest& r) {
+    r.currentTaskFile = {0x04, 0, 0x99, 0x99, 0x99, 0, 0x51, 0};
+    return IoOutcome{};
+  };
+  AtaTaskFile tf = identify();
+  EXPECT_FALSE(SendAtaCommand(t.ctx, false, tf, false, 512));
+  EXPECT_EQ(t.pane.text(), "ATA Command Error, Status = 0x51\n");
+  EXPECT_EQ(tf.ucLbaLow, 0);
+}
+
+TEST_F(SendAtaCommandTest, RefusalsSendNothing) {
+  {
+    TestContext t(port, kBusSata);
+    t.ctx.fgFamilyDrive = 0;
+    AtaTaskFile tf;
+    tf.ucCommand = 0xE8;
+    EXPECT_FALSE(SendAtaCommand(t.ctx, true, tf, false, 512));
+    EXPECT_EQ(t.pane.text(), "ATA: It's not SSD disk\n");
+  }
+  for (uint8_t bus : {uint8_t{0}, uint8_t{kBusScsi}, uint8_t{kBusAtapi}, uint8_t{kBusRaid}}) {
+    TestContext t(port, bus);
+    AtaTaskFile tf = identify();
+    EXPECT_FALSE(SendAtaCommand(t.ctx, false, tf, false, 512));
+    EXPECT_EQ(t.pane.text(), "");
+  }
+  {
+    TestContext t(port, kBusSata);
+    t.ctx.ucSelDrive = kNoDrive;
+    AtaTaskFile tf = identify();
+    EXPECT_FALSE(SendAtaCommand(t.ctx, false, tf, false, 512));
+  }
+  EXPECT_TRUE(port.ataRequests.empty());
+  EXPECT_TRUE(port.scsiRequests.empty());
+}
+
+TEST_F(SendAtaCommandTest, UsbSectorLimit) {
+  struct Case {
+    uint8_t opcode, countExt, count;
+    bool sent;
+  } cases[] = {
+      {0x25, 0x00, 0x80, true},  {0x25, 0x00, 0x81, false}, {0x25, 0x01, 0x00, false},
+      {0xC8, 0x00, 0x00, false}, {0xCA, 0x00, 0x00, false}, {0x25, 0x00, 0x00, true},
+  };
+  for (const auto& c : cases) {
+    RecordingPort p;
+    TestContext t(p, kBusUsb);
+    AtaTaskFile tf;
+    tf.ucCommand = c.opcode;
+    tf.ucCount = c.count;
+    tf.ucCountExt = c.countExt;
+    EXPECT_EQ(SendAtaCommand(t.ctx, false, tf, true, 0x10000), c.sent);
+    EXPECT_EQ(p.scsiRequests.size(), c.sent ? 1u : 0u);
+    if (!c.sent) {
+      ASSERT_EQ(t.ui.boxes.size(), 1u);
+      EXPECT_EQ(t.ui.boxes[0].text, "USB Sector Length Over 0x80, Exit");
+      EXPECT_EQ(t.ui.boxes[0].icon, BoxIcon::Stop);
+    } else {
+      EXPECT_EQ(p.scsiRequests[0].timeOutValue, 7u);
+      EXPECT_EQ(p.scsiRequests[0].cdbLength, 16);
+      EXPECT_EQ(p.scsiRequests[0].dataTransferLength, uint32_t{c.count} * 512);
+    }
+  }
+}
+
+TEST_F(SendAtaCommandTest, UsbFailureKeepsSense) {
+  TestContext t(port, kBusUsb);
+  port.scsi = [](ScsiRequest& r) {
+    r.scsiStatus = 2;
+    r.sense[0] = 0x70;
+    r.sense[2] = 0x05;
+    r.sense[12] = 0x24;
+    return IoOutcome{};
+  };
+  AtaTaskFile tf = identify();
+  EXPECT_FALSE(SendAtaCommand(t.ctx, false, tf, false, 512));
+  EXPECT_EQ(t.ctx.LastSense[2], 0x05);
+  EXPECT_EQ(t.ctx.LastSense[12], 0x24);
+}
+
+}  // namespace
+}  // namespace zorv
