@@ -11,11 +11,16 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "transport/device_events.h"
+
 namespace zorv {
+
+class DeviceEventSource;
 
 enum class IoError : uint8_t {
   None,              // the request reached the device and completed (it may still report an error)
@@ -123,6 +128,9 @@ class DevicePort {
 
   // Waits for every queued transfer to finish and forgets them.
   virtual void drainQueue() = 0;
+
+  // Device arrival/removal notifications; nullptr when the backend has none.
+  virtual std::unique_ptr<DeviceEventSource> watchDevices() { return nullptr; }
 };
 
 }  // namespace zorv
