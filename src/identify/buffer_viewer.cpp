@@ -104,7 +104,7 @@ bool BufferViewer::loadFile() {
   std::error_code ec;
   std::ifstream in;
   if (!std::filesystem::is_directory(*path, ec)) in.open(*path, std::ios::binary);
-  if (!in) {
+  if (!in.is_open()) {
     ctx_.ui->messageBox(formatText("Cannot open %s", path->c_str()), BoxIcon::Stop);
     return false;
   }
