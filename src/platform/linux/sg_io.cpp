@@ -1,0 +1,216 @@
+#include "platform/linux/sg_io.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/linux/sense.h"
+
+namespace zorv::platform {
+
+namespace {
+
+// SCSI status bytes.
+constexpr uint8_t kStatusGood = 0x00;
+constexpr uint8_t kStatusCheckCondition = 0x02;
+constexpr uint8_t kStatusBusy = 0x08;
+constexpr uint8_t kStatusReservationConflict = 0x18;
+constexpr uint8_t kStatusTaskSetFull = 0x28;
+
+// Host status (DID_*).
+constexpr unsigned kDidOk = 0x00;
+constexpr unsigned kDidNoConnect = 0x01;
+constexpr unsigned kDidBusBusy = 0x02;
+constexpr unsigned kDidTimeOut = 0x03;
+constexpr unsigned kDidBadTarget = 0x04;
+
+// Driver status (DRIVER_*), low nibble; the high nibble holds suggestions.
+constexpr unsigned kDriverOk = 0x0;
+constexpr unsigned kDriverBusy = 0x1;
+constexpr unsigned kDriverTimeout = 0x6;
+constexpr unsigned kDriverSense = 0x8;
+
+// ATA status register bits.
+constexpr uint8_t kAtaBsy = 0x80;
+constexpr uint8_t kAtaErr = 0x01;
+
+std::string format(const char* fmt, unsigned a, unsigned b = 0, unsigned c = 0, unsigned d = 0) {
+  char text[160];
+  std::snprintf(text, sizeof text, fmt, a, b, c, d);
+  return text;
+}
+
+uint32_t transferred(const sg_io_hdr& hdr) {
+  if (hdr.resid <= 0) return hdr.dxfer_len;
+  if (static_cast<unsigned>(hdr.resid) >= hdr.dxfer_len) return 0;
+  return hdr.dxfer_len - static_cast<uint32_t>(hdr.resid);
+}
+
+size_t senseWritten(const sg_io_hdr& hdr) {
+  return hdr.sb_len_wr < kSgSenseBufferSize ? hdr.sb_len_wr : kSgSenseBufferSize;
+}
+
+}  // namespace
+
+IoOutcome outcomeFromErrno(int err, std::string_view what) {
+  std::string detail(what);
+  if (!detail.empty()) detail += ": ";
+  detail += std::strerror(err);
+  switch (err) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+    case ENOMEDIUM:
+      return IoOutcome::failure(IoError::NoDevice, err, detail);
+    case EACCES:
+    case EPERM:
+      return IoOutcome::failure(IoError::PermissionDenied, err, detail + " (" + kNeedsRawIo + ")");
+    case EBUSY:
+      return IoOutcome::failure(IoError::Busy, err, detail);
+    case ETIMEDOUT:
+      return IoOutcome::failure(IoError::Timeout, err, detail);
+    case ENOTTY:
+      return IoOutcome::failure(IoError::NotSupported, err, detail + " (not a SCSI device)");
+    default:
+      return IoOutcome::failure(IoError::OsFailure, err, detail);
+  }
+}
+
+IoOutcome outcomeFromSgStatus(unsigned hostStatus, unsigned driverStatus) {
+  const unsigned driver = driverStatus & 0x0F;
+  if (hostStatus == kDidTimeOut || driver == kDriverTimeout)
+    return IoOutcome::failure(IoError::Timeout, 0,
+                              format("time-out (host status %02Xh, driver status %02Xh)", hostStatus, driverStatus));
+  if (hostStatus == kDidNoConnect || hostStatus == kDidBadTarget)
+    return IoOutcome::failure(IoError::NoDevice, 0, format("device gone (host status %02Xh)", hostStatus));
+  if (hostStatus == kDidBusBusy || driver == kDriverBusy)
+    return IoOutcome::failure(IoError::Busy, 0,
+                              format("bus busy (host status %02Xh, driver status %02Xh)", hostStatus, driverStatus));
+  if (hostStatus != kDidOk || (driver != kDriverOk && driver != kDriverSense))
+    return IoOutcome::failure(IoError::OsFailure, 0,
+                              format("transport failure (host status %02Xh, driver status %02Xh)", hostStatus,
+                                     driverStatus));
+  return IoOutcome::success();
+}
+
+bool buildScsiHeader(ScsiRequest& request, SgSenseBuffer& sense, sg_io_hdr& hdr, std::string& error) {
+  if (request.cdbLength < 1 || request.cdbLength > request.cdb.size()) {
+    error = "SCSI pass-through: CDB length " + std::to_string(request.cdbLength) + " is outside 1..16";
+    return false;
+  }
+  if (request.dataTransferLength > 0 && request.dataBuffer == nullptr) {
+    error = "SCSI pass-through: " + std::to_string(request.dataTransferLength) + " data bytes without a buffer";
+    return false;
+  }
+  std::memset(&hdr, 0, sizeof hdr);
+  hdr.interface_id = 'S';
+  if (request.dataTransferLength == 0)
+    hdr.dxfer_direction = SG_DXFER_NONE;
+  else
+    hdr.dxfer_direction = request.dataIn == kScsiDataIn ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
+  hdr.cmd_len = request.cdbLength;
+  hdr.mx_sb_len = static_cast<unsigned char>(sense.size());
+  hdr.dxfer_len = request.dataTransferLength;
+  hdr.dxferp = request.dataTransferLength ? request.dataBuffer : nullptr;
+  hdr.cmdp = request.cdb.data();
+  hdr.sbp = sense.data();
+  const uint32_t seconds = request.timeOutValue < 0xFFFFFFFFu / 1000u ? request.timeOutValue : 0xFFFFFFFFu / 1000u;
+  hdr.timeout = seconds * 1000u;
+  return true;
+}
+
+void buildSatHeader(SatCommand& command, uint8_t* data, SgSenseBuffer& sense, sg_io_hdr& hdr) {
+  std::memset(&hdr, 0, sizeof hdr);
+  hdr.interface_id = 'S';
+  switch (command.direction) {
+    case SatDirection::None: hdr.dxfer_direction = SG_DXFER_NONE; break;
+    case SatDirection::FromDevice: hdr.dxfer_direction = SG_DXFER_FROM_DEV; break;
+    case SatDirection::ToDevice: hdr.dxfer_direction = SG_DXFER_TO_DEV; break;
+  }
+  hdr.cmd_len = static_cast<unsigned char>(command.cdb.size());
+  hdr.mx_sb_len = static_cast<unsigned char>(sense.size());
+  hdr.dxfer_len = command.length;
+  hdr.dxferp = command.length ? data : nullptr;
+  hdr.cmdp = command.cdb.data();
+  hdr.sbp = sense.data();
+  hdr.timeout = command.timeoutMs;
+}
+
+IoOutcome finishScsiRequest(const sg_io_hdr& hdr, const SgSenseBuffer& sense, ScsiRequest& request) {
+  request.scsiStatus = hdr.status;
+  senseToFixed(sense.data(), senseWritten(hdr), request.sense);
+  request.bytesTransferred = transferred(hdr);
+  return outcomeFromSgStatus(hdr.host_status, hdr.driver_status);
+}
+
+IoOutcome interpretAtaCompletion(uint8_t scsiStatus, const uint8_t* sense, size_t senseLength,
+                                 AtaPassThroughRequest& request) {
+  if (scsiStatus == kStatusBusy || scsiStatus == kStatusTaskSetFull || scsiStatus == kStatusReservationConflict)
+    return IoOutcome::failure(IoError::Busy, 0, format("SCSI status %02Xh", scsiStatus));
+  if (scsiStatus != kStatusGood && scsiStatus != kStatusCheckCondition)
+    return IoOutcome::failure(IoError::OsFailure, 0, format("SCSI status %02Xh", scsiStatus));
+
+  AtaReturn ret;
+  const SenseLayout layout = parseAtaReturn(sense, senseLength, ret);
+  const SenseSummary summary = summarizeSense(sense, senseLength);
+  if (layout == SenseLayout::None) {
+    if (scsiStatus == kStatusGood)
+      return IoOutcome::failure(IoError::NotSupported, 0,
+                                "the SCSI-ATA translation completed the command without returning the ATA registers");
+    return IoOutcome::failure(IoError::OsFailure, 0,
+                              format("refused before reaching the drive: sense key %Xh, ASC/ASCQ %02Xh/%02Xh",
+                                     summary.key, summary.asc, summary.ascq));
+  }
+
+  applyAtaReturn(ret, request);
+  if (ret.status & kAtaBsy)
+    return IoOutcome::failure(IoError::OsFailure, 0, format("the drive is still busy (status %02Xh)", ret.status));
+  if (ret.status & kAtaErr) return IoOutcome::success();
+  // NO SENSE or RECOVERED ERROR (ATA PASS-THROUGH INFORMATION AVAILABLE) is
+  // how a good completion reads with CK_COND; any other key is a failure the
+  // status register does not show (a time-out or bus error in the host).
+  if (summary.key != 0x0 && summary.key != 0x1)
+    return IoOutcome::failure(IoError::OsFailure, 0,
+                              format("failed: sense key %Xh, ASC/ASCQ %02Xh/%02Xh, status %02Xh", summary.key,
+                                     summary.asc, summary.ascq, ret.status));
+  if (!ret.complete)
+    return IoOutcome::failure(IoError::OsFailure, 0,
+                              "fixed-format sense data did not carry every returned ATA register");
+  return IoOutcome::success();
+}
+
+IoOutcome finishAtaRequest(const sg_io_hdr& hdr, const SgSenseBuffer& sense, AtaPassThroughRequest& request) {
+  request.bytesTransferred = transferred(hdr);
+  IoOutcome transport = outcomeFromSgStatus(hdr.host_status, hdr.driver_status);
+  if (!transport.ok()) return transport;
+  return interpretAtaCompletion(hdr.status, sense.data(), senseWritten(hdr), request);
+}
+
+std::array<uint8_t, 10> buildModeSenseControlCdb(uint16_t allocationLength) {
+  return {0x5A, 0x08, 0x0A, 0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(allocationLength >> 8),
+          static_cast<uint8_t>(allocationLength), 0x00};
+}
+
+bool extractControlPage(const uint8_t* data, size_t length, std::array<uint8_t, 12>& page) {
+  if (data == nullptr || length < 8) return false;
+  const size_t dataLength = std::min<size_t>(length, size_t{2} + ((size_t{data[0]} << 8) | data[1]));
+  const size_t blockDescriptors = (size_t{data[6]} << 8) | data[7];
+  const size_t at = 8 + blockDescriptors;
+  if (at + page.size() > dataLength) return false;
+  if ((data[at] & 0x3F) != 0x0A || data[at + 1] < 0x0A) return false;
+  std::memcpy(page.data(), data + at, page.size());
+  return true;
+}
+
+void buildModeSelectDescriptorSense(const std::array<uint8_t, 12>& page, std::array<uint8_t, 10>& cdb,
+                                    std::array<uint8_t, 20>& parameters) {
+  cdb = {0x55, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(parameters.size()), 0x00};
+  parameters.fill(0);
+  std::memcpy(parameters.data() + 8, page.data(), page.size());
+  parameters[8] &= 0x3F;   // PS is reserved in MODE SELECT
+  parameters[9] = 0x0A;
+  parameters[10] |= 0x04;  // D_SENSE
+}
+
+}  // namespace zorv::platform
