@@ -47,6 +47,9 @@ struct SatCommand {
 // checks readiness itself), previous task file bytes 5-7, and every previous
 // byte unless the 48-bit flag is set (a 28-bit command has no high-order
 // registers; they are sent as zero).
+// T_LENGTH names the count register (FEATURES for FPDMA) as holding the
+// length in 512-byte blocks; the SCSI layer moves the header's byte count
+// whatever that register holds.
 bool buildSatPassThrough16(const AtaPassThroughRequest& request, SatCommand& out, std::string& error);
 
 // True for the NCQ opcodes that need the FPDMA protocol.
