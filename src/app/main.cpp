@@ -1,10 +1,18 @@
 #include <QApplication>
-#include <QMainWindow>
+
+#include <iostream>
+
+#include "app/zorv_app.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QMainWindow window;
-  window.setWindowTitle("Zorv");
-  window.show();
-  return app.exec();
+  QApplication::setApplicationName("zorv");
+  QApplication::setApplicationDisplayName("Zorv");
+  zorv::app::AppOptions options;
+  std::string error;
+  if (!zorv::app::CZorvApp::parseArguments(options, error)) {
+    std::cerr << "zorv: " << error << '\n';
+    return 2;
+  }
+  return zorv::app::CZorvApp::run(options);
 }

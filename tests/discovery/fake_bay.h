@@ -5,6 +5,8 @@
 
 #include <array>
 #include <map>
+#include <memory>
+#include <vector>
 #include <optional>
 #include <string>
 
@@ -39,6 +41,20 @@ struct FakeDrive {
   bool identifyFails = false;
 };
 
+// Arrival and removal events the test pushes.
+class FakeEventSource : public DeviceEventSource {
+ public:
+  explicit FakeEventSource(std::shared_ptr<std::vector<DeviceEvent>> queue) : queue_(std::move(queue)) {}
+  bool poll(std::vector<DeviceEvent>& out, int) override {
+    out.insert(out.end(), queue_->begin(), queue_->end());
+    queue_->clear();
+    return true;
+  }
+
+ private:
+  std::shared_ptr<std::vector<DeviceEvent>> queue_;
+};
+
 class FakeBay : public RecordingPort {
  public:
   FakeBay() {
@@ -55,11 +71,18 @@ class FakeBay : public RecordingPort {
     return {};
   }
 
+  std::unique_ptr<DeviceEventSource> watchDevices() override {
+    return watchable ? std::make_unique<FakeEventSource>(events) : nullptr;
+  }
+  void pushEvent(DeviceEventKind kind, const std::string& interfaceName) { events->push_back({kind, interfaceName}); }
+
   void put(int n, FakeDrive d) { drives[physicalDrivePath(n)] = d; }
   void remove(int n) { drives.erase(physicalDrivePath(n)); }
   int identifyCount() const { return identifies; }
 
   std::map<std::string, FakeDrive> drives;
+  bool watchable = true;
+  std::shared_ptr<std::vector<DeviceEvent>> events = std::make_shared<std::vector<DeviceEvent>>();
 
  private:
   FakeDrive* current() {

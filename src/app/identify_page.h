@@ -1,0 +1,45 @@
+#pragma once
+// CIdentify: the identify page. "Identify" shows the selected drive's 256
+// IDENTIFY words as 97 described fields and saves them to
+// "Identify_<model>_<serial>.bin"; "Compare Binary" shows two saved files side
+// by side and lists the differing fields in a drop-down that jumps to them.
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QWidget>
+
+#include "app/page_registry.h"
+#include "identify/identify_view.h"
+
+namespace zorv::app {
+
+class CIdentify : public QWidget {
+  Q_OBJECT
+ public:
+  CIdentify(Context& ctx, UserInterface& ui, QWidget* parent = nullptr);
+
+  IdentifyView& view() { return view_; }
+  QTableWidget* list() const { return list_; }
+  QComboBox* differences() const { return differences_; }
+  QPushButton* identifyButton() const { return identify_; }
+  QPushButton* compareButton() const { return compare_; }
+
+ public Q_SLOTS:
+  void onIdentify();
+  void onCompareBinary();
+  void onDifferenceChosen(int index);
+
+ private:
+  void showRows(bool compare);
+
+  Context& ctx_;
+  UserInterface& ui_;
+  IdentifyView view_;
+  QPushButton* identify_;
+  QPushButton* compare_;
+  QComboBox* differences_;
+  QTableWidget* list_;
+};
+
+}  // namespace zorv::app

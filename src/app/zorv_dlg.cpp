@@ -1,0 +1,238 @@
+#include "app/zorv_dlg.h"
+
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QStyle>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/firmware_entry.h"
+
+namespace zorv::app {
+
+namespace {
+
+constexpr const char* kDownloaderTitle = "FW Downloader";
+constexpr const char* kDownloaderTitleAfterPass = "Firmware Downloader Ver 1.7";
+constexpr const char* kEngineeringTitle = "Zorv";
+// Device events that wait while an operation runs only ever cause a rescan,
+// so a burst beyond this many is as good as this many.
+constexpr size_t kMaxPendingEvents = 64;
+
+}  // namespace
+
+CZorvDlg::CZorvDlg(DevicePort& port, DlgOptions options, QWidget* parent)
+    : QDialog(parent), port_(port), options_(std::move(options)), ui_(this) {
+  setWindowIcon(style()->standardIcon(QStyle::SP_DriveHDIcon));
+  setAcceptDrops(true);
+  if (options_.layout == WindowLayout::Downloader) {
+    buildDownloader();
+    openDownloader();
+  } else {
+    buildEngineering();
+    openEngineering();
+  }
+}
+
+CZorvDlg::~CZorvDlg() {
+  deviceTimer_.stop();
+  attachment_.reset();
+}
+
+void CZorvDlg::buildDownloader() {
+  setObjectName("CZorvDlg");
+  auto* layout = new QVBoxLayout(this);
+  driveCombo_ = new QComboBox(this);
+  driveCombo_->setObjectName("driveList");
+  layout->addWidget(driveCombo_);
+
+  messageBox_ = QtMessageSink::makeTextBox(this, 12);
+  messageBox_->setObjectName("messageBox");
+  layout->addWidget(messageBox_, 1);
+
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName("progressBar");
+  layout->addWidget(progress_);
+
+  auto* row = new QHBoxLayout;
+  radio1227_ = new QRadioButton(this);
+  radio1227_->setObjectName("radio1227");
+  radio1233_ = new QRadioButton(this);
+  radio1233_->setObjectName("radio1233");
+  fwUpdate_ = new QPushButton(this);
+  fwUpdate_->setObjectName("fwUpdate");
+  // Enter must never start an update.
+  fwUpdate_->setAutoDefault(false);
+  row->addWidget(radio1227_);
+  row->addWidget(radio1233_);
+  row->addStretch();
+  row->addWidget(fwUpdate_);
+  layout->addLayout(row);
+  resize(480, 380);
+
+  boxSink_ = new QtMessageSink(messageBox_, this);
+  // The downloader has no pane of its own: what the pane would show goes to the message box.
+  paneSink_ = boxSink_;
+  driveList_ = new QtDriveList(driveCombo_, this);
+  progressSink_ = std::make_unique<QtProgressSink>(progress_);
+  ctx_ = std::make_unique<Context>(port_, ui_, clock_, *paneSink_);
+  attachment_ = std::make_unique<DriveListAttachment>(*ctx_, *driveList_);
+
+  connect(driveList_, &QtDriveList::userSelected, this, &CZorvDlg::onDriveSelected);
+  connect(fwUpdate_, &QPushButton::clicked, this, &CZorvDlg::onFwUpdate);
+}
+
+void CZorvDlg::openDownloader() {
+  setWindowTitle(kDownloaderTitle);
+  radio1227_->hide();
+  radio1233_->hide();
+  startDeviceWatch();
+  applyStartupDefaults(*ctx_);
+
+  setWindowTitle(kDownloaderTitleAfterPass);
+  VolumeMap volumes = readVolumeMap(options_.mountInfoPath);
+  drives_ = RunDriveInformationPass(*ctx_, *driveList_, *boxSink_, volumes);
+
+  fwUpdate_->setText(QStringLiteral("FW Update"));
+  progress_->setRange(0, 100);
+  progress_->setStyleSheet(QStringLiteral("QProgressBar::chunk { background-color: #00FF00; }"));
+  progress_->setValue(0);
+}
+
+void CZorvDlg::buildEngineering() {
+  setObjectName("CZorvDlg");
+  auto* layout = new QVBoxLayout(this);
+  auto* menu = new QMenuBar(this);
+  QMenu* file = menu->addMenu(QStringLiteral("  F&ile  "));
+  file->addAction(QStringLiteral("&Exit"), this, &QDialog::accept);
+  layout->setMenuBar(menu);
+
+  auto* top = new QHBoxLayout;
+  driveCombo_ = new QComboBox(this);
+  driveCombo_->setObjectName("driveList");
+  skipModelCheck_ = new QCheckBox(QStringLiteral("Skip Model Name Check"), this);
+  reflash_ = new QPushButton(QStringLiteral("Reflash Drive"), this);
+  reflash_->setAutoDefault(false);
+  top->addWidget(driveCombo_, 1);
+  top->addWidget(skipModelCheck_);
+  top->addWidget(reflash_);
+  layout->addLayout(top);
+
+  tabs_ = new QTabWidget(this);
+  tabs_->setObjectName("tabs");
+  layout->addWidget(tabs_, 1);
+  mainMessage_ = new CMainMessage(tabs_);
+  tabs_->addTab(mainMessage_, QStringLiteral("Message"));
+  resize(1000, 700);
+
+  paneSink_ = &mainMessage_->sink();
+  driveList_ = new QtDriveList(driveCombo_, this);
+  ctx_ = std::make_unique<Context>(port_, ui_, clock_, *paneSink_);
+  attachment_ = std::make_unique<DriveListAttachment>(*ctx_, *driveList_);
+  services_ = std::make_unique<PageServices>(PageServices{*ctx_, ui_, *paneSink_, *driveList_, this});
+  for (const RegisteredPage& page : registeredPages()) {
+    QWidget* w = page.factory ? page.factory(*services_, tabs_) : nullptr;
+    if (w) tabs_->addTab(w, QString::fromUtf8(page.title));
+  }
+
+  connect(driveList_, &QtDriveList::userSelected, this, &CZorvDlg::onDriveSelected);
+  connect(reflash_, &QPushButton::clicked, this, &CZorvDlg::onReflashDrive);
+}
+
+void CZorvDlg::openEngineering() {
+  setWindowTitle(kEngineeringTitle);
+  startDeviceWatch();
+  applyStartupDefaults(*ctx_);
+  ProbeReport report;
+  EnumerateDrives(*ctx_, *driveList_, &report);
+}
+
+void CZorvDlg::startDeviceWatch() {
+  // A backend without notifications still gets a working window; only
+  // arrival and removal then go unnoticed until the next rescan.
+  events_ = port_.watchDevices();
+  if (!events_) return;
+  connect(&deviceTimer_, &QTimer::timeout, this, &CZorvDlg::pollDeviceEvents, Qt::UniqueConnection);
+  if (options_.devicePollMs > 0) deviceTimer_.start(options_.devicePollMs);
+}
+
+void CZorvDlg::pollDeviceEvents() {
+  if (!events_) return;
+  std::vector<DeviceEvent> fresh;
+  if (!events_->poll(fresh, 0)) {
+    events_.reset();
+    deviceTimer_.stop();
+  }
+  for (DeviceEvent& e : fresh) {
+    if (pendingEvents_.size() >= kMaxPendingEvents) pendingEvents_.erase(pendingEvents_.begin());
+    pendingEvents_.push_back(std::move(e));
+  }
+  // The drive table must not change under a running operation; the events
+  // wait until it has ended.
+  if (ctx_->fgBusy) return;
+  std::vector<DeviceEvent> events;
+  events.swap(pendingEvents_);
+  for (const DeviceEvent& e : events) OnDeviceChange(*ctx_, e, *driveList_);
+}
+
+void CZorvDlg::onFwUpdate() {
+  if (ctx_->fgBusy) return;
+  ctx_->fgBusy = 1;
+  ctx_->fgStopRequest = 0;
+  progress_->setValue(0);
+  bool ok = runFirmwareUpdate(*ctx_, *progressSink_, *boxSink_);
+  if (!ok) AppendMessage(*ctx_, "Download Fail\r\n", *boxSink_);
+  ctx_->fgBusy = 0;
+}
+
+void CZorvDlg::onDriveSelected(int) { OnDriveSelected(*ctx_, *driveList_); }
+
+void CZorvDlg::onReflashDrive() {
+  if (ctx_->fgBusy) return;
+  ctx_->fgSkipModelCheck = skipModelCheck_ && skipModelCheck_->isChecked() ? 1 : 0;
+  EnumerateDrives(*ctx_, *driveList_);
+}
+
+void CZorvDlg::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Escape:
+      ctx_->fgStopRequest = 1;
+      event->accept();
+      return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      event->accept();
+      return;
+    default:
+      QDialog::keyPressEvent(event);
+  }
+}
+
+bool CZorvDlg::acceptsDrop(const QMimeData* mime) const {
+  if (ctx_->fgBusy || !mime || !mime->hasUrls()) return false;
+  const QList<QUrl> urls = mime->urls();
+  return urls.size() == 1 && urls.front().isLocalFile();
+}
+
+void CZorvDlg::dragEnterEvent(QDragEnterEvent* event) {
+  if (acceptsDrop(event->mimeData())) event->acceptProposedAction();
+}
+
+void CZorvDlg::dropEvent(QDropEvent* event) {
+  if (!acceptsDrop(event->mimeData())) return;
+  QString path = event->mimeData()->urls().front().toLocalFile();
+  // Only the last path component can carry the extension.
+  qsizetype slash = path.lastIndexOf('/');
+  qsizetype dot = path.lastIndexOf('.');
+  if (dot > slash + 1) path.truncate(dot);
+  fileBaseName_ = path.toUpper();
+  event->acceptProposedAction();
+}
+
+}  // namespace zorv::app

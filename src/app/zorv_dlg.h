@@ -1,0 +1,123 @@
+#pragma once
+// CZorvDlg: the main window. The downloader layout (drive list, message box,
+// progress bar, "FW Update") is the one the program opens; the engineering
+// layout holds the drive list above the tab control of engineering pages.
+// Closing the window ends the program.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/main_message.h"
+#include "app/page_registry.h"
+#include "app/qt_drive_list.h"
+#include "app/qt_message_sink.h"
+#include "app/qt_progress.h"
+#include "app/qt_user_interface.h"
+#include "discovery/enumerate.h"
+#include "transport/clock.h"
+#include "transport/context.h"
+
+namespace zorv::app {
+
+enum class WindowLayout { Downloader, Engineering };
+
+struct DlgOptions {
+  WindowLayout layout = WindowLayout::Downloader;
+  // Where the volumes of the drive information come from ("" for none).
+  std::string mountInfoPath;
+  // How often device arrival/removal is looked for; 0 leaves it to pollDeviceEvents().
+  int devicePollMs = 250;
+};
+
+class CZorvDlg : public QDialog {
+  Q_OBJECT
+ public:
+  CZorvDlg(DevicePort& port, DlgOptions options, QWidget* parent = nullptr);
+  ~CZorvDlg() override;
+
+  Context& context() { return *ctx_; }
+  QtUserInterface& userInterface() { return ui_; }
+  WindowLayout layout() const { return options_.layout; }
+
+  QComboBox* driveListWidget() const { return driveCombo_; }
+  QtDriveList& driveList() { return *driveList_; }
+  // Downloader layout.
+  QPlainTextEdit* messageBox() const { return messageBox_; }
+  QProgressBar* progressBar() const { return progress_; }
+  QPushButton* fwUpdateButton() const { return fwUpdate_; }
+  // Engineering layout.
+  QTabWidget* tabs() const { return tabs_; }
+  CMainMessage* mainMessage() const { return mainMessage_; }
+  QCheckBox* skipModelCheckBox() const { return skipModelCheck_; }
+
+  // The message pane PrintMessage writes to (the message box in the downloader layout).
+  QtMessageSink& pane() { return *paneSink_; }
+  // The drives the opening pass found.
+  const std::vector<DriveInformation>& driveInformation() const { return drives_; }
+  // The last dropped file's path without its extension, upper-cased.
+  const QString& currentFileBaseName() const { return fileBaseName_; }
+  bool watchingDevices() const { return events_ != nullptr; }
+
+ public Q_SLOTS:
+  // Looks for device arrival/removal once and re-runs the enumeration for
+  // those of the brand (the timer calls it; tests call it directly).
+  void pollDeviceEvents();
+  void onFwUpdate();
+  void onDriveSelected(int index);
+  void onReflashDrive();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void buildDownloader();
+  void buildEngineering();
+  void openDownloader();
+  void openEngineering();
+  void startDeviceWatch();
+  bool acceptsDrop(const QMimeData* mime) const;
+
+  DevicePort& port_;
+  DlgOptions options_;
+  SystemClock clock_;
+  QtUserInterface ui_;
+
+  QComboBox* driveCombo_ = nullptr;
+  QPlainTextEdit* messageBox_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QPushButton* fwUpdate_ = nullptr;
+  QRadioButton* radio1227_ = nullptr;
+  QRadioButton* radio1233_ = nullptr;
+  QTabWidget* tabs_ = nullptr;
+  CMainMessage* mainMessage_ = nullptr;
+  QCheckBox* skipModelCheck_ = nullptr;
+  QPushButton* reflash_ = nullptr;
+
+  QtMessageSink* boxSink_ = nullptr;
+  QtMessageSink* paneSink_ = nullptr;
+  QtDriveList* driveList_ = nullptr;
+  std::unique_ptr<QtProgressSink> progressSink_;
+  std::unique_ptr<Context> ctx_;
+  std::unique_ptr<DriveListAttachment> attachment_;
+  std::unique_ptr<PageServices> services_;
+  std::unique_ptr<DeviceEventSource> events_;
+  std::vector<DeviceEvent> pendingEvents_;
+  QTimer deviceTimer_;
+  std::vector<DriveInformation> drives_;
+  QString fileBaseName_;
+};
+
+}  // namespace zorv::app
