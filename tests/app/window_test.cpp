@@ -143,7 +143,7 @@ TEST(DownloaderWindow, SaysWhyWhenDrivesCannotBeOpened) {
   CZorvDlg dlg(bay, manualPolling());
   EXPECT_EQ(dlg.driveListWidget()->count(), 0);
   EXPECT_EQ(dlg.messageBox()->toPlainText(),
-            "Cannot open rec:0, rec:1: permission denied (run as root or with CAP_SYS_RAWIO)\n");
+            "No permission to use rec:0, rec:1: run as root or with CAP_SYS_RAWIO\n");
 }
 
 TEST(DownloaderWindow, EscSetsTheStopFlagAndEnterNeverClosesOrUpdates) {

@@ -149,13 +149,16 @@ TEST(Enumeration, DrivesThatCannotBeOpenedAreExplained) {
   FakeDrive busy;
   busy.openError = IoError::Busy;
   b.bay.put(2, busy);
+  FakeDrive noRawIo = drive("ORBENNE PA256", "A", 1000);  // opens, but SG_IO is refused
+  noRawIo.identifyError = IoError::PermissionDenied;
+  b.bay.put(3, noRawIo);
   DriveListModel list;
   ProbeReport report;
   EnumerateDrives(b.ctx, list, &report);
-  EXPECT_EQ(report.deniedPaths, (std::vector<std::string>{"rec:0", "rec:1"}));
+  EXPECT_EQ(report.deniedPaths, (std::vector<std::string>{"rec:0", "rec:1", "rec:3"}));
   EXPECT_EQ(b.pane.text(),
             "No VXA Device Attached\r\n\n\n"
-            "Cannot open rec:0, rec:1: permission denied (run as root or with CAP_SYS_RAWIO)\r\n"
+            "No permission to use rec:0, rec:1, rec:3: run as root or with CAP_SYS_RAWIO\r\n"
             "Cannot open rec:2: in use (mounted or held by another program)\r\n");
 }
 

@@ -39,6 +39,7 @@ struct FakeDrive {
   IdentifyData identify{};
   IoError openError = IoError::None;
   bool identifyFails = false;
+  IoError identifyError = IoError::None;  // the pass-through itself refused
 };
 
 // Arrival and removal events the test pushes.
@@ -93,6 +94,7 @@ class FakeBay : public RecordingPort {
     FakeDrive* d = current();
     if (!d) return IoOutcome::failure(IoError::NoDevice);
     ++identifies;
+    if (d->identifyError != IoError::None) return IoOutcome::failure(d->identifyError);
     if (d->identifyFails || r.currentTaskFile[6] != 0xEC) {
       r.currentTaskFile[6] = 0x51;
       return {};
