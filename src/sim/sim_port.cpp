@@ -1,10 +1,299 @@
 #include "sim/sim_port.h"
 
+#include <liburing.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <mutex>
+
+#include "sim/media.h"
+#include "sim/sim_bay.h"
+#include "transport/context.h"
+
 namespace zorv::sim {
 
+namespace {
+
+constexpr unsigned kRingEntries = 32;
+
+IoOutcome noDrive(int slot) {
+  return IoOutcome::failure(IoError::NoDevice, ENODEV,
+                            slot < 0 ? "not a simulated drive" : "no drive in slot " + std::to_string(slot));
+}
+
+AtaCommand ataCommandOf(const AtaPassThroughRequest& r) {
+  AtaCommand c;
+  const auto& cur = r.currentTaskFile;
+  const auto& prev = r.previousTaskFile;
+  c.regs.features = cur[0];
+  c.regs.count = cur[1];
+  c.regs.lbaLow = cur[2];
+  c.regs.lbaMid = cur[3];
+  c.regs.lbaHigh = cur[4];
+  c.regs.device = cur[5];
+  c.regs.command = cur[6];
+  c.regs.dataByte = cur[7];
+  c.ext = (r.ataFlags & kAtaFlags48Bit) != 0;
+  if (c.ext) {  // without the 48-bit flag the previous image is not sent
+    c.regs.featuresExt = prev[0];
+    c.regs.countExt = prev[1];
+    c.regs.lbaLowExt = prev[2];
+    c.regs.lbaMidExt = prev[3];
+    c.regs.lbaHighExt = prev[4];
+  }
+  if (r.ataFlags & kAtaFlagsDataOut) {
+    c.dir = DataDir::Out;
+  } else if (r.ataFlags & kAtaFlagsDataIn) {
+    c.dir = DataDir::In;
+  }
+  c.dma = (r.ataFlags & kAtaFlagsUseDma) != 0;
+  return c;
+}
+
+DataDir scsiDirOf(const ScsiRequest& r) {
+  if (r.dataIn == kScsiDataIn) return DataDir::In;
+  return r.dataTransferLength ? DataDir::Out : DataDir::None;
+}
+
+std::span<uint8_t> dataOf(uint8_t* buffer, uint32_t length) {
+  return buffer ? std::span<uint8_t>(buffer, length) : std::span<uint8_t>();
+}
+
+std::span<const uint8_t> cdbOf(const ScsiRequest& r) {
+  return {r.cdb.data(), std::min<size_t>(r.cdbLength ? r.cdbLength : 16, r.cdb.size())};
+}
+
+void deliver(const ScsiReply& reply, ScsiRequest& r) {
+  r.scsiStatus = reply.status;
+  r.sense = reply.status != kScsiGood ? reply.sense : SenseBytes{};
+  r.bytesTransferred = reply.bytes;
+}
+
+class SimPort : public DevicePort {
+ public:
+  explicit SimPort(std::shared_ptr<SimBay> bay) : bay_(std::move(bay)) {}
+
+  ~SimPort() override {
+    drainQueue();
+    if (ringReady_) io_uring_queue_exit(&ring_);
+  }
+
+  std::string_view name() const override { return "sim"; }
+  std::string physicalDrivePath(int n) const override { return "sim:" + std::to_string(n); }
+
+  IoOutcome queryBusType(const std::string& path, uint8_t& busType) override {
+    int slot = simSlotOfPath(path);
+    auto c = slot >= 0 ? bay_->controller(slot) : nullptr;
+    if (!c) return noDrive(slot);
+    busType = storageBusType(c->bus());
+    return IoOutcome::success();
+  }
+
+  IoOutcome ataPassThrough(const std::string& path, AtaPassThroughRequest& request) override {
+    int slot = simSlotOfPath(path);
+    auto c = slot >= 0 ? bay_->controller(slot) : nullptr;
+    if (!c) return noDrive(slot);
+    if (c->bus() == SimBus::Usb)
+      return IoOutcome::failure(IoError::NotSupported, EINVAL, "USB storage takes no ATA pass-through request");
+    AtaReply reply = c->executeAta(ataCommandOf(request), dataOf(request.dataBuffer, request.dataTransferLength));
+    if (reply.fate == Fate::Gone) return noDrive(slot);
+    if (reply.fate == Fate::TimedOut) return timedOut(reply.waitMs, request.timeOutValue);
+    spend(reply.latencyUs);
+    auto& cur = request.currentTaskFile;
+    auto& prev = request.previousTaskFile;
+    const AtaRegisters& g = reply.regs;
+    cur = {reply.error, g.count, g.lbaLow, g.lbaMid, g.lbaHigh, g.device, reply.status, 0};
+    prev = {0, g.countExt, g.lbaLowExt, g.lbaMidExt, g.lbaHighExt, 0, 0, 0};
+    request.bytesTransferred = reply.bytes;
+    return IoOutcome::success();
+  }
+
+  IoOutcome scsiPassThrough(const std::string& path, ScsiRequest& request) override {
+    int slot = simSlotOfPath(path);
+    auto c = slot >= 0 ? bay_->controller(slot) : nullptr;
+    if (!c) return noDrive(slot);
+    ScsiReply reply =
+        c->executeScsi(cdbOf(request), scsiDirOf(request), dataOf(request.dataBuffer, request.dataTransferLength));
+    if (reply.fate == Fate::Gone) return noDrive(slot);
+    if (reply.fate == Fate::TimedOut) {
+      request.scsiStatus = 0;
+      request.sense = {};
+      request.bytesTransferred = 0;
+      return timedOut(reply.waitMs, request.timeOutValue);
+    }
+    spend(reply.latencyUs);
+    deliver(reply, request);
+    return IoOutcome::success();
+  }
+
+  IoOutcome submitQueued(const std::string& path, int slot, ScsiRequest& request) override {
+    if (slot < 0 || slot >= kQueueSlots) return IoOutcome::failure(IoError::NotSupported, EINVAL, "no such queue slot");
+    int drive = simSlotOfPath(path);
+    auto c = drive >= 0 ? bay_->controller(drive) : nullptr;
+    if (!c) return noDrive(drive);
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    Entry& e = queue_[static_cast<size_t>(slot)];
+    if (e.state != State::Idle) return IoOutcome::failure(IoError::Busy, EBUSY, "queue slot in use");
+    e.request = &request;
+    e.submitted = bay_->clock().now();
+    std::span<uint8_t> data = dataOf(request.dataBuffer, request.dataTransferLength);
+    if (c->startQueued(cdbOf(request), scsiDirOf(request), data, e.reply, e.io)) {
+      e.controller = std::move(c);
+      if (submitIo(slot, e)) {
+        e.state = State::InIo;
+        return IoOutcome::success();
+      }
+      // No ring: the transfer runs here, the completion still waits its turn.
+      int err = e.io.write ? ::pwrite(e.io.fd, data.data(), e.io.bytes, static_cast<off_t>(e.io.offset)) < 0 ? errno : 0
+                           : ::pread(e.io.fd, data.data(), e.io.bytes, static_cast<off_t>(e.io.offset)) < 0 ? errno : 0;
+      e.controller->finishQueued(e.io, err, data, e.reply);
+    } else if (e.reply.fate == Fate::Gone) {
+      e.request = nullptr;
+      return noDrive(drive);
+    } else if (e.reply.fate == Fate::TimedOut) {
+      // Lost in the device: the slot comes back aborted once the host gives up.
+      uint32_t waitMs = e.reply.waitMs;
+      e.reply = ScsiReply{};
+      e.reply.status = kScsiTaskAborted;
+      e.reply.sense = fixedSense(kSenseAbortedCommand, 0x00, 0x00);
+      e.due = e.submitted + std::chrono::milliseconds(waitMs);
+      e.state = State::Waiting;
+      return IoOutcome::success();
+    }
+    e.due = e.submitted + std::chrono::microseconds(e.reply.latencyUs);
+    e.state = State::Waiting;
+    return IoOutcome::success();
+  }
+
+  SlotState pollSlot(int slot) override {
+    if (slot < 0 || slot >= kQueueSlots) return SlotState::Idle;
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    reap(false);
+    Entry& e = queue_[static_cast<size_t>(slot)];
+    switch (e.state) {
+      case State::Idle: return SlotState::Idle;
+      case State::InIo: return SlotState::InFlight;
+      case State::Waiting:
+        if (bay_->clock().now() < e.due) return SlotState::InFlight;
+        complete(e);
+        return SlotState::Complete;
+    }
+    return SlotState::Idle;
+  }
+
+  void drainQueue() override {
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    while (std::any_of(queue_.begin(), queue_.end(), [](const Entry& e) { return e.state == State::InIo; })) reap(true);
+    for (Entry& e : queue_)
+      if (e.state == State::Waiting) complete(e);
+  }
+
+  std::unique_ptr<DeviceEventSource> watchDevices() override { return bay_->watch(); }
+
+ private:
+  enum class State : uint8_t { Idle, Waiting, InIo };
+  struct Entry {
+    State state = State::Idle;
+    ScsiRequest* request = nullptr;
+    std::shared_ptr<SimController> controller;
+    SimController::QueuedIo io;
+    ScsiReply reply;
+    Clock::TimePoint submitted{};
+    Clock::TimePoint due{};
+  };
+
+  IoOutcome timedOut(uint32_t waitMs, uint32_t timeoutSeconds) {
+    bay_->clock().sleepFor(std::chrono::milliseconds(waitMs ? waitMs : uint64_t{timeoutSeconds} * 1000));
+    return IoOutcome::failure(IoError::Timeout, ETIMEDOUT, "the drive did not answer");
+  }
+
+  void spend(uint32_t latencyUs) {
+    if (latencyUs >= 1000) bay_->clock().sleepFor(std::chrono::milliseconds(latencyUs / 1000));
+  }
+
+  bool ring() {
+    if (ringReady_) return true;
+    if (ringFailed_) return false;
+    ringReady_ = io_uring_queue_init(kRingEntries, &ring_, 0) == 0;
+    ringFailed_ = !ringReady_;
+    return ringReady_;
+  }
+
+  bool submitIo(int slot, Entry& e) {
+    if (!ring()) return false;
+    io_uring_sqe* sqe = io_uring_get_sqe(&ring_);
+    if (!sqe) return false;
+    if (e.io.write) {
+      io_uring_prep_write(sqe, e.io.fd, e.request->dataBuffer, e.io.bytes, e.io.offset);
+    } else {
+      io_uring_prep_read(sqe, e.io.fd, e.request->dataBuffer, e.io.bytes, e.io.offset);
+    }
+    io_uring_sqe_set_data64(sqe, static_cast<uint64_t>(slot));
+    return io_uring_submit(&ring_) >= 1;
+  }
+
+  // Collects finished transfers; wait: block for at least one.
+  void reap(bool wait) {
+    if (!ringReady_) return;
+    io_uring_cqe* cqe = nullptr;
+    bool first = true;
+    while ((wait && first ? io_uring_wait_cqe(&ring_, &cqe) : io_uring_peek_cqe(&ring_, &cqe)) == 0 && cqe) {
+      first = false;
+      uint64_t slot = io_uring_cqe_get_data64(cqe);
+      int res = cqe->res;
+      io_uring_cqe_seen(&ring_, cqe);
+      if (slot >= queue_.size()) continue;
+      Entry& e = queue_[slot];
+      if (e.state != State::InIo) continue;
+      std::span<uint8_t> data = dataOf(e.request->dataBuffer, e.request->dataTransferLength);
+      int err = res < 0 ? -res : (static_cast<uint32_t>(res) == e.io.bytes ? 0 : EIO);
+      if (err == EINVAL) err = retryBuffered(e, data);
+      e.controller->finishQueued(e.io, err, data, e.reply);
+      e.due = e.submitted + std::chrono::microseconds(e.reply.latencyUs);
+      e.state = State::Waiting;
+    }
+  }
+
+  // O_DIRECT refused the transfer (alignment the file system wants): the
+  // media falls back to its buffered descriptor from now on.
+  int retryBuffered(Entry& e, std::span<uint8_t> data) {
+    return e.controller->withDrive([&](SimDrive& d) {
+      d.media().directRefused();
+      return e.io.write ? d.media().write(e.io.lba, e.io.count, data.data())
+                        : d.media().read(e.io.lba, e.io.count, data.data());
+    });
+  }
+
+  void complete(Entry& e) {
+    if (e.request) deliver(e.reply, *e.request);
+    e.request = nullptr;
+    e.controller.reset();
+    e.state = State::Idle;
+  }
+
+  std::shared_ptr<SimBay> bay_;
+  std::mutex queueMutex_;
+  std::array<Entry, kQueueSlots> queue_{};
+  io_uring ring_{};
+  bool ringReady_ = false;
+  bool ringFailed_ = false;
+};
+
+}  // namespace
+
+int simSlotOfPath(const std::string& path) {
+  if (path.size() != 5 || path.compare(0, 4, "sim:") != 0) return -1;
+  char c = path[4];
+  return c >= '0' && c < '0' + kBaySlots ? c - '0' : -1;
+}
+
+std::unique_ptr<DevicePort> makeSimPort(std::shared_ptr<SimBay> bay) { return std::make_unique<SimPort>(std::move(bay)); }
+
 std::unique_ptr<DevicePort> openSimPort(const std::string& dir, std::string& error) {
-  error = "the simulated bay is not built yet: " + dir;
-  return nullptr;
+  std::shared_ptr<SimBay> bay = SimBay::open(dir, error);
+  if (!bay) return nullptr;
+  return makeSimPort(std::move(bay));
 }
 
 }  // namespace zorv::sim

@@ -1,0 +1,209 @@
+#include "sim/sim_controller.h"
+
+#include <algorithm>
+
+#include "sim/controller_parts.h"
+#include "sim/media.h"
+#include "sim/sat_decode.h"
+#include "sim/vendor_hooks.h"
+
+namespace zorv::sim {
+
+using namespace detail;
+
+SimController::SimController(std::unique_ptr<SimDrive> drive)
+    : drive_(std::move(drive)),
+      slot_(drive_->slot()),
+      bus_(drive_->identity().bus),
+      generation_(drive_->generation()),
+      driveId_(drive_->record().id) {}
+
+AtaReply SimController::executeAta(const AtaCommand& command, std::span<uint8_t> data) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimDrive& d = *drive_;
+  if (!d.refresh()) {
+    AtaReply gone;
+    gone.fate = Fate::Gone;
+    return gone;
+  }
+  d.countCommand();
+  return executeAtaLocked(command, data, true);
+}
+
+AtaReply SimController::executeAtaLocked(const AtaCommand& command, std::span<uint8_t> data, bool checkReadiness) {
+  SimDrive& d = *drive_;
+  AtaReply reply;
+  reply.regs = command.regs;
+  bool dataIn = command.dir == DataDir::In;
+  Gate gate = gateCommand(d, Side::Ata, command.regs.command, dataIn, checkReadiness);
+  switch (gate.action) {
+    case GateAction::TimeOut:
+      reply.fate = Fate::TimedOut;
+      reply.waitMs = gate.fault.waitMs;
+      return reply;
+    case GateAction::Fail:
+      reply.status = gate.fault.ataStatus;
+      reply.error = gate.fault.ataError;
+      return reply;
+    case GateAction::NotReady:
+      // Busy with its restart, the drive takes no command.
+      reply.abort();
+      return reply;
+    case GateAction::Run:
+      break;
+  }
+
+  AtaExchange x{command, data, reply};
+  if (runAtaHooks(d, x) == HookResult::NotHandled && !identifyAta(d, x) && !blockIoAta(d, x) && !bufferAta(d, x) &&
+      !housekeepingAta(d, x)) {
+    reply.abort();
+  }
+  if (gate.shortBytes && dataIn) reply.bytes = shortLimit(*gate.shortBytes, reply.bytes);
+  reply.latencyUs = d.record().latency.forBytes(reply.bytes);
+  return reply;
+}
+
+ScsiReply SimController::executeScsi(std::span<const uint8_t> cdb, DataDir dir, std::span<uint8_t> data) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimDrive& d = *drive_;
+  if (!d.refresh()) {
+    ScsiReply gone;
+    gone.fate = Fate::Gone;
+    return gone;
+  }
+  d.countCommand();
+  return executeScsiLocked(cdb, dir, data);
+}
+
+namespace {
+
+// Commands a drive answers while it is not ready.
+bool answersWhileNotReady(uint8_t opcode) { return opcode == 0x03 || opcode == 0x12; }
+
+}  // namespace
+
+ScsiReply SimController::executeScsiLocked(std::span<const uint8_t> cdb, DataDir dir, std::span<uint8_t> data) {
+  SimDrive& d = *drive_;
+  ScsiReply reply;
+  if (cdb.empty()) {
+    reply.checkCondition(kSenseIllegalRequest, 0x20, 0x00);
+    return reply;
+  }
+  uint8_t opcode = cdb[0];
+  bool dataIn = dir == DataDir::In;
+  Gate gate = gateCommand(d, Side::Scsi, opcode, dataIn, !answersWhileNotReady(opcode));
+  switch (gate.action) {
+    case GateAction::TimeOut:
+      reply.fate = Fate::TimedOut;
+      reply.waitMs = gate.fault.waitMs;
+      return reply;
+    case GateAction::Fail:
+      reply.checkCondition(gate.fault.senseKey, gate.fault.asc, gate.fault.ascq);
+      return reply;
+    case GateAction::NotReady:
+      reply.checkCondition(kSenseNotReady, 0x04, 0x01);  // LOGICAL UNIT IS IN PROCESS OF BECOMING READY
+      return reply;
+    case GateAction::Run:
+      break;
+  }
+
+  if (isSatPassThrough(cdb)) {
+    SatRequest sat = decodeSatCdb(cdb, dir, static_cast<uint32_t>(data.size()));
+    AtaReply ata;
+    if (sat.outcome == SatRequest::Outcome::Execute)
+      ata = executeAtaLocked(sat.command, data.first(std::min<size_t>(sat.ataLength, data.size())), false);
+    satResponse(sat, ata, reply);
+  } else {
+    ScsiExchange x{cdb, dir, data, reply};
+    if (runScsiHooks(d, x) == HookResult::NotHandled && !blockIoScsi(d, x) && !bufferScsi(d, x) &&
+        !senseReadyScsi(d, x)) {
+      reply.checkCondition(kSenseIllegalRequest, 0x20, 0x00);  // INVALID COMMAND OPERATION CODE
+    }
+    reply.latencyUs = d.record().latency.forBytes(reply.bytes);
+  }
+  if (gate.shortBytes && dataIn && reply.fate == Fate::Completed) reply.bytes = shortLimit(*gate.shortBytes, reply.bytes);
+  return reply;
+}
+
+bool SimController::asyncMedia() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return drive_->media().asyncFd() >= 0;
+}
+
+bool SimController::startQueued(std::span<const uint8_t> cdb, DataDir dir, std::span<uint8_t> data, ScsiReply& reply,
+                                QueuedIo& io) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimDrive& d = *drive_;
+  ScsiTransfer t;
+  if (d.media().asyncFd() < 0 || !decodeScsiTransfer(cdb, t)) {
+    // Completes here: in-memory media, or not a media transfer.
+    if (!d.refresh()) {
+      reply = ScsiReply{};
+      reply.fate = Fate::Gone;
+      return false;
+    }
+    d.countCommand();
+    reply = executeScsiLocked(cdb, dir, data);
+    return false;
+  }
+  reply = ScsiReply{};
+  if (!d.refresh()) {
+    reply.fate = Fate::Gone;
+    return false;
+  }
+  d.countCommand();
+  Gate gate = gateCommand(d, Side::Scsi, cdb[0], dir == DataDir::In, true);
+  switch (gate.action) {
+    case GateAction::TimeOut:
+      reply.fate = Fate::TimedOut;
+      reply.waitMs = gate.fault.waitMs;
+      return false;
+    case GateAction::Fail:
+      reply.checkCondition(gate.fault.senseKey, gate.fault.asc, gate.fault.ascq);
+      return false;
+    case GateAction::NotReady:
+      reply.checkCondition(kSenseNotReady, 0x04, 0x01);
+      return false;
+    case GateAction::Run:
+      break;
+  }
+  if (!checkScsiTransfer(d, t, dir, data.size(), reply) || t.count == 0) return false;
+  if (d.media().asyncNeedsAlignment() && reinterpret_cast<uintptr_t>(data.data()) % 4096 != 0) {
+    // O_DIRECT cannot take this buffer: transfer it here, buffered.
+    int err = t.write ? d.writeSectors(t.lba, t.count, data.data()) : d.readSectors(t.lba, t.count, data.data());
+    finishScsiTransfer(d, t, err, data.data(), reply);
+    if (gate.shortBytes && !t.write) reply.bytes = shortLimit(*gate.shortBytes, reply.bytes);
+    reply.latencyUs = d.record().latency.forBytes(reply.bytes);
+    return false;
+  }
+  io.fd = d.media().asyncFd();
+  io.write = t.write;
+  io.lba = t.lba;
+  io.count = t.count;
+  io.offset = t.lba * 512;
+  io.bytes = t.count * 512;
+  io.shortBytes = gate.shortBytes;
+  return true;
+}
+
+void SimController::finishQueued(const QueuedIo& io, int err, std::span<uint8_t> data, ScsiReply& reply) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimDrive& d = *drive_;
+  reply = ScsiReply{};
+  ScsiTransfer t{io.write, io.lba, io.count};
+  finishScsiTransfer(d, t, err, data.data(), reply);
+  if (io.shortBytes && !io.write && reply.status == kScsiGood) reply.bytes = shortLimit(*io.shortBytes, reply.bytes);
+  reply.latencyUs = d.record().latency.forBytes(reply.bytes);
+}
+
+bool SimController::flushCounters(std::string* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return drive_->flushCounters(error);
+}
+
+void SimController::powerOn() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  runPowerOnHooks(*drive_);
+}
+
+}  // namespace zorv::sim

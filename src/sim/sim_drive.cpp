@@ -1,0 +1,198 @@
+#include "sim/sim_drive.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "sim/bay_store.h"
+#include "sim/media.h"
+
+namespace zorv::sim {
+
+SpiFlashFile::~SpiFlashFile() {
+  if (data_) ::munmap(data_, kSpiFlashSize);
+}
+
+SpiFlashFile& SpiFlashFile::operator=(SpiFlashFile&& other) noexcept {
+  if (this != &other) {
+    if (data_) ::munmap(data_, kSpiFlashSize);
+    data_ = std::exchange(other.data_, nullptr);
+  }
+  return *this;
+}
+
+std::optional<SpiFlashFile> SpiFlashFile::open(const std::string& path, std::string& error) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    // Written out whole (not a hole-y file) so that later stores through the
+    // mapping never need new disk blocks.
+    std::vector<uint8_t> erased(kSpiFlashSize, 0xFF);
+    std::string tmp = path + ".new";
+    int w = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool ok = w >= 0 && ::write(w, erased.data(), erased.size()) == static_cast<ssize_t>(erased.size());
+    if (w >= 0) ok = ::close(w) == 0 && ok;
+    // link() keeps an image another process made meanwhile.
+    if (ok) ok = ::link(tmp.c_str(), path.c_str()) == 0 || errno == EEXIST;
+    ::unlink(tmp.c_str());
+    if (!ok) {
+      error = path + ": cannot be created (" + std::strerror(errno) + ")";
+      return std::nullopt;
+    }
+    fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  }
+  if (fd < 0) {
+    error = path + ": cannot be opened (" + std::strerror(errno) + ")";
+    return std::nullopt;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || static_cast<size_t>(st.st_size) != kSpiFlashSize) {
+    error = path + ": holds " + std::to_string(st.st_size) + " bytes, an SPI flash image has 524288";
+    ::close(fd);
+    return std::nullopt;
+  }
+  void* map = ::mmap(nullptr, kSpiFlashSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  ::close(fd);
+  if (map == MAP_FAILED) {
+    error = path + ": cannot be mapped (" + std::strerror(errno) + ")";
+    return std::nullopt;
+  }
+  SpiFlashFile f;
+  f.data_ = static_cast<uint8_t*>(map);
+  return f;
+}
+
+SimDrive::SimDrive(BayStore& store, int slot, uint64_t generation, uint64_t recordSeq, DriveRecord record,
+                   std::unique_ptr<SimMedia> media, SpiFlashFile spi, Clock& clock)
+    : store_(store),
+      slot_(slot),
+      generation_(generation),
+      recordSeq_(recordSeq),
+      record_(std::move(record)),
+      media_(std::move(media)),
+      spi_(std::move(spi)),
+      clock_(clock) {}
+
+SimDrive::~SimDrive() = default;
+
+int64_t SimDrive::nowMs() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now().time_since_epoch()).count();
+}
+
+int SimDrive::readSectors(uint64_t lba, uint32_t count, uint8_t* out) {
+  if (lba > capacity() || count > capacity() - lba) return ERANGE;
+  return media_->read(lba, count, out);
+}
+
+int SimDrive::writeSectors(uint64_t lba, uint32_t count, const uint8_t* in) {
+  if (lba > capacity() || count > capacity() - lba) return ERANGE;
+  return media_->write(lba, count, in);
+}
+
+Counters SimDrive::counters() const {
+  Counters c = record_.counters;
+  c.commands += pending_.commands;
+  c.sectorsRead += pending_.sectorsRead;
+  c.sectorsWritten += pending_.sectorsWritten;
+  return c;
+}
+
+bool SimDrive::mutate(const std::function<void(DriveRecord&)>& fn, std::string* error) {
+  std::string err;
+  BayRecord after;
+  uint64_t seq = 0;
+  uint64_t id = record_.id;
+  int slot = slot_;
+  bool ok = store_.mutate(
+      [&](BayRecord& bay, std::string& e) {
+        SlotRecord& s = bay.slots[static_cast<size_t>(slot)];
+        if (!s.drive || s.drive->id != id) {
+          e = "slot " + std::to_string(slot) + " now holds another drive";
+          return false;
+        }
+        fn(*s.drive);
+        return true;
+      },
+      err, &after, &seq);
+  if (!ok) {
+    if (error) *error = err;
+    return false;
+  }
+  const SlotRecord& s = after.slots[static_cast<size_t>(slot_)];
+  record_ = *s.drive;
+  recordSeq_ = seq;
+  gone_ = !s.plugged || s.generation != generation_;
+  return true;
+}
+
+bool SimDrive::refresh() {
+  if (store_.sequence() == recordSeq_) return !gone_;
+  BayRecord bay;
+  uint64_t seq = 0;
+  std::string error;
+  // A description that cannot be read (edited by hand mid-run) leaves the
+  // drive as it was; the bay reports the error.
+  if (!store_.read(bay, seq, error)) return !gone_;
+  recordSeq_ = seq;
+  const SlotRecord& s = bay.slots[static_cast<size_t>(slot_)];
+  if (!s.drive || s.drive->id != record_.id || !s.plugged || s.generation != generation_) {
+    gone_ = true;
+    return false;
+  }
+  record_ = *s.drive;
+  return true;
+}
+
+bool SimDrive::saveVendorState(std::string* error) {
+  nlohmann::json vendor = record_.vendor;
+  return mutate([&](DriveRecord& d) { d.vendor = vendor; }, error);
+}
+
+bool SimDrive::setFirmware(std::string_view version, std::string* error) {
+  SimIdentity id = record_.identity;
+  id.firmware = std::string(version);
+  return setIdentity(id, error);
+}
+
+bool SimDrive::setIdentity(const SimIdentity& identity, std::string* error) {
+  std::string bad = validateIdentity(identity);
+  if (bad.empty() && (identity.capacity != record_.identity.capacity || identity.bus != record_.identity.bus))
+    bad = "capacity and bus belong to the drive's hardware and cannot change";
+  if (!bad.empty()) {
+    if (error) *error = bad;
+    return false;
+  }
+  return mutate([&](DriveRecord& d) { d.identity = identity; }, error);
+}
+
+bool SimDrive::setAccessibleMax(uint64_t sectors, std::string* error) {
+  if (sectors > capacity()) {
+    if (error) *error = "accessible max address beyond the capacity";
+    return false;
+  }
+  return mutate([&](DriveRecord& d) { d.accessibleMax = sectors == d.identity.capacity ? 0 : sectors; }, error);
+}
+
+void SimDrive::beginNotReady(std::chrono::milliseconds duration) { readyAt_ = clock_.now() + duration; }
+
+bool SimDrive::restarting() const { return readyAt_ && clock_.now() < *readyAt_; }
+
+bool SimDrive::flushCounters(std::string* error) {
+  if (pending_.commands == 0 && pending_.sectorsRead == 0 && pending_.sectorsWritten == 0) return true;
+  Counters add = pending_;
+  bool ok = mutate(
+      [&](DriveRecord& d) {
+        d.counters.commands += add.commands;
+        d.counters.sectorsRead += add.sectorsRead;
+        d.counters.sectorsWritten += add.sectorsWritten;
+      },
+      error);
+  if (ok) pending_ = Counters{};
+  return ok;
+}
+
+}  // namespace zorv::sim
