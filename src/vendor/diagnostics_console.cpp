@@ -281,10 +281,12 @@ bool DiagnosticsConsole::startRun() {
   std::function<void(std::function<void()>)> starter;
   {
     std::lock_guard lock(mutex_);
-    // One run at a time: the transport, CmdBlock and SectorBuffer are shared,
-    // and the report consumes the run logs a run is writing.
-    if (state_.running) return false;
+    // One run at a time, and none while another operation holds the drive:
+    // the transport, CmdBlock and SectorBuffer are shared, and the report
+    // consumes the run logs a run is writing.
+    if (state_.running || ctx_.fgBusy) return false;
     state_.running = true;
+    ctx_.fgBusy = 1;
     starter = starter_;
   }
   std::string description = driveDescriptionFromListLine(selectedDriveLine(ctx_));
@@ -300,8 +302,9 @@ bool DiagnosticsConsole::startRun() {
 std::optional<DiagRunResult> DiagnosticsConsole::RunDiagnostics() {
   {
     std::lock_guard lock(mutex_);
-    if (state_.running) return std::nullopt;
+    if (state_.running || ctx_.fgBusy) return std::nullopt;
     state_.running = true;
+    ctx_.fgBusy = 1;
   }
   return runClaimed(driveDescriptionFromListLine(selectedDriveLine(ctx_)));
 }
@@ -386,6 +389,7 @@ DiagRunResult DiagnosticsConsole::runClaimed(std::string description) {
   {
     std::lock_guard lock(mutex_);
     state_.running = false;
+    ctx_.fgBusy = 0;
     lastRun_ = result;
   }
   notify();

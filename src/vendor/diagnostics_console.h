@@ -142,12 +142,14 @@ class DiagnosticsConsole {
   void onMinutesChanged(int minutes);
   void onSliderMoved(int position);
   void onClearMessage();
-  // "Get Dev Info": false when it is disabled or a run is in progress.
+  // "Get Dev Info": false when it is disabled, a run is in progress or
+  // another operation holds the drive (ctx.fgBusy, which a run also sets).
   bool onGetDevInfo();
   void onTimeTrigger();
   void onTimerTick();
 
-  // Runs now on the calling thread (zorvctl, tests). nullopt when a run is in progress.
+  // Runs now on the calling thread (zorvctl, tests). nullopt when a run is in
+  // progress or ctx.fgBusy is set.
   std::optional<DiagRunResult> RunDiagnostics();
 
  private:

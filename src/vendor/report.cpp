@@ -188,7 +188,9 @@ ReportOutcome MakeReport(const std::filesystem::path& directory, const DiagClock
   while (!ec && it != end) {
     std::string name = it->path().filename().string();
     std::error_code typeError;
-    if (it->is_regular_file(typeError) && name.size() >= kRunLogPrefix.size() + kRunLogSuffix.size() && name.starts_with(kRunLogPrefix) &&
+    // A run log is a file; a link that leads nowhere counts as one that cannot be read.
+    bool candidate = it->is_regular_file(typeError) || it->is_symlink(typeError);
+    if (candidate && name.size() >= kRunLogPrefix.size() + kRunLogSuffix.size() && name.starts_with(kRunLogPrefix) &&
         name.ends_with(kRunLogSuffix)) {
       logs.push_back(it->path());
     }

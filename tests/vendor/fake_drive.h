@@ -35,7 +35,8 @@ class FakeDrive {
         std::vector<uint8_t> reply = respond(r);
         std::memcpy(r.dataBuffer, reply.data(), std::min<size_t>(reply.size(), r.dataTransferLength));
       }
-      if (failCommand && r.currentTaskFile[6] == *failCommand) r.currentTaskFile[6] = 0x51;  // ERR
+      // The status register comes back where the command went.
+      r.currentTaskFile[6] = (failCommand && r.currentTaskFile[6] == *failCommand) ? 0x51 : 0x50;
       if (returnedLba) {
         r.currentTaskFile[2] = (*returnedLba)[5];
         r.currentTaskFile[3] = (*returnedLba)[4];
