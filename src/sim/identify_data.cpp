@@ -73,11 +73,12 @@ void buildIdentifyData(const SimIdentity& id, uint64_t userSectors, std::span<ui
   if (sata) {
     // Gen 1-3, NCQ, host-initiated power management, phy event counters.
     putWord(out, 76, 0x070E);
-    putWord(out, 77, 0x0006);  // running at Gen 3
-    // Device-initiated power management and software settings preservation
-    // (and DEVSLP on the newer generation); preservation enabled.
-    putWord(out, 78, newGeneration ? 0x0148 : 0x0048);
-    putWord(out, 79, 0x0040);
+    putWord(out, 77, 0x0016);  // running at Gen 3; bit 4 (the console's "Zero Power" line)
+    // Device-initiated power management, asynchronous notification and
+    // software settings preservation (and DEVSLP on the newer generation);
+    // all three enabled.
+    putWord(out, 78, newGeneration ? 0x0168 : 0x0068);
+    putWord(out, 79, 0x0068);
   }
   putWord(out, 80, newGeneration ? 0x07F0 : 0x03F0);  // up to ACS-3 / ACS-2
   putWord(out, 81, newGeneration ? 0x011B : 0x0110);

@@ -1,6 +1,7 @@
 #include "sim/sim_controller.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "sim/controller_parts.h"
 #include "sim/media.h"
@@ -27,7 +28,9 @@ AtaReply SimController::executeAta(const AtaCommand& command, std::span<uint8_t>
     return gone;
   }
   d.countCommand();
-  return executeAtaLocked(command, data, true);
+  AtaReply reply = executeAtaLocked(command, data, true);
+  d.settle();
+  return reply;
 }
 
 AtaReply SimController::executeAtaLocked(const AtaCommand& command, std::span<uint8_t> data, bool checkReadiness) {
@@ -53,12 +56,23 @@ AtaReply SimController::executeAtaLocked(const AtaCommand& command, std::span<ui
       break;
   }
 
-  AtaExchange x{command, data, reply};
+  // Short data: the command runs on a copy, and only what gets through
+  // reaches the host's buffer (the rest keeps what the host put there).
+  std::vector<uint8_t> scratch;
+  std::span<uint8_t> target = data;
+  if (gate.shortBytes && dataIn) {
+    scratch.assign(data.begin(), data.end());
+    target = scratch;
+  }
+  AtaExchange x{command, target, reply};
   if (runAtaHooks(d, x) == HookResult::NotHandled && !identifyAta(d, x) && !blockIoAta(d, x) && !bufferAta(d, x) &&
       !housekeepingAta(d, x)) {
     reply.abort();
   }
-  if (gate.shortBytes && dataIn) reply.bytes = shortLimit(*gate.shortBytes, reply.bytes);
+  if (!scratch.empty()) {
+    reply.bytes = shortLimit(*gate.shortBytes, reply.bytes);
+    std::copy_n(scratch.begin(), reply.bytes, data.begin());
+  }
   reply.latencyUs = d.record().latency.forBytes(reply.bytes);
   return reply;
 }
@@ -72,7 +86,9 @@ ScsiReply SimController::executeScsi(std::span<const uint8_t> cdb, DataDir dir, 
     return gone;
   }
   d.countCommand();
-  return executeScsiLocked(cdb, dir, data);
+  ScsiReply reply = executeScsiLocked(cdb, dir, data);
+  d.settle();
+  return reply;
 }
 
 namespace {
@@ -107,73 +123,52 @@ ScsiReply SimController::executeScsiLocked(std::span<const uint8_t> cdb, DataDir
       break;
   }
 
+  std::vector<uint8_t> scratch;  // short data, as on the ATA side
+  std::span<uint8_t> target = data;
+  if (gate.shortBytes && dataIn) {
+    scratch.assign(data.begin(), data.end());
+    target = scratch;
+  }
   if (isSatPassThrough(cdb)) {
-    SatRequest sat = decodeSatCdb(cdb, dir, static_cast<uint32_t>(data.size()));
+    SatRequest sat = decodeSatCdb(cdb, dir, static_cast<uint32_t>(target.size()));
     AtaReply ata;
     if (sat.outcome == SatRequest::Outcome::Execute)
-      ata = executeAtaLocked(sat.command, data.first(std::min<size_t>(sat.ataLength, data.size())), false);
+      ata = executeAtaLocked(sat.command, target.first(std::min<size_t>(sat.ataLength, target.size())), false);
     satResponse(sat, ata, reply);
   } else {
-    ScsiExchange x{cdb, dir, data, reply};
+    ScsiExchange x{cdb, dir, target, reply};
     if (runScsiHooks(d, x) == HookResult::NotHandled && !blockIoScsi(d, x) && !bufferScsi(d, x) &&
         !senseReadyScsi(d, x)) {
       reply.checkCondition(kSenseIllegalRequest, 0x20, 0x00);  // INVALID COMMAND OPERATION CODE
     }
     reply.latencyUs = d.record().latency.forBytes(reply.bytes);
   }
-  if (gate.shortBytes && dataIn && reply.fate == Fate::Completed) reply.bytes = shortLimit(*gate.shortBytes, reply.bytes);
+  if (!scratch.empty()) {
+    reply.bytes = shortLimit(*gate.shortBytes, reply.bytes);
+    std::copy_n(scratch.begin(), reply.bytes, data.begin());
+  }
   return reply;
-}
-
-bool SimController::asyncMedia() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return drive_->media().asyncFd() >= 0;
 }
 
 bool SimController::startQueued(std::span<const uint8_t> cdb, DataDir dir, std::span<uint8_t> data, ScsiReply& reply,
                                 QueuedIo& io) {
   std::lock_guard<std::mutex> lock(mutex_);
   SimDrive& d = *drive_;
-  ScsiTransfer t;
-  if (d.media().asyncFd() < 0 || !decodeScsiTransfer(cdb, t)) {
-    // Completes here: in-memory media, or not a media transfer.
-    if (!d.refresh()) {
-      reply = ScsiReply{};
-      reply.fate = Fate::Gone;
-      return false;
-    }
-    d.countCommand();
-    reply = executeScsiLocked(cdb, dir, data);
-    return false;
-  }
   reply = ScsiReply{};
   if (!d.refresh()) {
     reply.fate = Fate::Gone;
     return false;
   }
   d.countCommand();
-  Gate gate = gateCommand(d, Side::Scsi, cdb[0], dir == DataDir::In, true);
-  switch (gate.action) {
-    case GateAction::TimeOut:
-      reply.fate = Fate::TimedOut;
-      reply.waitMs = gate.fault.waitMs;
-      return false;
-    case GateAction::Fail:
-      reply.checkCondition(gate.fault.senseKey, gate.fault.asc, gate.fault.ascq);
-      return false;
-    case GateAction::NotReady:
-      reply.checkCondition(kSenseNotReady, 0x04, 0x01);
-      return false;
-    case GateAction::Run:
-      break;
-  }
-  if (!checkScsiTransfer(d, t, dir, data.size(), reply) || t.count == 0) return false;
-  if (d.media().asyncNeedsAlignment() && reinterpret_cast<uintptr_t>(data.data()) % 4096 != 0) {
-    // O_DIRECT cannot take this buffer: transfer it here, buffered.
-    int err = t.write ? d.writeSectors(t.lba, t.count, data.data()) : d.readSectors(t.lba, t.count, data.data());
-    finishScsiTransfer(d, t, err, data.data(), reply);
-    if (gate.shortBytes && !t.write) reply.bytes = shortLimit(*gate.shortBytes, reply.bytes);
-    reply.latencyUs = d.record().latency.forBytes(reply.bytes);
+  ScsiTransfer t;
+  bool async = d.media().asyncFd() >= 0 && decodeScsiTransfer(cdb, t) && d.record().faults.empty() &&
+               !d.restarting() && checkScsiTransfer(d, t, dir, data.size(), reply) && t.count > 0 &&
+               !(d.media().asyncNeedsAlignment() && reinterpret_cast<uintptr_t>(data.data()) % 4096 != 0);
+  if (!async) {
+    // Completes here: in-memory media, a command that is no media transfer, a
+    // drive with faults to apply, or a buffer O_DIRECT cannot take.
+    reply = executeScsiLocked(cdb, dir, data);
+    d.settle();
     return false;
   }
   io.fd = d.media().asyncFd();
@@ -182,7 +177,6 @@ bool SimController::startQueued(std::span<const uint8_t> cdb, DataDir dir, std::
   io.count = t.count;
   io.offset = t.lba * 512;
   io.bytes = t.count * 512;
-  io.shortBytes = gate.shortBytes;
   return true;
 }
 
@@ -192,7 +186,6 @@ void SimController::finishQueued(const QueuedIo& io, int err, std::span<uint8_t>
   reply = ScsiReply{};
   ScsiTransfer t{io.write, io.lba, io.count};
   finishScsiTransfer(d, t, err, data.data(), reply);
-  if (io.shortBytes && !io.write && reply.status == kScsiGood) reply.bytes = shortLimit(*io.shortBytes, reply.bytes);
   reply.latencyUs = d.record().latency.forBytes(reply.bytes);
 }
 
@@ -204,6 +197,7 @@ bool SimController::flushCounters(std::string* error) {
 void SimController::powerOn() {
   std::lock_guard<std::mutex> lock(mutex_);
   runPowerOnHooks(*drive_);
+  drive_->settle();
 }
 
 }  // namespace zorv::sim

@@ -51,18 +51,19 @@ class SimController {
     uint32_t bytes = 0;
     uint64_t lba = 0;
     uint32_t count = 0;
-    std::optional<uint32_t> shortBytes;
   };
   bool startQueued(std::span<const uint8_t> cdb, DataDir dir, std::span<uint8_t> data, ScsiReply& reply,
                    QueuedIo& io);
   void finishQueued(const QueuedIo& io, int err, std::span<uint8_t> data, ScsiReply& reply);
-  // True when the drive's media takes queued transfers asynchronously.
-  bool asyncMedia();
 
   // Runs f(SimDrive&) with the command lock held.
   template <class F>
   decltype(auto) withDrive(F&& f) {
     std::lock_guard<std::mutex> lock(mutex_);
+    struct Settle {
+      SimDrive& drive;
+      ~Settle() { drive.settle(); }
+    } settle{*drive_};
     return f(*drive_);
   }
 

@@ -107,6 +107,9 @@ bool SimDrive::mutate(const std::function<void(DriveRecord&)>& fn, std::string* 
   uint64_t seq = 0;
   uint64_t id = record_.id;
   int slot = slot_;
+  // Vendor state changed in this command travels with any change written,
+  // so that taking the file's record back never loses it.
+  const nlohmann::json* vendor = vendorTouched_ ? &record_.vendor : nullptr;
   bool ok = store_.mutate(
       [&](BayRecord& bay, std::string& e) {
         SlotRecord& s = bay.slots[static_cast<size_t>(slot)];
@@ -114,6 +117,7 @@ bool SimDrive::mutate(const std::function<void(DriveRecord&)>& fn, std::string* 
           e = "slot " + std::to_string(slot) + " now holds another drive";
           return false;
         }
+        if (vendor) s.drive->vendor = *vendor;
         fn(*s.drive);
         return true;
       },
@@ -126,7 +130,29 @@ bool SimDrive::mutate(const std::function<void(DriveRecord&)>& fn, std::string* 
   record_ = *s.drive;
   recordSeq_ = seq;
   gone_ = !s.plugged || s.generation != generation_;
+  vendorTouched_ = false;
   return true;
+}
+
+nlohmann::json& SimDrive::vendorState() {
+  if (!vendorTouched_) {
+    vendorBefore_ = record_.vendor;
+    vendorTouched_ = true;
+  }
+  return record_.vendor;
+}
+
+void SimDrive::settle() {
+  if (!vendorTouched_) return;
+  if (record_.vendor == vendorBefore_) {
+    vendorTouched_ = false;
+    return;
+  }
+  try {
+    saveVendorState();
+  } catch (const std::exception&) {
+    // Kept in memory; saved with the next change that reaches the file.
+  }
 }
 
 bool SimDrive::refresh() {
@@ -143,13 +169,16 @@ bool SimDrive::refresh() {
     gone_ = true;
     return false;
   }
+  nlohmann::json unsaved;
+  if (vendorTouched_) unsaved = std::move(record_.vendor);
   record_ = *s.drive;
+  if (vendorTouched_) record_.vendor = std::move(unsaved);
   return true;
 }
 
 bool SimDrive::saveVendorState(std::string* error) {
-  nlohmann::json vendor = record_.vendor;
-  return mutate([&](DriveRecord& d) { d.vendor = vendor; }, error);
+  vendorTouched_ = true;  // mutate() carries it to the file
+  return mutate([](DriveRecord&) {}, error);
 }
 
 bool SimDrive::setFirmware(std::string_view version, std::string* error) {

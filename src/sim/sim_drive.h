@@ -90,9 +90,10 @@ class SimDrive {
   int temperature() const { return record_.temperature; }
   // Counters as saved plus what this process has not saved yet.
   Counters counters() const;
-  // State of the vendor command families; change it, then saveVendorState().
-  // Each family keeps its own member: vendorState()["smart"], ["microcode"], ...
-  nlohmann::json& vendorState() { return record_.vendor; }
+  // State of the vendor command families, each under its own member:
+  // vendorState()["smart"], ["microcode"], ... A change is saved to bay.json
+  // when the command (or withDrive call) ends; saveVendorState() saves at once.
+  nlohmann::json& vendorState();
   bool saveVendorState(std::string* error = nullptr);
   // Identity changes (a firmware update, a rewritten hardware ID).
   bool setFirmware(std::string_view version, std::string* error = nullptr);
@@ -128,6 +129,8 @@ class SimDrive {
   void countWritten(uint64_t sectors) { pending_.sectorsWritten += sectors; }
   // Adds this process's counts to bay.json.
   bool flushCounters(std::string* error = nullptr);
+  // End of a command: saves vendor state that was changed.
+  void settle();
 
  private:
   BayStore& store_;
@@ -142,6 +145,8 @@ class SimDrive {
   Counters pending_{};
   std::optional<Clock::TimePoint> readyAt_;
   bool gone_ = false;
+  bool vendorTouched_ = false;       // vendorState() was handed out since the last save
+  nlohmann::json vendorBefore_;      // its value then
   std::vector<std::pair<const void*, std::shared_ptr<void>>> runtime_;
 };
 

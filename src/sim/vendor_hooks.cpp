@@ -5,8 +5,9 @@
 namespace zorv::sim {
 
 std::span<const HookFamily* const> hookFamilies() {
-  static const std::array<const HookFamily*, 5> kFamilies = {
-      &kMicrocodeHooks, &kMaxAddressHooks, &kSmartHooks, &kFlashDumpHooks, &kVendorProtocolHooks,
+  static const std::array<const HookFamily*, 6> kFamilies = {
+      &kMicrocodeHooks,     &kMaxAddressHooks,     &kSmartHooks,
+      &kFlashDumpHooks,     &kFlashLocationHooks,  &kVendorProtocolHooks,
   };
   return kFamilies;
 }

@@ -13,6 +13,7 @@
 //   max address      sim/max_address.cpp     ACCESSIBLE MAX ADDRESS 78h, 27h/37h
 //   SMART            sim/smart_data.cpp      SMART B0h
 //   flash dumps      sim/flash_dumps.cpp     F7h SPI flash, FTL and block dumps
+//   flash location   sim/flash_location.cpp  F7h 31h, the console's flash-location query
 //   vendor protocol  sim/vendor_protocol.cpp the 512-byte vendor command sector
 //                                            (WRITE BUFFER E8h / READ BUFFER E4h),
 //                                            the other F7h codes, SCSI F3h
@@ -40,8 +41,9 @@
 //   reply.fail(error) for errors.
 // - SCSI: `cdb` is the command block, `data` the host buffer, `reply` starts
 //   as GOOD with no bytes; use reply.checkCondition(key, asc, ascq).
-// - Persistent state: drive.vendorState()[<family>] (a JSON object saved in
-//   bay.json with the drive) then drive.saveVendorState(); the firmware
+// - Persistent state: drive.vendorState()[<family>], a JSON object kept in
+//   bay.json with the drive and saved when the command ends if it changed
+//   (drive.saveVendorState() saves at once); the firmware
 //   version: drive.setFirmware(); the SPI flash image: drive.spiFlash()
 //   (512 KiB, a mapped file, persists as written). Volatile state (a pending
 //   reply, a download in progress): drive.runtime<YourState>(), which is new
@@ -90,6 +92,7 @@ extern const HookFamily kMicrocodeHooks;       // sim/microcode.cpp
 extern const HookFamily kMaxAddressHooks;      // sim/max_address.cpp
 extern const HookFamily kSmartHooks;           // sim/smart_data.cpp
 extern const HookFamily kFlashDumpHooks;       // sim/flash_dumps.cpp
+extern const HookFamily kFlashLocationHooks;   // sim/flash_location.cpp
 extern const HookFamily kVendorProtocolHooks;  // sim/vendor_protocol.cpp
 
 // The families in the order the controller asks them.
