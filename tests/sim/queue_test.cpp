@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "sim/sim_port.h"
+#include "sim_test_util.h"
+#include "transport/block_stamp.h"
+#include "transport/ncq_queue.h"
+
+namespace zorv {
+namespace {
+
+using test::SimFixture;
+
+// Writes `transfers` stamped transfers of `count` blocks from `first` through
+// the 16-slot queue, then reads them back through it and checks every stamp.
+void queuedWriteThenRead(Context& ctx, uint32_t first, uint32_t transfers, uint32_t count) {
+  ASSERT_TRUE(InitQueue(ctx));
+  for (uint32_t i = 0; i < transfers; ++i) {
+    int slot = AcquireSlot(ctx);
+    ASSERT_TRUE(ctx.slots[static_cast<size_t>(slot)].completedOk);
+    ASSERT_TRUE(QueueWrite(ctx, slot, first + i * count, count)) << i;
+  }
+  CloseQueue(ctx);
+
+  ASSERT_TRUE(InitQueue(ctx));
+  std::array<bool, kQueueSlots> carried{};
+  uint32_t checked = 0;
+  auto check = [&](int slot) {
+    NcqSlot& s = ctx.slots[static_cast<size_t>(slot)];
+    if (!carried[static_cast<size_t>(slot)]) return;
+    EXPECT_TRUE(s.completedOk);
+    EXPECT_EQ(s.bytesTransferred, count * 512);
+    EXPECT_EQ(CheckStampedBlocks(ctx, s.buffer.data(), s.lba, count), "") << "lba " << s.lba;
+    ++checked;
+  };
+  for (uint32_t i = 0; i < transfers; ++i) {
+    int slot = AcquireSlot(ctx);
+    check(slot);
+    ASSERT_TRUE(QueueRead(ctx, slot, first + i * count, count));
+    carried[static_cast<size_t>(slot)] = true;
+  }
+  // Collect the last 16.
+  for (int i = 0; i < kQueueSlots; ++i) check(AcquireSlot(ctx));
+  CloseQueue(ctx);
+  EXPECT_EQ(checked, transfers);
+}
+
+TEST(SimQueue, SixteenSlotsWriteAndReadBackOnSparseMedia) {
+  SimFixture sim(0);
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  queuedWriteThenRead(sim.ctx(), 5000, 40, 256);
+  // What the queue wrote, a plain read sees.
+  ASSERT_TRUE(ReadBlocks(sim.ctx(), 5000 + 256 * 17, 256, false));
+  EXPECT_EQ(CheckStampedBlocks(sim.ctx(), 5000 + 256 * 17, 256), "");
+}
+
+TEST(SimQueue, TransfersOverlapUnderTheLatencyModel) {
+  SimFixture sim(0);
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  Context& ctx = sim.ctx();
+  std::string error;
+  ASSERT_TRUE(sim.bay->setLatency(0, sim::LatencyModel{1000, 0}, error)) << error;
+  ASSERT_TRUE(InitQueue(ctx));
+  for (int i = 0; i < kQueueSlots; ++i) {
+    int slot = AcquireSlot(ctx);
+    ASSERT_EQ(slot, i);
+    ASSERT_TRUE(QueueRead(ctx, slot, static_cast<uint32_t>(i) * 8, 8));
+  }
+  for (int i = 0; i < kQueueSlots; ++i) EXPECT_EQ(sim.port->pollSlot(i), SlotState::InFlight) << i;
+  sim.clock.advance(std::chrono::microseconds(999));
+  EXPECT_EQ(sim.port->pollSlot(0), SlotState::InFlight);
+  sim.clock.advance(std::chrono::microseconds(1));
+  // All sixteen 1 ms transfers are done after 1 ms: they ran side by side.
+  for (int i = 0; i < kQueueSlots; ++i) EXPECT_EQ(sim.port->pollSlot(i), SlotState::Complete) << i;
+  for (int i = 0; i < kQueueSlots; ++i) EXPECT_EQ(sim.port->pollSlot(i), SlotState::Idle) << i;
+  CloseQueue(ctx);
+}
+
+TEST(SimQueue, QueuedErrorsComeBackWithTheirSense) {
+  SimFixture sim(0);
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  Context& ctx = sim.ctx();
+  std::string error;
+  ASSERT_TRUE(sim.bay->addFault(0, sim::Fault{.kind = sim::FaultKind::Fail, .opcode = 0x28}, error));
+  ASSERT_TRUE(InitQueue(ctx));
+  ASSERT_TRUE(QueueRead(ctx, AcquireSlot(ctx), 0, 8));
+  uint64_t capacity = sim.bay->controller(0)->withDrive([](sim::SimDrive& d) { return d.capacity(); });
+  ASSERT_TRUE(QueueRead(ctx, AcquireSlot(ctx), static_cast<uint32_t>(capacity - 4), 8));
+  sim.port->drainQueue();
+  EXPECT_EQ(ctx.slots[0].request.scsiStatus, 0x02);
+  EXPECT_EQ(ctx.slots[0].request.sense[2] & 0x0F, 0x03);
+  EXPECT_EQ(ctx.slots[1].request.scsiStatus, 0x02);
+  EXPECT_EQ(ctx.slots[1].request.sense[12], 0x21) << "LBA out of range";
+  CloseQueue(ctx);
+}
+
+// File media: a real file read and written with O_DIRECT, queued transfers
+// through io_uring.
+class SimFileMedia : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sim.ok()) << sim.error;
+    path = sim.dir.file("disk.img");
+    int fd = ::open(path.c_str(), O_CREAT | O_RDWR, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, 64 << 20), 0);
+    ::close(fd);
+    sim::DriveRecord d = sim::familyDrive(0, sim::SimBus::Sata, 1);
+    d.identity.capacity = 0;  // the whole file
+    d.media = {sim::MediaKind::File, path};
+    std::string error;
+    ASSERT_TRUE(sim.bay->plug(4, d, error)) << error;
+    ASSERT_TRUE(sim.select(4));
+  }
+  SimFixture sim{-1};
+  std::string path;
+};
+
+TEST_F(SimFileMedia, CapacityComesFromTheFileAndDataLandsInIt) {
+  EXPECT_EQ(sim.ctx().selectedDrive().sectorCount(), (64u << 20) / 512);
+  test::fillPattern(sim.ctx(), 8192, 21);
+  ASSERT_TRUE(WriteBlocks(sim.ctx(), 10, 16, 512));
+  std::vector<uint8_t> onDisk(8192);
+  int fd = ::open(path.c_str(), O_RDONLY);
+  ASSERT_EQ(::pread(fd, onDisk.data(), onDisk.size(), 10 * 512), 8192);
+  ::close(fd);
+  EXPECT_EQ(std::memcmp(onDisk.data(), sim.ctx().SectorBuffer.data(), 8192), 0);
+  EXPECT_FALSE(ReadBlocks(sim.ctx(), (64u << 20) / 512, 1, false));
+}
+
+TEST_F(SimFileMedia, QueuedTransfersRunThroughIoUring) {
+  queuedWriteThenRead(sim.ctx(), 0, 64, 128);
+  ASSERT_TRUE(ReadBlocks(sim.ctx(), 128 * 63, 128, false));
+  EXPECT_EQ(CheckStampedBlocks(sim.ctx(), 128 * 63, 128), "");
+}
+
+TEST_F(SimFileMedia, AnUnalignedBufferStillTransfers) {
+  ScsiRequest r;
+  std::vector<uint8_t> raw(4096 + 1);
+  for (size_t i = 0; i < 4096; ++i) raw[i + 1] = static_cast<uint8_t>(i * 7);
+  r.cdbLength = 10;
+  r.dataIn = kScsiDataOut;
+  r.dataTransferLength = 4096;
+  r.dataBuffer = raw.data() + 1;
+  r.cdb = {0x2A, 0, 0, 0, 0, 50, 0, 0, 8, 0};
+  ASSERT_TRUE(sim.port->scsiPassThrough("sim:4", r).ok());
+  ASSERT_EQ(r.scsiStatus, 0);
+  ASSERT_TRUE(ReadBlocks(sim.ctx(), 50, 8, false));
+  EXPECT_EQ(std::memcmp(sim.ctx().SectorBuffer.data(), raw.data() + 1, 4096), 0);
+}
+
+// Several programs' threads on one bay: queued and plain transfers on the
+// same drive and on others, while drives are power-cycled and faults change.
+TEST(SimConcurrency, QueuedAndPlainTransfersOnSharedDrivesStayIntact) {
+  SimFixture sim(-1);
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  std::atomic<int> failures{0};
+  auto worker = [&](int slot, uint32_t first, bool queued) {
+    ManualClock clock;
+    test::RecordingUi ui;
+    NullSink pane;
+    auto port = sim::makeSimPort(sim.bay);
+    Context ctx(*port, ui, clock, pane);
+    if (!test::describeSimDrive(*sim.bay, slot, ctx.DriveTable[0])) {
+      ++failures;
+      return;
+    }
+    ctx.ucDriveCount = 1;
+    ctx.ucSelDrive = 0;
+    ctx.fgFamilyDrive = 1;
+    for (int round = 0; round < 4; ++round) {
+      if (queued) {
+        queuedWriteThenRead(ctx, first, 32, 64);
+      } else {
+        for (uint32_t i = 0; i < 16; ++i) {
+          StampBlocks(64, first + i * 64, ctx.SectorBuffer.data());
+          if (!WriteBlocks(ctx, first + i * 64, 64, 512)) ++failures;
+          if (!ReadBlocks(ctx, first + i * 64, 64, false) ||
+              !CheckStampedBlocks(ctx, first + i * 64, 64).empty())
+            ++failures;
+        }
+      }
+    }
+  };
+  std::atomic<bool> stop{false};
+  std::thread changer([&] {
+    std::string error;
+    auto other = sim::SimBay::open(sim.dir.path(), error);
+    auto watch = other->watch();
+    std::vector<DeviceEvent> events;
+    for (int i = 0; !stop; ++i) {
+      other->powerCycle(2, error);
+      other->setTemperature(2, 30 + i % 40, error);
+      watch->poll(events, 0);
+    }
+    if (events.empty()) ++failures;
+  });
+  std::thread a(worker, 0, 0, true);
+  std::thread b(worker, 0, 100000, false);
+  std::thread c(worker, 1, 0, false);
+  std::thread d(worker, 1, 200000, true);
+  a.join();
+  b.join();
+  c.join();
+  d.join();
+  stop = true;
+  changer.join();
+  EXPECT_EQ(failures.load(), 0);
+}
+
+}  // namespace
+}  // namespace zorv
