@@ -6,7 +6,8 @@
 //              LBA the host may address (persistent); above the native max
 //              address, or while frozen, the command is aborted.
 //   Features 2 FREEZE ACCESSIBLE MAX ADDRESS: SET is refused until the next
-//              power cycle.
+//              power cycle (kept in vendorState()["maxAddress"]["frozenGeneration"],
+//              so that every process using the bay sees it until then).
 // Other features are aborted. The older 27h/37h are not answered.
 
 #include "sim/sim_drive.h"
@@ -16,9 +17,20 @@ namespace zorv::sim {
 
 namespace {
 
-struct MaxAddressFreeze {
-  bool frozen = false;
-};
+bool frozen(SimDrive& drive) {
+  const nlohmann::json& v = drive.vendorState();
+  auto m = v.find("maxAddress");
+  if (m == v.end() || !m->is_object()) return false;
+  auto g = m->find("frozenGeneration");
+  return g != m->end() && g->is_number_unsigned() && g->get<uint64_t>() == drive.generation();
+}
+
+void freeze(SimDrive& drive) {
+  nlohmann::json& v = drive.vendorState();
+  if (!v.contains("maxAddress") || !v["maxAddress"].is_object()) v["maxAddress"] = nlohmann::json::object();
+  v["maxAddress"]["frozenGeneration"] = drive.generation();
+  drive.saveVendorState();
+}
 
 HookResult ata(SimDrive& drive, AtaExchange& x) {
   const AtaRegisters& r = x.command.regs;
@@ -30,7 +42,7 @@ HookResult ata(SimDrive& drive, AtaExchange& x) {
       break;
     case 1: {
       uint64_t last = r.lba48();
-      if (drive.runtime<MaxAddressFreeze>().frozen || last > nativeMax || !drive.setAccessibleMax(last + 1)) {
+      if (frozen(drive) || last > nativeMax || !drive.setAccessibleMax(last + 1)) {
         x.reply.abort();
         break;
       }
@@ -38,7 +50,7 @@ HookResult ata(SimDrive& drive, AtaExchange& x) {
       break;
     }
     case 2:
-      drive.runtime<MaxAddressFreeze>().frozen = true;
+      freeze(drive);
       break;
     default:
       x.reply.abort();

@@ -200,8 +200,9 @@ std::string performMaxAddress(DiagRun& run, const VendorOperation& op) {
       bool ok = run.send(true, tf, false, 512);
       run.ctx.clock->sleepFor(std::chrono::milliseconds(500));
       text = "Get Native Max Address:\r\n" + sixBytes(tf) + "\r\n";
-      // A failed command returned no address: the box keeps what it held.
-      if (ok) run.addressBox = sixBytes(tf);
+      // A failed command returned no address, and a USB bridge returns no
+      // registers: the box keeps what it held rather than an address of 0.
+      if (ok && run.ctx.selectedDrive().ucBusType != kBusUsb) run.addressBox = sixBytes(tf);
       break;
     }
     case 1: {
