@@ -47,7 +47,7 @@ TEST(Lh5Encoder, EdgeInputsRoundTrip) {
   std::vector<uint8_t> distinct(256);
   for (int i = 0; i < 256; ++i) distinct[i] = static_cast<uint8_t>(i);
   cases.push_back({"no repeats", distinct});
-  cases.push_back({"random 300 KiB", generateInput(InputKind::Random, 300000, 5)});
+  cases.push_back({"random 140 KiB", generateInput(InputKind::Random, 140000, 5)});
   cases.push_back({"small alphabet 200 KiB", generateInput(InputKind::SmallAlphabet, 200000, 6)});
   std::vector<uint8_t> far;
   auto chunk = generateInput(InputKind::Random, 8191, 9);
