@@ -74,7 +74,7 @@ void CZorvDlg::buildDownloader() {
   row->addStretch();
   row->addWidget(fwUpdate_);
   layout->addLayout(row);
-  resize(480, 380);
+  resize(600, 560);
 
   boxSink_ = new QtMessageSink(messageBox_, this);
   // The downloader has no pane of its own: what the pane would show goes to the message box.
