@@ -48,23 +48,30 @@ void IdentifyView::clear() {
 
 IdentifyView::IdentifyResult IdentifyView::identify(Context& ctx, const std::string& dir) {
   IdentifyResult result;
+  result.identified = readDrive(ctx);
+  if (result.identified) result.saved = saveFile(ctx, dir, result.fileName);
+  return result;
+}
+
+bool IdentifyView::readDrive(Context& ctx) {
   clear();
-  if (!SendIdentifyDevice(ctx)) return result;
-  result.identified = true;
+  if (!SendIdentifyDevice(ctx)) return false;
   std::memcpy(data_.data(), ctx.SectorBuffer.data(), data_.size());
   rows_ = identifySingleRows(identifyWordsFromBytes(data_.data(), data_.size()));
   mode_ = Mode::Single;
+  return true;
+}
 
-  const DriveEntry& drive = ctx.selectedDrive();
+bool IdentifyView::saveFile(const Context& ctx, const std::string& dir, std::string& fileName) const {
+  if (mode_ != Mode::Single) return false;
+  const DriveEntry& drive = ctx.DriveTable[ctx.hasSelectedDrive() ? ctx.ucSelDrive : 0];
   std::filesystem::path file = std::filesystem::path(dir) / identifyFileName(drive.strModel, drive.strSerial);
-  result.fileName = file.string();
+  fileName = file.string();
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  if (out) {
-    out.write(reinterpret_cast<const char*>(data_.data()), static_cast<std::streamsize>(data_.size()));
-    out.close();
-    result.saved = static_cast<bool>(out);
-  }
-  return result;
+  if (!out) return false;
+  out.write(reinterpret_cast<const char*>(data_.data()), static_cast<std::streamsize>(data_.size()));
+  out.close();
+  return static_cast<bool>(out);
 }
 
 bool IdentifyView::compareBinary(UserInterface& ui) {

@@ -43,6 +43,11 @@ class IdentifyView {
   // The "Identify" button: the single view of the selected drive's data and
   // its file in dir. On failure the list is left empty and no file written.
   IdentifyResult identify(Context& ctx, const std::string& dir = ".");
+  // Its two halves: the single view of the selected drive's data (false and
+  // an empty list when the drive does not answer), and the file of the data
+  // the view shows.
+  bool readDrive(Context& ctx);
+  bool saveFile(const Context& ctx, const std::string& dir, std::string& fileName) const;
 
   // The "Compare Binary" button: asks for the two files with the page's
   // filters. False (and nothing changed) when a choice is cancelled or a
