@@ -1,0 +1,124 @@
+// The diagnostics page as a window: its controls follow the console, a run
+// goes to a worker and comes back to the page, the page is an engineering tab.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+
+#include <filesystem>
+#include <functional>
+
+#include "app/dev_info_page.h"
+#include "support/sim_fixture.h"
+
+namespace zorv::app {
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "zorv_vendor_page_tests";
+    static char* argv[] = {name, nullptr};
+    app_ = new QApplication(argc, argv);
+  }
+  void TearDown() override { delete app_; }
+
+ private:
+  QApplication* app_ = nullptr;
+};
+
+[[maybe_unused]] ::testing::Environment* const gEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+bool pumpUntil(const std::function<bool()>& done) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > 10000) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+struct PageFixture : ::testing::Test {
+  PageFixture()
+      : paneBox(QtMessageSink::makeTextBox(nullptr)),
+        pane(paneBox),
+        services{sim.ctx(), ui, pane, driveList, nullptr},
+        page(services) {
+    page.console().setDirectory(sim.dir.path());
+  }
+  ~PageFixture() override { delete paneBox; }
+
+  test::SimFixture sim{0};
+  QtUserInterface ui;
+  QPlainTextEdit* paneBox;
+  QtMessageSink pane;
+  DriveListModel driveList;
+  PageServices services;
+  CDevInfo page;
+};
+
+TEST_F(PageFixture, ListsTheOperationsAndPreparesTheChosenRow) {
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  auto* command = qobject_cast<QComboBox*>(page.control(DevInfoControl::Command));
+  auto* second = qobject_cast<QComboBox*>(page.control(DevInfoControl::SecondCommand));
+  ASSERT_EQ(command->count(), 36);
+  EXPECT_EQ(command->itemText(19), "B0D0 SMART Read");
+  EXPECT_FALSE(second->isEnabled());
+
+  command->setCurrentIndex(1);
+  auto* startPpn = qobject_cast<QLineEdit*>(page.control(DevInfoControl::StartPpn));
+  auto* map = qobject_cast<QComboBox*>(page.control(DevInfoControl::Map));
+  EXPECT_TRUE(startPpn->isEnabled());
+  EXPECT_EQ(startPpn->text(), "200");
+  ASSERT_EQ(map->count(), 2);
+  EXPECT_EQ(map->currentText(), "00");
+  EXPECT_FALSE(page.control(DevInfoControl::Channel)->isEnabled());
+
+  startPpn->setText("1F");
+  Q_EMIT startPpn->textEdited("1F");
+  EXPECT_EQ(page.console().state().inputs.startPpn, "1F");
+}
+
+TEST_F(PageFixture, GetDevInfoRunsOnAWorkerAndShowsTheText) {
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  qobject_cast<QComboBox*>(page.control(DevInfoControl::Command))->setCurrentIndex(14);
+  qobject_cast<QPushButton*>(page.control(DevInfoControl::GetDevInfo))->click();
+  ASSERT_TRUE(pumpUntil([&] { return page.console().lastRun().has_value() && !page.console().state().running; }));
+  page.waitForRun();
+  ASSERT_TRUE(pumpUntil([&] { return page.rawData()->toPlainText().contains("SMART UDATA initialize Done"); }));
+  EXPECT_TRUE(page.control(DevInfoControl::GetDevInfo)->isEnabled());
+  auto run = page.console().lastRun();
+  EXPECT_TRUE(run->ok());
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(sim.dir.path()) / run->runLogName));
+  page.clearMessage()->click();
+  EXPECT_TRUE(pumpUntil([&] { return page.rawData()->toPlainText().isEmpty(); }));
+}
+
+TEST_F(PageFixture, TheFirstTickSetsTheSliderAndTheClock) {
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  page.console().onTimerTick();
+  ASSERT_TRUE(pumpUntil([&] { return page.percent()->text() == "100%"; }));
+  auto* slider = qobject_cast<QSlider*>(page.control(DevInfoControl::Slider));
+  EXPECT_EQ(slider->value(), 100);
+  EXPECT_FALSE(slider->isEnabled());
+  slider->setEnabled(true);
+  slider->setValue(50);
+  EXPECT_EQ(page.percent()->text(), "50%");
+}
+
+TEST(DevInfoRegistration, IsAnEngineeringTab) {
+  bool found = false;
+  for (const RegisteredPage& p : registeredPages()) found = found || std::string(p.title) == "Dev Info";
+  EXPECT_TRUE(found);
+}
+
+}  // namespace
+}  // namespace zorv::app
