@@ -1,6 +1,8 @@
 // Identities of the drives a new bay holds and that `zorvctl sim plug` makes
 // when it is not told otherwise.
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "sim/sim_bay.h"
@@ -74,6 +76,33 @@ DriveRecord foreignDrive(SimBus bus, uint32_t seed) {
   d.temperature = 33;
   d.counters.powerOnHours = 8700 + seed;
   d.counters.powerCycles = 1520 + seed;
+  return d;
+}
+
+DriveRecord driveForModel(const std::string& model, SimBus bus, uint32_t seed) {
+  static const char* const kBrands[] = {"VXA", "VXATEK", "ORBENNE", "KALDRIX", "MERIDO"};
+  std::string first = model.substr(0, model.find(' '));
+  for (char& c : first) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  bool family = std::find(std::begin(kBrands), std::end(kBrands), first) != std::end(kBrands);
+  std::string compact;
+  for (char c : model)
+    if (c != ' ') compact.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+  const ModelChoice* known = nullptr;
+  uint16_t modelClass = 0;
+  for (const ModelChoice& m : kClass0)
+    if (compact.find(m.fragment) != std::string::npos) known = &m;
+  for (const ModelChoice& m : kClass1) {
+    if (compact.find(m.fragment) != std::string::npos) {
+      known = &m;
+      modelClass = 1;
+    }
+  }
+  DriveRecord d = family ? familyDrive(modelClass, bus, seed) : foreignDrive(bus, seed);
+  d.identity.model = model;
+  if (known) {
+    d.identity.capacity = known->sectors;
+    if (family) d.identity.pcba = std::string(known->fragment) + (modelClass ? "-2280-B11" : "-2280-A03");
+  }
   return d;
 }
 

@@ -115,5 +115,10 @@ class SimBay : public std::enable_shared_from_this<SimBay> {
 // Drives for plugging: realistic identities, different for each seed.
 DriveRecord familyDrive(uint16_t modelClass, SimBus bus, uint32_t seed = 0);
 DriveRecord foreignDrive(SimBus bus, uint32_t seed = 0);
+// A drive whose model number is `model`: of the family when its first word
+// is one of the family's brands ("VXA", "VXATEK", "ORBENNE", "KALDRIX",
+// "MERIDO"), else foreign. A known model fragment in it (the last that
+// occurs, PA256 ... TX4T) gives the model class and the usual capacity.
+DriveRecord driveForModel(const std::string& model, SimBus bus, uint32_t seed = 0);
 
 }  // namespace zorv::sim

@@ -1,0 +1,451 @@
+// zorvctl sim: managing simulated drive bays.
+//
+//   zorvctl sim create DIR
+//   zorvctl --sim DIR sim list
+//   zorvctl --sim DIR sim plug N [--model TEXT --serial TEXT --fw TEXT --class 0|1 --bus sata|ata|usb
+//                                 --capacity SECTORS --hwid HEX --wwn HEX --pcba TEXT --media PATH
+//                                 --latency fast|sata-ssd|usb-ssd|US,US_PER_MIB --temperature C]
+//   zorvctl --sim DIR sim unplug N
+//   zorvctl --sim DIR sim fault N KIND [VALUE] [options]
+//
+// A running program on the same bay sees plug, unplug and power cycles as
+// device arrival and removal, and faults from its next command on.
+
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+
+#include "cli/command_registry.h"
+#include "cli/session.h"
+#include "sim/bay_file.h"
+#include "sim/sim_bay.h"
+
+namespace zorv::cli {
+
+namespace {
+
+using nlohmann::json;
+using sim::DriveRecord;
+using sim::Fault;
+using sim::FaultKind;
+
+struct SimOptions {
+  std::string dir;
+  int slot = -1;
+  // plug
+  std::string model, serial, firmware, bus, hwid, wwn, pcba, media, latency;
+  int modelClass = 0;
+  uint64_t capacity = 0;
+  int temperature = 0;
+  CLI::Option* modelOpt = nullptr;
+  CLI::Option* serialOpt = nullptr;
+  CLI::Option* firmwareOpt = nullptr;
+  CLI::Option* classOpt = nullptr;
+  CLI::Option* busOpt = nullptr;
+  CLI::Option* capacityOpt = nullptr;
+  CLI::Option* hwidOpt = nullptr;
+  CLI::Option* wwnOpt = nullptr;
+  CLI::Option* pcbaOpt = nullptr;
+  CLI::Option* mediaOpt = nullptr;
+  CLI::Option* latencyOpt = nullptr;
+  CLI::Option* temperatureOpt = nullptr;
+  // fault
+  std::string kind;
+  std::string value;
+  std::string opcode, status, error, sense, lba;
+  uint32_t count = 1, bytes = 0, waitMs = 0, ms = 0;
+  uint64_t blocks = 1;
+  CLI::Option* msOpt = nullptr;
+  CLI::Option* countOpt = nullptr;
+};
+
+bool usage(Session& session, const std::string& text) {
+  session.err() << "zorvctl: " << text << '\n';
+  session.fail(kExitUsage);
+  return false;
+}
+
+void failed(Session& session, const std::string& text) {
+  session.err() << "zorvctl: " << text << '\n';
+  session.fail(kExitFailed);
+}
+
+// A hexadecimal byte: "28", "0x28" or "28h".
+std::optional<uint32_t> parseHex(std::string text, uint32_t max) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text = text.substr(2);
+  if (!text.empty() && (text.back() == 'h' || text.back() == 'H')) text.pop_back();
+  if (text.empty() || text.size() > 8) return std::nullopt;
+  char* end = nullptr;
+  unsigned long v = std::strtoul(text.c_str(), &end, 16);
+  if (*end != '\0' || v > max) return std::nullopt;
+  return static_cast<uint32_t>(v);
+}
+
+// A number: decimal, or hexadecimal with "0x" or a trailing "h".
+std::optional<uint64_t> parseNumber(std::string text) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text = text.substr(2);
+    base = 16;
+  } else if (!text.empty() && (text.back() == 'h' || text.back() == 'H')) {
+    text.pop_back();
+    base = 16;
+  }
+  if (text.empty() || text[0] == '-' || text[0] == '+') return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long v = std::strtoull(text.c_str(), &end, base);
+  if (*end != '\0' || errno == ERANGE) return std::nullopt;
+  return v;
+}
+
+std::shared_ptr<sim::SimBay> openBay(Session& session, const char* verb) {
+  if (session.simDir.empty()) {
+    usage(session, std::string("sim ") + verb + " needs the bay: zorvctl --sim DIR sim " + verb);
+    return nullptr;
+  }
+  std::string error;
+  auto bay = sim::SimBay::open(session.simDir, error);
+  if (!bay) usage(session, error);
+  return bay;
+}
+
+std::string busText(sim::SimBus bus) {
+  switch (bus) {
+    case sim::SimBus::Sata: return "SATA";
+    case sim::SimBus::Ata: return "ATA";
+    case sim::SimBus::Usb: return "USB";
+  }
+  return "";
+}
+
+std::string faultText(const Fault& f) {
+  std::ostringstream s;
+  char buf[64];
+  s << "fault " << f.id << ": " << sim::faultKindName(f.kind);
+  if (f.kind != FaultKind::Corrupt && !(f.kind == FaultKind::NotReady && f.ms)) {
+    if (f.kind != FaultKind::NotReady) {
+      if (f.opcode == sim::kAnyOpcode) {
+        s << " any opcode";
+      } else {
+        std::snprintf(buf, sizeof buf, " opcode %02Xh", f.opcode);
+        s << buf;
+      }
+    }
+    s << ", " << f.count << (f.count == 1 ? " command" : " commands");
+  }
+  switch (f.kind) {
+    case FaultKind::Fail:
+      std::snprintf(buf, sizeof buf, ", status %02Xh error %02Xh, sense %X/%02X/%02X", f.ataStatus, f.ataError,
+                    f.senseKey, f.asc, f.ascq);
+      s << buf;
+      break;
+    case FaultKind::Timeout:
+      if (f.waitMs) s << ", host waits " << f.waitMs << " ms";
+      break;
+    case FaultKind::Short:
+      s << ", " << (f.bytes ? std::to_string(f.bytes) + " bytes" : std::string("half the data"));
+      break;
+    case FaultKind::Corrupt:
+      std::snprintf(buf, sizeof buf, " LBA %llXh, %llu blocks", static_cast<unsigned long long>(f.lba),
+                    static_cast<unsigned long long>(f.blocks));
+      s << buf;
+      break;
+    case FaultKind::NotReady:
+      if (f.ms) s << " for " << f.ms << " ms";
+      break;
+  }
+  return s.str();
+}
+
+std::string slotLine(int slot, const sim::SlotRecord& s) {
+  std::ostringstream out;
+  out << "Slot " << slot << ": ";
+  if (!s.drive) {
+    out << "empty";
+    return out.str();
+  }
+  const DriveRecord& d = *s.drive;
+  const sim::SimIdentity& id = d.identity;
+  if (!s.plugged) out << "unplugged, ";
+  out << id.model << ", serial " << id.serial << ", firmware " << id.firmware << ", ";
+  if (id.family) {
+    out << "family class " << id.modelClass;
+  } else {
+    out << "foreign";
+  }
+  out << ", " << busText(id.bus) << ", " << id.capacity << " sectors (" << (id.capacity >> 21) << "G), "
+      << d.temperature << " C, ";
+  out << (d.media.kind == sim::MediaKind::Sparse ? std::string("sparse media") : "media " + d.media.path);
+  for (const Fault& f : d.faults) out << "\n        " << faultText(f);
+  return out.str();
+}
+
+bool currentSlot(Session& session, sim::SimBay& bay, int slot, sim::SlotRecord& out) {
+  sim::BayRecord record;
+  std::string error;
+  if (!bay.snapshot(record, error)) {
+    failed(session, error);
+    return false;
+  }
+  out = record.slots[static_cast<size_t>(slot)];
+  return true;
+}
+
+void runCreate(Session& session, const SimOptions& o) {
+  std::string error;
+  if (!sim::SimBay::create(o.dir, error)) return failed(session, error);
+  auto bay = sim::SimBay::open(o.dir, error);
+  if (!bay) return failed(session, error);
+  sim::BayRecord record;
+  if (!bay->snapshot(record, error)) return failed(session, error);
+  session.out() << "Bay created in " << o.dir << '\n';
+  for (int i = 0; i < sim::kBaySlots; ++i) session.out() << slotLine(i, record.slots[static_cast<size_t>(i)]) << '\n';
+}
+
+void runList(Session& session) {
+  auto bay = openBay(session, "list");
+  if (!bay) return;
+  sim::BayRecord record;
+  std::string error;
+  if (!bay->snapshot(record, error)) return failed(session, error);
+  if (session.json) {
+    json slots = json::array();
+    for (int i = 0; i < sim::kBaySlots; ++i) {
+      const sim::SlotRecord& s = record.slots[static_cast<size_t>(i)];
+      slots.push_back({{"slot", i},
+                       {"path", "sim:" + std::to_string(i)},
+                       {"state", !s.drive ? "empty" : s.plugged ? "plugged" : "unplugged"},
+                       {"generation", s.generation},
+                       {"drive", s.drive ? sim::driveToJson(*s.drive) : json(nullptr)}});
+    }
+    session.out() << json{{"dir", bay->dir()}, {"slots", slots}}.dump(2, ' ', false, json::error_handler_t::replace)
+                  << '\n';
+    return;
+  }
+  for (int i = 0; i < sim::kBaySlots; ++i) session.out() << slotLine(i, record.slots[static_cast<size_t>(i)]) << '\n';
+}
+
+bool buildDrive(Session& session, SimOptions& o, DriveRecord& d) {
+  sim::SimBus bus = sim::SimBus::Sata;
+  if (o.busOpt->count()) {
+    auto b = sim::parseBus(o.bus);
+    if (!b) return usage(session, "--bus: sata, ata or usb");
+    bus = *b;
+  }
+  uint32_t seed = static_cast<uint32_t>(o.slot) + 1;
+  if (o.modelOpt->count()) {
+    d = sim::driveForModel(o.model, bus, seed);
+  } else {
+    d = sim::familyDrive(static_cast<uint16_t>(o.modelClass), bus, seed);
+  }
+  sim::SimIdentity& id = d.identity;
+  if (o.classOpt->count()) id.modelClass = static_cast<uint16_t>(o.modelClass);
+  if (o.serialOpt->count()) id.serial = o.serial;
+  if (o.firmwareOpt->count()) id.firmware = o.firmware;
+  if (o.capacityOpt->count()) id.capacity = o.capacity;
+  if (o.pcbaOpt->count()) id.pcba = o.pcba;
+  if (o.hwidOpt->count()) {
+    auto h = sim::parseHexBytes(o.hwid);
+    if (!h || h->empty() || h->size() > sim::kMaxHwidBytes) return usage(session, "--hwid: 1 to 16 bytes in hexadecimal");
+    id.hwid = *h;
+  }
+  if (o.wwnOpt->count()) {
+    auto w = sim::parseWwn(o.wwn);
+    if (!w) return usage(session, "--wwn: 16 hexadecimal digits");
+    id.wwn = *w;
+  }
+  if (o.mediaOpt->count()) {
+    d.media = {sim::MediaKind::File, o.media};
+    if (!o.capacityOpt->count()) id.capacity = 0;  // the whole file
+  }
+  if (o.latencyOpt->count()) {
+    auto named = sim::namedLatency(o.latency);
+    if (named) {
+      d.latency = *named;
+    } else {
+      size_t comma = o.latency.find(',');
+      auto a = parseNumber(o.latency.substr(0, comma));
+      auto b = comma == std::string::npos ? std::optional<uint64_t>(0) : parseNumber(o.latency.substr(comma + 1));
+      if (!a || !b || *a > 0xFFFFFFFFu || *b > 0xFFFFFFFFu)
+        return usage(session, "--latency: fast, sata-ssd, usb-ssd or COMMAND_US[,US_PER_MIB]");
+      d.latency = {static_cast<uint32_t>(*a), static_cast<uint32_t>(*b)};
+    }
+  }
+  if (o.temperatureOpt->count()) d.temperature = o.temperature;
+  return true;
+}
+
+void runPlug(Session& session, SimOptions& o) {
+  auto bay = openBay(session, "plug");
+  if (!bay) return;
+  bool newDrive = false;
+  for (CLI::Option* opt : {o.modelOpt, o.serialOpt, o.firmwareOpt, o.classOpt, o.busOpt, o.capacityOpt, o.hwidOpt,
+                           o.wwnOpt, o.pcbaOpt, o.mediaOpt, o.latencyOpt, o.temperatureOpt})
+    newDrive = newDrive || opt->count() > 0;
+  sim::SlotRecord before;
+  if (!currentSlot(session, *bay, o.slot, before)) return;
+  std::string error;
+  bool ok;
+  if (!newDrive && before.drive) {
+    ok = bay->plug(o.slot, error);  // the drive that was pulled goes back in
+  } else {
+    DriveRecord d;
+    if (!buildDrive(session, o, d)) return;
+    ok = bay->plug(o.slot, d, error);
+  }
+  if (!ok) return failed(session, error);
+  sim::SlotRecord after;
+  if (!currentSlot(session, *bay, o.slot, after)) return;
+  session.out() << slotLine(o.slot, after) << '\n';
+}
+
+void runUnplug(Session& session, const SimOptions& o) {
+  auto bay = openBay(session, "unplug");
+  if (!bay) return;
+  std::string error;
+  if (!bay->unplug(o.slot, error)) return failed(session, error);
+  sim::SlotRecord after;
+  if (!currentSlot(session, *bay, o.slot, after)) return;
+  session.out() << slotLine(o.slot, after) << '\n';
+}
+
+void runFault(Session& session, SimOptions& o) {
+  auto bay = openBay(session, "fault");
+  if (!bay) return;
+  std::string error;
+  std::string slot = "Slot " + std::to_string(o.slot) + ": ";
+  if (o.kind == "temperature") {
+    auto c = o.value.empty() ? std::nullopt : std::optional<int>(std::atoi(o.value.c_str()));
+    if (!c || o.value.find_first_not_of("-0123456789") != std::string::npos)
+      return (void)usage(session, "sim fault N temperature CELSIUS");
+    if (!bay->setTemperature(o.slot, *c, error)) return failed(session, error);
+    session.out() << slot << "temperature " << *c << " C\n";
+    return;
+  }
+  if (o.kind == "power-cycle") {
+    if (!bay->powerCycle(o.slot, error)) return failed(session, error);
+    session.out() << slot << "power cycled\n";
+    return;
+  }
+  if (o.kind == "clear") {
+    if (!bay->clearFaults(o.slot, error)) return failed(session, error);
+    session.out() << slot << "faults cleared\n";
+    return;
+  }
+  auto kind = sim::parseFaultKind(o.kind);
+  if (!kind)
+    return (void)usage(session,
+                       "fault kinds: fail, timeout, short, corrupt, not-ready, temperature, power-cycle, clear");
+  Fault f;
+  f.kind = *kind;
+  f.count = o.count;
+  f.bytes = o.bytes;
+  f.waitMs = o.waitMs;
+  f.ms = o.ms;
+  f.blocks = o.blocks;
+  if (!o.opcode.empty()) {
+    auto v = parseHex(o.opcode, 0xFF);
+    if (!v) return (void)usage(session, "--opcode: a byte in hexadecimal");
+    f.opcode = static_cast<int>(*v);
+  }
+  if (!o.status.empty()) {
+    auto v = parseHex(o.status, 0xFF);
+    if (!v) return (void)usage(session, "--status: a byte in hexadecimal");
+    f.ataStatus = static_cast<uint8_t>(*v);
+  }
+  if (!o.error.empty()) {
+    auto v = parseHex(o.error, 0xFF);
+    if (!v) return (void)usage(session, "--error: a byte in hexadecimal");
+    f.ataError = static_cast<uint8_t>(*v);
+  }
+  if (!o.sense.empty()) {
+    std::string parts[3];
+    std::istringstream in(o.sense);
+    int n = 0;
+    while (n < 3 && std::getline(in, parts[n], '/')) ++n;
+    auto k = n == 3 ? parseHex(parts[0], 0x0F) : std::nullopt;
+    auto a = n == 3 ? parseHex(parts[1], 0xFF) : std::nullopt;
+    auto q = n == 3 ? parseHex(parts[2], 0xFF) : std::nullopt;
+    if (!k || !a || !q || in.peek() != EOF) return (void)usage(session, "--sense: KEY/ASC/ASCQ in hexadecimal, e.g. 3/11/00");
+    f.senseKey = static_cast<uint8_t>(*k);
+    f.asc = static_cast<uint8_t>(*a);
+    f.ascq = static_cast<uint8_t>(*q);
+  }
+  if (f.kind == FaultKind::Corrupt) {
+    auto v = o.lba.empty() ? std::nullopt : parseNumber(o.lba);
+    if (!v) return (void)usage(session, "sim fault N corrupt --lba LBA [--blocks N]");
+    f.lba = *v;
+  }
+  if (f.kind == FaultKind::NotReady && !o.msOpt->count() && !o.countOpt->count())
+    return (void)usage(session, "sim fault N not-ready --ms MS | --count COMMANDS");
+  uint32_t id = 0;
+  if (!bay->addFault(o.slot, f, error, &id)) return failed(session, error);
+  f.id = id;
+  session.out() << slot << faultText(f) << '\n';
+}
+
+void install(CLI::App& app, Session& session) {
+  auto o = std::make_shared<SimOptions>();
+  CLI::App* simCmd = app.add_subcommand("sim", "Simulated drive bays: create, list, plug, unplug, fault");
+  simCmd->require_subcommand(1);
+
+  CLI::App* create = simCmd->add_subcommand("create", "Make a default bay in DIR (two family drives, one foreign)");
+  create->add_option("dir", o->dir, "The bay's directory")->required();
+  create->callback([&session, o] { runCreate(session, *o); });
+
+  CLI::App* list = simCmd->add_subcommand("list", "The bay's eight slots");
+  list->add_flag("--json", session.json, "Machine-readable output");
+  list->callback([&session] { runList(session); });
+
+  auto slotOption = [o](CLI::App* cmd) {
+    cmd->add_option("slot", o->slot, "Slot 0-7 (physical drive sim:N)")->required()->check(CLI::Range(0, 7));
+  };
+
+  CLI::App* plug = simCmd->add_subcommand(
+      "plug", "Plug a drive into slot N: the one pulled out, or a new one described by the options");
+  slotOption(plug);
+  o->modelOpt = plug->add_option("--model", o->model, "Model number; a family brand first makes a family drive");
+  o->serialOpt = plug->add_option("--serial", o->serial, "Serial number (up to 20 characters)");
+  o->firmwareOpt = plug->add_option("--fw", o->firmware, "Firmware version (up to 8 characters)");
+  o->classOpt = plug->add_option("--class", o->modelClass, "Model class 0 or 1")->check(CLI::Range(0, 1));
+  o->busOpt = plug->add_option("--bus", o->bus, "sata, ata or usb");
+  o->capacityOpt = plug->add_option("--capacity", o->capacity, "User sectors")->check(CLI::Range(uint64_t{1}, sim::kMaxCapacity));
+  o->hwidOpt = plug->add_option("--hwid", o->hwid, "Hardware ID bytes in hexadecimal, e.g. 5A0C1F03");
+  o->wwnOpt = plug->add_option("--wwn", o->wwn, "World wide name, 16 hexadecimal digits");
+  o->pcbaOpt = plug->add_option("--pcba", o->pcba, "PCBA part number");
+  o->mediaOpt = plug->add_option("--media", o->media, "A file or block device as media (O_DIRECT, io_uring)");
+  o->latencyOpt = plug->add_option("--latency", o->latency, "fast, sata-ssd, usb-ssd or COMMAND_US[,US_PER_MIB]");
+  o->temperatureOpt = plug->add_option("--temperature", o->temperature, "Degrees Celsius")->check(CLI::Range(-60, 200));
+  plug->callback([&session, o] { runPlug(session, *o); });
+
+  CLI::App* unplug = simCmd->add_subcommand("unplug", "Pull the drive out of slot N (it keeps its data)");
+  slotOption(unplug);
+  unplug->callback([&session, o] { runUnplug(session, *o); });
+
+  CLI::App* fault = simCmd->add_subcommand(
+      "fault", "Inject a fault into the drive in slot N: fail, timeout, short, corrupt, not-ready, "
+               "temperature C, power-cycle, clear");
+  slotOption(fault);
+  fault->add_option("kind", o->kind, "The fault")->required();
+  fault->add_option("value", o->value, "temperature: degrees Celsius");
+  fault->add_option("--opcode", o->opcode, "Only commands with this ATA or SCSI opcode (hex); default any");
+  o->countOpt = fault->add_option("--count", o->count, "Commands the fault applies to")->check(CLI::Range(1u, 1000000u));
+  fault->add_option("--status", o->status, "fail: ATA status (hex, default 51)");
+  fault->add_option("--error", o->error, "fail: ATA error (hex, default 04)");
+  fault->add_option("--sense", o->sense, "fail: SCSI sense KEY/ASC/ASCQ (hex, default 3/11/00)");
+  fault->add_option("--bytes", o->bytes, "short: bytes returned (default half)");
+  fault->add_option("--wait-ms", o->waitMs, "timeout: how long the host waits (default its time-out)");
+  fault->add_option("--lba", o->lba, "corrupt: first LBA (decimal, or hex as 0x.. or ..h)");
+  fault->add_option("--blocks", o->blocks, "corrupt: blocks (default 1)")->check(CLI::Range(uint64_t{1}, sim::kMaxCapacity));
+  o->msOpt = fault->add_option("--ms", o->ms, "not-ready: milliseconds from the drive's next command");
+  fault->callback([&session, o] { runFault(session, *o); });
+}
+
+}  // namespace
+
+static CommandRegistrar reg{"sim", &install};
+
+}  // namespace zorv::cli
