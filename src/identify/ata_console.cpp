@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "discovery/drive_list.h"
 #include "identify/identify_text.h"
 #include "transport/ata_command.h"
 #include "transport/context.h"
@@ -137,6 +138,7 @@ void AnyAtaConsole::open(Context& ctx) {
   dataOut = ctx.CmdBlock.ucCommand == 0xF7;
   ctx.fgBusy = 1;
   ctx.fgStopRequest = 0;
+  if (DriveListView* list = attachedDriveList(ctx)) list->setEnabled(false);
 }
 
 bool AnyAtaConsole::send(Context& ctx, DumpPane* dump) {
@@ -166,6 +168,7 @@ void AnyAtaConsole::abort(Context& ctx, DumpPane* dump) {
 
 void AnyAtaConsole::finish(Context& ctx, DumpPane* dump) {
   AppendMessage(ctx, "\n\n", ctx.messagePane());
+  if (DriveListView* list = attachedDriveList(ctx); list && ctx.ucDriveCount != kNoDrive) list->setEnabled(true);
   refreshDump(ctx, dump);
   ctx.fgBusy = 0;
 }

@@ -59,7 +59,8 @@ bool QueryFlashLocation(Context& ctx, uint8_t argument);
 class AnyAtaConsole {
  public:
   // Opening: the edits show CmdBlock bytes 0-7, "Data out" is checked for
-  // F7h; fgBusy is set and fgStopRequest cleared.
+  // F7h; fgBusy is set, fgStopRequest cleared and the drive list attached to
+  // ctx disabled (enabled again on closing when a drive is attached).
   void open(Context& ctx);
 
   // "Send": parses the edits into CmdBlock and sends the command; reports on

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <set>
 
+#include "discovery/drive_list.h"
 #include "identify/ata_console.h"
 #include "identify/identify_text.h"
 #include "identify_image.h"
@@ -260,6 +261,21 @@ TEST_F(ConsoleSend, DeviceErrorReportsOnlyTheTransportMessage) {
   EXPECT_EQ(port.ataRequests.size(), 1u);  // no query after a failure
   EXPECT_EQ(t.pane.text(), "ATA Command Error, Status = 0x51\n\n\n");
   EXPECT_EQ(t.ctx.fgBusy, 0);
+}
+
+TEST_F(ConsoleSend, DriveListIsDisabledWhileTheConsoleIsOpen) {
+  DriveListModel list;
+  DriveListAttachment attach(t.ctx, list);
+  console.open(t.ctx);
+  EXPECT_FALSE(list.isEnabled());
+  console.abort(t.ctx);
+  EXPECT_TRUE(list.isEnabled());
+
+  // Without an attached drive the list stays disabled.
+  t.ctx.ucDriveCount = kNoDrive;
+  console.open(t.ctx);
+  console.abort(t.ctx);
+  EXPECT_FALSE(list.isEnabled());
 }
 
 TEST_F(ConsoleSend, CmdBlockKeepsTheCommandForTheNextOpening) {
