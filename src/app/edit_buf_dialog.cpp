@@ -102,9 +102,11 @@ CEditBufDlg::CEditBufDlg(Context& ctx, DumpPane* dump, QWidget* parent) : QDialo
   layout->addWidget(grid_, 1);
   layout->addLayout(buttons);
 
+  for (QLineEdit* e : {start_, end_, value_}) e->setFixedWidth(e->fontMetrics().horizontalAdvance("WWWWWW"));
   int width = 0;
   for (int c = 0; c < grid_->columnCount(); ++c) width += grid_->columnWidth(c);
-  resize(width + 40, 600);
+  const int rows = grid_->verticalHeader()->defaultSectionSize() * BufferEditor::kRows;
+  resize(width + 40, rows + grid_->horizontalHeader()->sizeHint().height() + 110);
 
   connect(start_, &QLineEdit::textEdited, this, &CEditBufDlg::onStartEdited);
   connect(enter_, &QPushButton::clicked, this, &CEditBufDlg::onEnter);

@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace zorv::app {
 
 namespace {
@@ -81,6 +83,15 @@ void CIdentify::showRows(bool compare) {
       item->setTextAlignment(Qt::AlignLeft | Qt::AlignTop);
       list_->setItem(r, c, item);
     }
+  }
+  // The widths are the list's own at its small font; a wider fixed-pitch
+  // font widens a column to its longest line.
+  list_->resizeColumnsToContents();
+  shown = 0;
+  for (size_t c = 0; c < columns.size(); ++c) {
+    if (!compare && c == 3) continue;
+    list_->setColumnWidth(shown, std::max(list_->columnWidth(shown), columns[c].width));
+    ++shown;
   }
   list_->resizeRowsToContents();
 }
