@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include "cli/session.h"
+#include "sim/bay_store.h"
+#include "sim/sim_bay.h"
 #include "support/sim_fixture.h"
 
 namespace zorv {
@@ -201,6 +203,25 @@ TEST_F(Zorvctl, AtaFlashLocationAndErrors) {
   CliRun noData = run({"ata", "--command", "E0", "--out", "x.bin"});
   EXPECT_EQ(noData.code, 2);
   EXPECT_FALSE(std::filesystem::exists(file("x.bin")));
+}
+
+TEST_F(Zorvctl, WithoutADriveOfTheBrandNothingIsSent) {
+  // A bay holding only the foreign drive of the default bay.
+  sim::BayRecord record = sim::SimBay::defaultBay();
+  record.slots[0] = {};
+  record.slots[1] = {};
+  std::string error;
+  ASSERT_TRUE(sim::BayStore::create(dir.file("bay"), record, error)) << error;
+  for (std::vector<std::string> args : {std::vector<std::string>{"identify"},
+                                        std::vector<std::string>{"ata", "--command", "EC"},
+                                        std::vector<std::string>{"buffer", "--read-buffer"}}) {
+    CliRun r = run(args, -1);
+    EXPECT_EQ(r.code, 1) << args[0];
+    EXPECT_EQ(r.out, "") << args[0];
+    EXPECT_EQ(r.err, "zorvctl: No VXA Device Attached\n") << args[0];
+  }
+  // Actions that need no drive still run.
+  EXPECT_EQ(run({"buffer", "--length", "0010"}, -1).code, 0);
 }
 
 }  // namespace
