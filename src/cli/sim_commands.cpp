@@ -107,7 +107,8 @@ std::shared_ptr<sim::SimBay> openBay(Session& session, const char* verb) {
     return nullptr;
   }
   std::string error;
-  auto bay = sim::SimBay::open(session.simDir, error);
+  // A drive whose files are damaged must not keep the bay from being managed.
+  auto bay = sim::SimBay::open(session.simDir, error, {.requireDrives = false});
   if (!bay) usage(session, error);
   return bay;
 }
@@ -219,13 +220,18 @@ void runList(Session& session) {
                        {"path", "sim:" + std::to_string(i)},
                        {"state", !s.drive ? "empty" : s.plugged ? "plugged" : "unplugged"},
                        {"generation", s.generation},
+                       {"error", bay->slotError(i)},
                        {"drive", s.drive ? sim::driveToJson(*s.drive) : json(nullptr)}});
     }
     session.out() << json{{"dir", bay->dir()}, {"slots", slots}}.dump(2, ' ', false, json::error_handler_t::replace)
                   << '\n';
     return;
   }
-  for (int i = 0; i < sim::kBaySlots; ++i) session.out() << slotLine(i, record.slots[static_cast<size_t>(i)]) << '\n';
+  for (int i = 0; i < sim::kBaySlots; ++i) {
+    session.out() << slotLine(i, record.slots[static_cast<size_t>(i)]) << '\n';
+    std::string unusable = bay->slotError(i);
+    if (!unusable.empty()) session.out() << "        cannot be used: " << unusable << '\n';
+  }
 }
 
 bool buildDrive(Session& session, SimOptions& o, DriveRecord& d) {

@@ -58,7 +58,7 @@ std::shared_ptr<SimBay> SimBay::open(const std::string& dir, std::string& error,
   std::unique_ptr<Clock> own;
   if (!options.clock) own = std::make_unique<SystemClock>();
   std::shared_ptr<SimBay> bay(new SimBay(std::move(store), options.clock, std::move(own)));
-  if (!bay->load(error)) return nullptr;
+  if (!bay->load(options.requireDrives, error)) return nullptr;
   return bay;
 }
 
@@ -88,7 +88,7 @@ std::shared_ptr<SimController> SimBay::openDrive(int slot, uint64_t seq, const S
   return controller;
 }
 
-bool SimBay::load(std::string& error) {
+bool SimBay::load(bool requireDrives, std::string& error) {
   std::lock_guard<std::mutex> lock(mutex_);
   BayRecord bay;
   uint64_t seq = 0;
@@ -96,10 +96,14 @@ bool SimBay::load(std::string& error) {
   for (int i = 0; i < kBaySlots; ++i) {
     const SlotRecord& s = bay.slots[static_cast<size_t>(i)];
     if (!s.present()) continue;
-    slots_[static_cast<size_t>(i)] = openDrive(i, seq, s, error);
+    std::string slotError;
+    slots_[static_cast<size_t>(i)] = openDrive(i, seq, s, slotError);
     if (!slots_[static_cast<size_t>(i)]) {
-      error = slotText(i) + ": " + error;
-      return false;
+      slotErrors_[static_cast<size_t>(i)] = slotText(i) + ": " + slotError;
+      if (requireDrives) {
+        error = slotErrors_[static_cast<size_t>(i)];
+        return false;
+      }
     }
   }
   seenSeq_.store(seq, std::memory_order_release);
@@ -122,9 +126,10 @@ void SimBay::reloadLocked() {
     if (same) continue;
     if (current) current->flushCounters();
     current.reset();
+    slotErrors_[static_cast<size_t>(i)].clear();
     if (!s.present()) continue;
     current = openDrive(i, seq, s, error);
-    if (!current) lastError_ = slotText(i) + ": " + error;
+    if (!current) lastError_ = slotErrors_[static_cast<size_t>(i)] = slotText(i) + ": " + error;
   }
   seenSeq_.store(seq, std::memory_order_release);
 }
@@ -144,6 +149,13 @@ bool SimBay::snapshot(BayRecord& out, std::string& error) {
 std::string SimBay::lastError() {
   std::lock_guard<std::mutex> lock(mutex_);
   return lastError_;
+}
+
+std::string SimBay::slotError(int slot) {
+  if (slot < 0 || slot >= kBaySlots) return {};
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (store_->sequence() != seenSeq_.load(std::memory_order_acquire)) reloadLocked();
+  return slotErrors_[static_cast<size_t>(slot)];
 }
 
 bool SimBay::mutateSlot(int slot, const std::function<bool(BayRecord&, SlotRecord&, std::string&)>& fn,

@@ -32,8 +32,10 @@ namespace zorv::sim {
 class BayStore;
 
 struct BayOptions {
-  Clock* clock = nullptr;  // the drives' clock; nullptr: the system clock
-  bool create = true;      // make the default bay when dir does not exist or is empty
+  Clock* clock = nullptr;      // the drives' clock; nullptr: the system clock
+  bool create = true;          // make the default bay when dir does not exist or is empty
+  bool requireDrives = true;   // a plugged drive whose files cannot be opened fails the open;
+                               // false: the slot stays unusable (slotError) and the rest works
 };
 
 class SimBay : public std::enable_shared_from_this<SimBay> {
@@ -65,6 +67,9 @@ class SimBay : public std::enable_shared_from_this<SimBay> {
   // The last error met while following another process's changes (empty
   // when none).
   std::string lastError();
+  // Why the drive plugged into slot cannot be used (its media or SPI flash
+  // file); empty when it can.
+  std::string slotError(int slot);
 
   // Re-inserts the drive that was unplugged from slot (a power-on).
   bool plug(int slot, std::string& error);
@@ -97,7 +102,7 @@ class SimBay : public std::enable_shared_from_this<SimBay> {
 
  private:
   SimBay(std::unique_ptr<BayStore> store, Clock* clock, std::unique_ptr<Clock> ownClock);
-  bool load(std::string& error);
+  bool load(bool requireDrives, std::string& error);
   bool mutateSlot(int slot, const std::function<bool(BayRecord&, SlotRecord&, std::string&)>& fn,
                   std::string& error);
   void reloadLocked();
@@ -109,6 +114,7 @@ class SimBay : public std::enable_shared_from_this<SimBay> {
   std::mutex mutex_;
   std::atomic<uint64_t> seenSeq_{~uint64_t{0}};
   std::array<std::shared_ptr<SimController>, kBaySlots> slots_{};
+  std::array<std::string, kBaySlots> slotErrors_{};
   std::string lastError_;
 };
 

@@ -168,3 +168,26 @@ TEST(SimCommands, FaultsReachTheNextRunOnTheBay) {
 
 }  // namespace
 }  // namespace zorv
+
+namespace zorv {
+namespace {
+
+TEST(SimCommands, ABrokenDriveDoesNotKeepTheBayFromBeingManaged) {
+  test::TempDir tmp;
+  const std::string& dir = tmp.path();
+  ASSERT_EQ(zorvctl({"--sim", dir, "sim", "list"}).code, 0);
+  std::filesystem::resize_file(dir + "/slot0/media.img", 4096);
+  Result r = zorvctl({"--sim", dir, "scan"});
+  EXPECT_EQ(r.code, 2) << "the program refuses the bay";
+  EXPECT_NE(r.err.find(dir + "/slot0/media.img: holds 4096 bytes"), std::string::npos) << r.err;
+  r = zorvctl({"--sim", dir, "sim", "list"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("cannot be used: slot 0: " + dir + "/slot0/media.img"), std::string::npos) << r.out;
+  // Replace the broken drive.
+  ASSERT_EQ(zorvctl({"--sim", dir, "sim", "unplug", "0"}).code, 0);
+  ASSERT_EQ(zorvctl({"--sim", dir, "sim", "plug", "0", "--model", "ORBENNE PA512 SSD"}).code, 0);
+  EXPECT_EQ(zorvctl({"--sim", dir, "scan"}).code, 0);
+}
+
+}  // namespace
+}  // namespace zorv
