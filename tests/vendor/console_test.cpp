@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "fake_drive.h"
 #include "vendor/diagnostics_console.h"
@@ -297,6 +298,33 @@ TEST_F(ConsoleFixture, AZeroPeriodRunsOnEveryTickButNeverTwoAtOnce) {
   pending[0]();
   EXPECT_EQ(drive.sent.size(), 3u);
   EXPECT_FALSE(console.state().running);
+}
+
+TEST_F(ConsoleFixture, AWorkerRunAndTheTimerShareTheStateSafely) {
+  std::thread worker;
+  console.setRunStarter([&](std::function<void()> body) { worker = std::thread(std::move(body)); });
+  std::atomic<int> changes{0};
+  console.setChangeListener([&] { ++changes; });
+  console.onCommandChanged(0);
+  console.onSecondDumpToggled(true);
+  console.onSecondCommandChanged(19);
+  ASSERT_TRUE(console.onGetDevInfo());
+  for (int i = 0; i < 200 && (console.state().running || !console.lastRun()); ++i) {
+    console.onTimerTick();
+    console.editInputs([](DiagInputs& in) { in.block = "1"; });
+  }
+  worker.join();
+  EXPECT_TRUE(console.lastRun());
+  EXPECT_FALSE(console.state().running);
+  EXPECT_EQ(tc.ctx.fgBusy, 0);
+  EXPECT_GT(changes.load(), 2);
+}
+
+TEST_F(ConsoleFixture, NoRunWhileAnotherOperationHoldsTheDrive) {
+  tc.ctx.fgBusy = 1;
+  EXPECT_FALSE(console.RunDiagnostics());
+  EXPECT_FALSE(console.onGetDevInfo());
+  EXPECT_TRUE(drive.sent.empty());
 }
 
 }  // namespace

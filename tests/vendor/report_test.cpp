@@ -83,7 +83,8 @@ TEST(ReportRecord, MissingPiecesGiveEmptyColumnsAndGarbageIsHarmless) {
   auto v = BuildReportValues("x", "", 0);
   ASSERT_EQ(v.size(), 17u);
   for (const auto& s : v) EXPECT_LE(s.size(), 1u);
-  auto w = BuildReportValues("InfoDumpLog", std::string("\0\0 \r\n Now:      ", 18), 1);
+  const char garbage[] = "\0\0 \r\n Now:      ";
+  auto w = BuildReportValues("InfoDumpLog", std::string(garbage, sizeof garbage - 1), 1);
   EXPECT_EQ(w.size(), 23u);
   // A description without a bus name: the capacity ends at the line end.
   auto u = BuildReportValues("InfoDumpLog1.txt", "M S 1G\r\nrest", 0);
