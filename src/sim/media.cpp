@@ -48,13 +48,16 @@ int pwriteAll(int fd, const uint8_t* in, size_t length, uint64_t offset) {
 
 class SparseMedia : public SimMedia {
  public:
+  // map may be null: where the address space cannot hold the whole drive
+  // (a sanitizer's shadow memory, a small machine) reads use pread.
   SparseMedia(int fd, uint8_t* map, uint64_t sectors) : fd_(fd), map_(map), sectors_(sectors) {}
   ~SparseMedia() override {
-    ::munmap(map_, sectors_ * kSector);
+    if (map_) ::munmap(map_, sectors_ * kSector);
     ::close(fd_);
   }
   uint64_t sectors() const override { return sectors_; }
   int read(uint64_t lba, uint32_t count, uint8_t* out) override {
+    if (!map_) return preadAll(fd_, out, uint64_t{count} * kSector, lba * kSector);
     std::memcpy(out, map_ + lba * kSector, uint64_t{count} * kSector);
     return 0;
   }
@@ -172,12 +175,7 @@ std::unique_ptr<SimMedia> openSparseMedia(const std::string& path, uint64_t sect
     return nullptr;
   }
   void* map = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED | MAP_NORESERVE, fd, 0);
-  if (map == MAP_FAILED) {
-    error = path + ": cannot be mapped (" + errnoText(errno) + ")";
-    ::close(fd);
-    return nullptr;
-  }
-  return std::make_unique<SparseMedia>(fd, static_cast<uint8_t*>(map), sectors);
+  return std::make_unique<SparseMedia>(fd, map == MAP_FAILED ? nullptr : static_cast<uint8_t*>(map), sectors);
 }
 
 std::unique_ptr<SimMedia> openFileMedia(const std::string& path, uint64_t& sectors, std::string& error) {
