@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -153,6 +155,43 @@ TEST_F(SimFileMedia, AnUnalignedBufferStillTransfers) {
   ASSERT_EQ(r.scsiStatus, 0);
   ASSERT_TRUE(ReadBlocks(sim.ctx(), 50, 8, false));
   EXPECT_EQ(std::memcmp(sim.ctx().SectorBuffer.data(), raw.data() + 1, 4096), 0);
+}
+
+// A loop device as media, as the media tests use it beside fio: the block
+// device's size, O_DIRECT on it and io_uring. Needs root (loop-control).
+TEST(SimBlockDeviceMedia, ALoopDeviceServesQueuedAndPlainTransfers) {
+  test::TempDir tmp;
+  std::string backing = tmp.file("loop.img");
+  int file = ::open(backing.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+  ASSERT_GE(file, 0);
+  ASSERT_EQ(::ftruncate(file, 32 << 20), 0);
+  int control = ::open("/dev/loop-control", O_RDWR | O_CLOEXEC);
+  int number = control >= 0 ? ::ioctl(control, LOOP_CTL_GET_FREE) : -1;
+  std::string device = "/dev/loop" + std::to_string(number);
+  int loop = number >= 0 ? ::open(device.c_str(), O_RDWR | O_CLOEXEC) : -1;
+  bool attached = loop >= 0 && ::ioctl(loop, LOOP_SET_FD, file) == 0;
+  if (control >= 0) ::close(control);
+  ::close(file);
+  if (!attached) {
+    if (loop >= 0) ::close(loop);
+    GTEST_SKIP() << "no loop device here (needs root and loop-control)";
+  }
+  {
+    SimFixture sim(-1);
+    ASSERT_TRUE(sim.ok()) << sim.error;
+    sim::DriveRecord d = sim::familyDrive(1, sim::SimBus::Usb, 2);
+    d.identity.capacity = 0;
+    d.media = {sim::MediaKind::File, device};
+    std::string error;
+    ASSERT_TRUE(sim.bay->plug(6, d, error)) << error;
+    ASSERT_TRUE(sim.select(6));
+    EXPECT_EQ(sim.ctx().selectedDrive().sectorCount(), (32u << 20) / 512);
+    queuedWriteThenRead(sim.ctx(), 1024, 48, 256);
+    ASSERT_TRUE(ReadBlocks(sim.ctx(), 1024 + 256 * 47, 256, false));
+    EXPECT_EQ(CheckStampedBlocks(sim.ctx(), 1024 + 256 * 47, 256), "");
+  }
+  ::ioctl(loop, LOOP_CLR_FD, 0);
+  ::close(loop);
 }
 
 // Several programs' threads on one bay: queued and plain transfers on the
