@@ -145,8 +145,10 @@ class SimPort : public DevicePort {
         return IoOutcome::success();
       }
       // No ring: the transfer runs here, the completion still waits its turn.
-      int err = e.io.write ? ::pwrite(e.io.fd, data.data(), e.io.bytes, static_cast<off_t>(e.io.offset)) < 0 ? errno : 0
-                           : ::pread(e.io.fd, data.data(), e.io.bytes, static_cast<off_t>(e.io.offset)) < 0 ? errno : 0;
+      int err = e.controller->withDrive([&](SimDrive& d) {
+        return e.io.write ? d.media().write(e.io.lba, e.io.count, data.data())
+                          : d.media().read(e.io.lba, e.io.count, data.data());
+      });
       e.controller->finishQueued(e.io, err, data, e.reply);
     } else if (e.reply.fate == Fate::Gone) {
       e.request = nullptr;
