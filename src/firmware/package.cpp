@@ -168,6 +168,17 @@ std::optional<int> selectImageForDrive(const FirmwareTable& table, std::span<con
   return std::nullopt;
 }
 
+DownloaderSelection selectForDownloader(const FirmwareTable& table, std::span<const uint8_t> hwid,
+                                        uint16_t usModelClass) {
+  const size_t idLength = std::min(idLengthForClass(usModelClass), hwid.size());
+  std::span<const uint8_t> id = hwid.first(idLength);
+  DownloaderSelection s;
+  s.text = "Current HWID: " + formatIdHex(id) + "\r\n";
+  s.row = selectImageForDrive(table, id, kDownloaderCompareLength);
+  if (s.row) s.text += formatText("Correct Item: %d   TtlFwNum: %d\r\n", *s.row, table.fwCount);
+  return s;
+}
+
 std::span<const uint8_t> rowImage(std::span<const uint8_t> content, const FirmwareRow& row) {
   if (uint64_t{row.imageOffset} + row.imageLength > content.size()) return {};
   return content.subspan(row.imageOffset, row.imageLength);

@@ -133,6 +133,17 @@ std::optional<int> selectImageForDrive(const FirmwareTable& table, std::span<con
 constexpr size_t tabCompareLength(uint16_t usModelClass) { return idLengthForClass(usModelClass) - 1; }
 constexpr size_t kDownloaderCompareLength = 15;
 
+// The one-file downloader's selection: the HWID (its model class's ID
+// length, zero-filled to 16 bytes) against each row over 15 bytes. `text` is
+// "Current HWID: ...\r\n" followed, on a match, by "Correct Item: %d
+// TtlFwNum: %d\r\n"; the caller writes it and reports a miss.
+struct DownloaderSelection {
+  std::optional<int> row;
+  std::string text;
+};
+DownloaderSelection selectForDownloader(const FirmwareTable& table, std::span<const uint8_t> hwid,
+                                        uint16_t usModelClass);
+
 // The image bytes of a row (empty when the row lies outside the content).
 std::span<const uint8_t> rowImage(std::span<const uint8_t> content, const FirmwareRow& row);
 

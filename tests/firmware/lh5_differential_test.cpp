@@ -26,7 +26,7 @@ const Generated kKinds[] = {{InputKind::Random, "random"},
                             {InputKind::Firmware, "firmware"}};
 
 TEST(Lh5Differential, EncodedInputsDecodeTheSameWithLiblhasa) {
-  const size_t sizes[] = {1, 2, 3, 4, 17, 255, 256, 257, 4096, 8191, 8192, 8193, 30000, 70000, 200000};
+  const size_t sizes[] = {1, 2, 3, 4, 17, 255, 256, 257, 4096, 8191, 8192, 8193, 30000, 70000};
   int count = 0;
   for (const Generated& g : kKinds) {
     for (size_t size : sizes) {
@@ -47,7 +47,7 @@ TEST(Lh5Differential, EncodedInputsDecodeTheSameWithLiblhasa) {
       }
     }
   }
-  EXPECT_EQ(count, 150);
+  EXPECT_EQ(count, 140);
 }
 
 TEST(Lh5Differential, FixtureStreamsDecodeTheSameWithLiblhasa) {
@@ -67,7 +67,7 @@ TEST(Lh5Differential, DamagedStreamsAreRefusedOrDecodedAlike) {
   std::mt19937_64 rng(20240611);
   int accepted = 0;
   int refused = 0;
-  for (int round = 0; round < 400; ++round) {
+  for (int round = 0; round < 250; ++round) {
     const Generated& g = kKinds[round % std::size(kKinds)];
     std::vector<uint8_t> input = generateInput(g.kind, 2000 + rng() % 20000, rng());
     std::vector<uint8_t> stream = lh5::encode(input, {.maxChain = 64, .niceLength = 64, .optimalParse = false});

@@ -255,6 +255,34 @@ TEST(SelectImageForDrive, ComparesOverTheGivenLength) {
   EXPECT_EQ(selectImageForDrive(table, other, tabCompareLength(0)), std::nullopt);
 }
 
+TEST(SelectForDownloader, ComposesTheTextAndComparesFifteenBytes) {
+  ContentWriter w;
+  w.entry(id9(0x01), "FIRST", 0, 1);
+  w.entry(id9(0x02), "SECOND", 0, 1);
+  w.endMark();
+  w.imageArea(1);
+  FirmwareTable table;
+  ASSERT_TRUE(parseFirmwareTable(w.bytes, 0, table).ok());
+  DownloaderSelection s = selectForDownloader(table, id9(0x02), 0);
+  EXPECT_EQ(s.row, 1);
+  EXPECT_EQ(s.text, "Current HWID: 10203040 50607080 02\r\nCorrect Item: 1   TtlFwNum: 2\r\n");
+  // Unlike the tab, the last byte of a 9-byte ID counts here.
+  s = selectForDownloader(table, id9(0x03), 0);
+  EXPECT_EQ(s.row, std::nullopt);
+  EXPECT_EQ(s.text, "Current HWID: 10203040 50607080 03\r\n");
+  // A 16-byte ID leaves its last byte out.
+  std::vector<uint8_t> id16(16, 0x44);
+  w = ContentWriter{};
+  w.entry(id16, "TA256", 0, 1);
+  w.endMark();
+  w.imageArea(1);
+  ASSERT_TRUE(parseFirmwareTable(w.bytes, 1, table).ok());
+  id16[15] = 0x45;
+  EXPECT_EQ(selectForDownloader(table, id16, 1).row, 0);
+  id16[14] = 0x45;
+  EXPECT_EQ(selectForDownloader(table, id16, 1).row, std::nullopt);
+}
+
 TEST(FormatIdHex, BlankAfterEveryFourthByte) {
   EXPECT_EQ(formatIdHex(id9(0xAB)), "10203040 50607080 AB");
   std::vector<uint8_t> sixteen(16, 0x0F);
