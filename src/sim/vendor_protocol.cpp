@@ -20,7 +20,8 @@
 namespace zorv::sim {
 
 std::span<const VendorCodeFamily* const> vendorCodeFamilies() {
-  static const std::array<const VendorCodeFamily*, 2> kFamilies = {&kVendorInfoCodes, &kVendorFlashCodes};
+  // Flash first: during a restore stream it takes every sector as data.
+  static const std::array<const VendorCodeFamily*, 2> kFamilies = {&kVendorFlashCodes, &kVendorInfoCodes};
   return kFamilies;
 }
 
