@@ -181,6 +181,14 @@ std::string slotLine(int slot, const sim::SlotRecord& s) {
       << d.temperature << " C, ";
   out << (d.media.kind == sim::MediaKind::Sparse ? std::string("sparse media") : "media " + d.media.path);
   for (const Fault& f : d.faults) out << "\n        " << faultText(f);
+  // The F7h switches the drive keeps (vendor protocol).
+  auto sw = d.vendor.find("switches");
+  if (sw != d.vendor.end() && sw->is_object() && !sw->empty()) {
+    out << "\n        switches:";
+    for (auto it = sw->begin(); it != sw->end(); ++it) {
+      out << ' ' << it.key() << (it->is_boolean() && it->get<bool>() ? " on" : " off");
+    }
+  }
   return out.str();
 }
 

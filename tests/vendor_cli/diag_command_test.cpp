@@ -93,6 +93,8 @@ TEST_F(DiagCommand, SmartClearAndSwitchesReachTheDrive) {
   auto vendor = nlohmann::json::parse(list.out)["slots"][0]["drive"]["vendor"];
   EXPECT_EQ(vendor["switches"]["rs232Output"], true);
   EXPECT_EQ(vendor["switches"]["powerDownDisabled"], true);
+  Result text = run({"sim", "list"});
+  EXPECT_NE(text.out.find("switches: powerDownDisabled on rs232Output on\n"), std::string::npos) << text.out;
 }
 
 TEST_F(DiagCommand, MaxAddressFromTheSliderRuleAndAFailedSet) {
