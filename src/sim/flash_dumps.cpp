@@ -3,8 +3,9 @@
 //
 //   F7h 12h  data-in 64 KiB: the first 64 KiB of the SPI flash
 //   F7h 14h  data-out 64 KiB: staged in controller memory (gone at power off)
-//   F7h 1Bh  data-out: the staged image is written to the SPI flash; ABRT
-//            when nothing is staged
+//   F7h 1Bh  data-out: the staged image is written to the SPI flash; with
+//            no image staged (or a hardware ID sector staged after it, 17h)
+//            the command is left to the microcode family
 //   F7h 40h  data-in 64 KiB: reserved block range, RAID groups R, planes P,
 //            then R x P bad-block counts (early and later), plane fastest;
 //            all big-endian 16-bit words
@@ -24,6 +25,8 @@ namespace zorv::sim {
 namespace {
 
 constexpr uint8_t kVendorOpcode = 0xF7;
+constexpr uint8_t kFeatureHwidStage = 0x17;
+constexpr uint8_t kFeatureSave = 0x1B;
 
 struct SpiStage {
   bool staged = false;
@@ -64,10 +67,14 @@ void badBlockList(SimDrive& drive, std::span<uint8_t> out) {
 
 HookResult ata(SimDrive& drive, AtaExchange& x) {
   const AtaRegisters& r = x.command.regs;
-  if (r.command != kVendorOpcode) return HookResult::NotHandled;
+  if (r.command != kVendorOpcode || !drive.identity().family) return HookResult::NotHandled;
   const uint8_t feature = r.features;
-  if (feature != 0x12 && feature != 0x14 && feature != 0x1B && feature != 0x40) return HookResult::NotHandled;
-  if (!drive.identity().family) return HookResult::NotHandled;
+  SpiStage& stage = drive.runtime<SpiStage>();
+  // F7h 1Bh saves whatever was staged last; a hardware ID sector staged
+  // (17h) after the image is newer, and 1Bh is then the microcode family's.
+  if (feature == kFeatureHwidStage) stage = SpiStage{};
+  if (feature == kFeatureSave && !stage.staged) return HookResult::NotHandled;
+  if (feature != 0x12 && feature != 0x14 && feature != kFeatureSave && feature != 0x40) return HookResult::NotHandled;
   std::span<uint8_t> spi = drive.spiFlash();
   const bool in = feature == 0x12 || feature == 0x40;
   if (x.command.dir != (in ? DataDir::In : DataDir::Out) || x.data.empty() || spi.size() < kSpiWindowSize) {
@@ -75,7 +82,6 @@ HookResult ata(SimDrive& drive, AtaExchange& x) {
     return HookResult::Handled;
   }
   const size_t n = std::min(x.data.size(), kSpiWindowSize);
-  SpiStage& stage = drive.runtime<SpiStage>();
   switch (feature) {
     case 0x12:
       std::memcpy(x.data.data(), spi.data(), n);
@@ -85,11 +91,7 @@ HookResult ata(SimDrive& drive, AtaExchange& x) {
       std::memcpy(stage.image.data(), x.data.data(), n);
       stage.staged = true;
       break;
-    case 0x1B: {
-      if (!stage.staged) {
-        x.reply.abort();
-        return HookResult::Handled;
-      }
+    case kFeatureSave: {
       std::copy(stage.image.begin(), stage.image.end(), spi.begin());
       stage = SpiStage{};
       nlohmann::json& f = flashState(drive);

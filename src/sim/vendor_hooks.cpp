@@ -6,8 +6,8 @@ namespace zorv::sim {
 
 std::span<const HookFamily* const> hookFamilies() {
   static const std::array<const HookFamily*, 6> kFamilies = {
-      &kMicrocodeHooks,     &kMaxAddressHooks,     &kSmartHooks,
-      &kFlashDumpHooks,     &kFlashLocationHooks,  &kVendorProtocolHooks,
+      &kFlashDumpHooks,     &kMicrocodeHooks,      &kMaxAddressHooks,
+      &kSmartHooks,         &kFlashLocationHooks,  &kVendorProtocolHooks,
   };
   return kFamilies;
 }

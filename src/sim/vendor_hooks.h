@@ -9,10 +9,12 @@
 // in this order, until one answers Handled:
 //
 //   family           file                    owns
+//   flash dumps      sim/flash_dumps.cpp     F7h SPI flash, FTL and block dumps
+//                                            (first: F7h 1Bh saves a staged SPI
+//                                            image, else it passes on)
 //   microcode        sim/microcode.cpp       DOWNLOAD MICROCODE 92h / 93h
 //   max address      sim/max_address.cpp     ACCESSIBLE MAX ADDRESS 78h, 27h/37h
 //   SMART            sim/smart_data.cpp      SMART B0h
-//   flash dumps      sim/flash_dumps.cpp     F7h SPI flash, FTL and block dumps
 //   flash location   sim/flash_location.cpp  F7h 31h, the console's flash-location query
 //   vendor protocol  sim/vendor_protocol.cpp the 512-byte vendor command sector
 //                                            (WRITE BUFFER E8h / READ BUFFER E4h),
