@@ -24,8 +24,9 @@ constexpr uint8_t kFeatureSpiSave = 0x1B;
 constexpr uint8_t kFeatureBadBlocks = 0x40;
 constexpr uint16_t kDumpChunkSectors = 128;
 constexpr uint8_t kRestoreMarker = 0x55;
-// A diagnostic text longer than SectorBuffer is not believed.
-constexpr uint32_t kMaxDiagnosticLength = static_cast<uint32_t>(kSectorBufferSize);
+// The controller keeps its diagnostic text in a 64 KiB buffer; a longer
+// length is not believed.
+constexpr uint32_t kMaxDiagnosticLength = 64 * 1024;
 
 std::string shown(DiagRun& run, std::string text) {
   run.append(text);
@@ -93,7 +94,8 @@ std::string DecodeDiagnosticDump(DiagRun& run, size_t) {
   };
   for (uint32_t taken = 0; taken < length;) {
     size_t size = std::min<uint32_t>(512, length - taken);
-    run.readBuffer();
+    // Once the drive stops answering, the rest of the text is not coming.
+    if (!run.readBuffer()) break;
     auto data = run.buffer(size);
     std::copy(data.begin(), data.end(), piece.begin());
     std::span<uint8_t> bytes(piece.data(), size);

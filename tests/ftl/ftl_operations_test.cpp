@@ -402,9 +402,20 @@ TEST_F(FlashRows, DiagnosticDumpOfNothingAndOfAnAbsurdLength) {
   drive.replies.push_back(head);
   drive.sent.clear();
   std::string text = perform(kRowDiagnostic);
-  EXPECT_EQ(reads(), 1u + kSectorBufferSize / 512);
-  EXPECT_EQ(text.size(), kSectorBufferSize);
-  EXPECT_EQ(pane().rfind("Diagnostic length FFFFFFFF too large, reading 00100000 bytes\r\n", 0), 0u);
+  EXPECT_EQ(reads(), 1u + 65536 / 512);
+  EXPECT_EQ(text.size(), 65536u);
+  EXPECT_EQ(pane().rfind("Diagnostic length FFFFFFFF too large, reading 00010000 bytes\r\n", 0), 0u);
+
+  // A piece the drive does not deliver ends the text.
+  Sector head2{};
+  head2[1] = 0x10;  // 4096 bytes announced
+  drive.replies.push_back(head2);
+  drive.replies.push_back(filledSector('a'));
+  drive.sent.clear();
+  runner->pane.clear();
+  drive.failNth = 3;  // query write, query read, first piece, second piece
+  EXPECT_EQ(perform(kRowDiagnostic), std::string(512, 'a'));
+  EXPECT_EQ(reads(), 3u);
 }
 
 // ---- F712, F714, F740 -------------------------------------------------------------------

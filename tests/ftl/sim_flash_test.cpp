@@ -217,6 +217,22 @@ TEST_P(SimFlash, FlashIdAndCheckFollowTheGeometry) {
   std::vector<std::string> check = splitLines(perform(kRowFlashCheck));
   ASSERT_EQ(check.size(), 7u);
   EXPECT_EQ(check[2], formatText("ERU size       : 0x%04llX", static_cast<unsigned long long>(info.number(50, 2))));
+
+  constexpr size_t kRowPlaneInfo = 6;
+  run().inputs.channel = "1";
+  run().inputs.chip = "1";
+  run().inputs.die = "0";
+  run().inputs.plane = "1";
+  std::vector<std::string> plane = splitLines(perform(kRowPlaneInfo));
+  ASSERT_EQ(plane.size(), slot() == 1 ? 33u : 37u);
+  if (slot() == 0) {
+    EXPECT_EQ(plane[3], formatText("BasePgperBlk    : 0x%04llX", static_cast<unsigned long long>(info.number(50, 2))));
+    EXPECT_EQ(plane[1], formatText("End_Blk         : 0x%04llX", static_cast<unsigned long long>(info.number(48, 2) - 1)));
+  }
+  // A plane the drive does not have: no reply.
+  run().inputs.channel = "FF";
+  plane = splitLines(perform(kRowPlaneInfo));
+  EXPECT_TRUE(plane[0].ends_with(": 0xFFFF")) << plane[0];
 }
 
 TEST_P(SimFlash, SpiWriteSavesAndReadsBackAcrossAPowerCycle) {
