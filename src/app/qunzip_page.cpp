@@ -1,0 +1,301 @@
+#include "app/qunzip_page.h"
+
+#include <QCoreApplication>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <chrono>
+#include <thread>
+
+#include "app/gui_thread.h"
+
+namespace zorv::app {
+
+namespace {
+
+QPushButton* makeButton(const char* text, const char* name, QWidget* parent) {
+  auto* b = new QPushButton(QString::fromLatin1(text), parent);
+  b->setObjectName(name);
+  b->setAutoDefault(false);
+  return b;
+}
+
+QCheckBox* makeBox(const char* text, const char* name, QWidget* parent) {
+  auto* b = new QCheckBox(QString::fromLatin1(text), parent);
+  b->setObjectName(name);
+  return b;
+}
+
+}  // namespace
+
+CQUnZip::CQUnZip(PageServices& services, QWidget* parent) : QWidget(parent), services_(services) {
+  setObjectName("CQUnZip");
+  list_ = new QTreeWidget(this);
+  list_->setObjectName("qzList");
+  list_->setRootIsDecorated(false);
+  list_->setColumnCount(3);
+  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->setAllColumnsShowFocus(true);
+  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  fixed.setPointSize(10);
+  list_->setFont(fixed);
+  applyColumns(firmware::initialQzColumns(services_.ctx.selectedDrive().usModelClass));
+
+  box_ = QtMessageSink::makeTextBox(this, 10);
+  box_->setObjectName("qzMessage");
+  boxSink_ = std::make_unique<QtMessageSink>(box_);
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName("qzProgress");
+  progress_->setRange(0, 100);
+  progress_->setValue(0);
+  progressSink_ = std::make_unique<QtProgressSink>(progress_);
+
+  openQz_ = makeButton("Open QZ", "openQz", this);
+  downloadQz_ = makeButton("Download QZ", "downloadQz", this);
+  openBin_ = makeButton("Open Bin", "openBin", this);
+  clearSmart_ = makeButton("Clear SMART", "clearSmart", this);
+  preRb3_ = makeButton("PreRB3", "preRb3", this);
+  appendQz_ = makeButton("Append QZ", "appendQz", this);
+  disablePowerDown_ = makeBox("Disable Power Down Mode", "disablePowerDown", this);
+  abnormalDebug_ = makeBox("Enable Abnormal Debug", "abnormalDebug", this);
+  rs232_ = makeBox("Enable RS323 (Need Disable Power Down)", "rs232", this);
+  skipModelNameCheck_ = makeBox("Enable Skip Model Name Check", "skipModelNameCheck", this);
+  makeFwDownloader_ = makeBox("Make FW Downloader", "makeFwDownloader", this);
+
+  auto* buttons = new QGridLayout;
+  buttons->addWidget(openQz_, 0, 0);
+  buttons->addWidget(downloadQz_, 0, 1);
+  buttons->addWidget(openBin_, 0, 2);
+  buttons->addWidget(clearSmart_, 1, 0);
+  buttons->addWidget(preRb3_, 1, 1);
+  buttons->addWidget(appendQz_, 1, 2);
+  auto* boxes = new QVBoxLayout;
+  boxes->addWidget(disablePowerDown_);
+  boxes->addWidget(abnormalDebug_);
+  boxes->addWidget(rs232_);
+  boxes->addWidget(skipModelNameCheck_);
+  boxes->addWidget(makeFwDownloader_);
+  auto* controls = new QHBoxLayout;
+  controls->addLayout(buttons);
+  controls->addLayout(boxes);
+  controls->addStretch();
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(list_, 2);
+  layout->addLayout(controls);
+  layout->addWidget(progress_);
+  layout->addWidget(box_, 3);
+
+  connect(openQz_, &QPushButton::clicked, this, &CQUnZip::onOpenQz);
+  connect(downloadQz_, &QPushButton::clicked, this, &CQUnZip::onDownloadQz);
+  connect(openBin_, &QPushButton::clicked, this, &CQUnZip::onOpenBin);
+  connect(clearSmart_, &QPushButton::clicked, this, &CQUnZip::onClearSmart);
+  connect(preRb3_, &QPushButton::clicked, this, &CQUnZip::onPreRb3);
+  connect(appendQz_, &QPushButton::clicked, this, &CQUnZip::onAppendQz);
+  connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) { onRowActivated(item); });
+}
+
+CQUnZip::~CQUnZip() { waitForWorker(); }
+
+void CQUnZip::waitForWorker() {
+  // The worker may be waiting for the GUI thread (a message box, a file
+  // choice): keep serving it until the worker is done.
+  while (running_) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (worker_.joinable()) worker_.join();
+  QCoreApplication::processEvents();
+}
+
+std::optional<firmware::DownloadResult> CQUnZip::lastDownload() const {
+  std::lock_guard lock(resultMutex_);
+  return lastDownload_;
+}
+
+std::optional<firmware::ImageWriteStatus> CQUnZip::lastImageWrite() const {
+  std::lock_guard lock(resultMutex_);
+  return lastImageWrite_;
+}
+
+firmware::FirmwareTabOptions CQUnZip::options() const {
+  firmware::FirmwareTabOptions o;
+  o.switches.disablePowerDown = disablePowerDown_->isChecked();
+  o.switches.enableAbnormalDebug = abnormalDebug_->isChecked();
+  o.switches.enableRs232 = rs232_->isChecked();
+  o.switches.skipModelNameCheck = skipModelNameCheck_->isChecked();
+  o.makeFwDownloader = makeFwDownloader_->isChecked();
+  return o;
+}
+
+void CQUnZip::clearOptionBoxes() {
+  for (QCheckBox* b : {disablePowerDown_, abnormalDebug_, rs232_, skipModelNameCheck_}) b->setChecked(false);
+}
+
+void CQUnZip::applyColumns(const std::array<firmware::ListColumn, 3>& columns) {
+  QStringList titles;
+  for (const firmware::ListColumn& c : columns)
+    titles << QString::fromLatin1(c.title.data(), static_cast<qsizetype>(c.title.size()));
+  list_->setHeaderLabels(titles);
+  for (int i = 0; i < 3; ++i) list_->setColumnWidth(i, columns[static_cast<size_t>(i)].width);
+}
+
+void CQUnZip::fillList() {
+  list_->clear();
+  for (const firmware::QzListRow& r : tab_.listRows()) {
+    auto* item = new QTreeWidgetItem(list_);
+    item->setText(0, QString::fromStdString(r.firmwareId));
+    item->setText(1, QString::fromStdString(r.offset));
+    item->setText(2, QString::fromStdString(r.modelName));
+  }
+  applyColumns(tab_.columns());
+}
+
+void CQUnZip::bringFirstTabToFront() {
+  if (!services_.mainWindow) return;
+  if (auto* tabs = services_.mainWindow->findChild<QTabWidget*>("tabs")) tabs->setCurrentIndex(0);
+}
+
+bool CQUnZip::claimDrive() {
+  if (running_) return false;
+  uint8_t expected = 0;
+  return services_.ctx.fgBusy.compare_exchange_strong(expected, 1);
+}
+
+void CQUnZip::setControlsEnabled(bool enabled) {
+  for (QWidget* w : std::initializer_list<QWidget*>{list_, openQz_, downloadQz_, openBin_, clearSmart_, preRb3_,
+                                                    appendQz_, disablePowerDown_, abnormalDebug_, rs232_,
+                                                    skipModelNameCheck_, makeFwDownloader_})
+    w->setEnabled(enabled);
+}
+
+void CQUnZip::onOpenQz() {
+  if (running_) return;
+  std::optional<std::string> path = services_.ctx.ui->chooseOpenFile("Open QZ", firmware::kQzFileFilter);
+  loadQz(path.value_or(std::string()));
+}
+
+bool CQUnZip::loadQz(const std::string& path) {
+  if (running_) return false;
+  if (!tab_.loadFile(services_.ctx, path, *boxSink_)) return false;
+  fillList();
+  return true;
+}
+
+void CQUnZip::onDownloadQz() {
+  if (!claimDrive()) return;
+  std::optional<int> row;
+  if (list_->topLevelItemCount() == 0) {
+    AppendMessage(services_.ctx, "No QZ code\r\n", *boxSink_);
+  } else {
+    row = firmware::chooseQzRowForDrive(services_.ctx, tab_, *boxSink_);
+  }
+  if (!row) {
+    services_.ctx.fgBusy = 0;
+    return;
+  }
+  bringFirstTabToFront();
+  std::span<const uint8_t> image = tab_.image(*row);
+  services_.ctx.fgBusy = 0;
+  startFromTab(std::vector<uint8_t>(image.begin(), image.end()));
+}
+
+void CQUnZip::onRowActivated(QTreeWidgetItem* item) {
+  if (!item || running_) return;
+  int row = list_->indexOfTopLevelItem(item);
+  std::span<const uint8_t> image = tab_.image(row);
+  if (image.empty()) return;
+  bringFirstTabToFront();
+  startFromTab(std::vector<uint8_t>(image.begin(), image.end()));
+}
+
+void CQUnZip::onOpenBin() {
+  if (running_) return;
+  clearOptionBoxes();
+  std::optional<std::string> path = services_.ctx.ui->chooseOpenFile("Open Bin", firmware::kBinFilter);
+  openBin(path.value_or(std::string()));
+}
+
+void CQUnZip::openBin(const std::string& path) {
+  if (running_) return;
+  clearOptionBoxes();
+  std::optional<std::vector<uint8_t>> bytes = firmware::readBinFile(services_.ctx, path, *boxSink_);
+  if (!bytes) return;
+  bringFirstTabToFront();
+  list_->clear();
+  startFromTab(std::move(*bytes));
+}
+
+void CQUnZip::startFromTab(std::vector<uint8_t> image) {
+  if (!claimDrive()) return;
+  firmware::FirmwareTabOptions o = options();
+  firmware::TabJob job = firmware::planTabStart(o);
+  if (job == firmware::TabJob::WriteExecutable) {
+    clearOptionBoxes();
+    startWorker([this, image = std::move(image)] {
+      firmware::ImageWriteStatus s = firmware::writeImageIntoExecutable(services_.ctx, image);
+      std::lock_guard lock(resultMutex_);
+      lastImageWrite_ = s;
+    });
+    return;
+  }
+  progress_->setValue(0);
+  startWorker([this, image = std::move(image), switches = o.switches] {
+    firmware::TabDownloadResult r =
+        firmware::runTabDownload(services_.ctx, image, switches, *boxSink_, *progressSink_);
+    std::lock_guard lock(resultMutex_);
+    lastDownload_ = r.download;
+  });
+}
+
+void CQUnZip::startWorker(std::function<void()> body) {
+  if (worker_.joinable()) worker_.join();
+  running_ = true;
+  setControlsEnabled(false);
+  services_.ctx.fgStopRequest = 0;
+  worker_ = std::thread([this, body = std::move(body)] {
+    body();
+    services_.ctx.fgBusy = 0;
+    running_ = false;
+    QMetaObject::invokeMethod(this, &CQUnZip::workerEnded, Qt::QueuedConnection);
+  });
+}
+
+void CQUnZip::workerEnded() {
+  if (running_) return;
+  if (worker_.joinable()) worker_.join();
+  setControlsEnabled(true);
+}
+
+void CQUnZip::onClearSmart() {
+  if (!claimDrive()) return;
+  firmware::clearSmartData(services_.ctx, *boxSink_);
+  services_.ctx.fgBusy = 0;
+}
+
+void CQUnZip::onPreRb3() {
+  if (!claimDrive()) return;
+  firmware::preReboot(services_.ctx, *boxSink_);
+  services_.ctx.fgBusy = 0;
+}
+
+void CQUnZip::onAppendQz() {
+  if (running_) return;
+  firmware::appendPackageToExecutable(services_.ctx, skipModelNameCheck_->isChecked(), *boxSink_);
+}
+
+namespace {
+
+QWidget* makeQUnZipPage(PageServices& services, QWidget* parent) { return new CQUnZip(services, parent); }
+
+PageRegistrar reg{20, "Firmware", &makeQUnZipPage};
+
+}  // namespace
+
+}  // namespace zorv::app

@@ -1,0 +1,127 @@
+#pragma once
+// One-file updaters and the model lock: the executables the program writes
+// and the package a running program finds appended to its own file.
+//
+// Package form: the executable unchanged, then
+//   1 byte   options: bits 0-4 the version compare length (written as 6),
+//            bit 5 (20h) send "Enable Skip Model Name Check" first
+//   9 bytes  the package marker
+//   rest     the package file, unchanged
+// Image form: a reserved block of 614,400 bytes in the executable's
+// initialised data starts with the image marker; writing an image puts its
+// length (4 bytes, little-endian) and the image there.
+// Model lock: the brand code name of the configuration block is followed by
+// ucBrandFirst and ucBrandEnd.
+//
+// The program holds none of the markers as plain bytes outside their own
+// places (the package marker nowhere at all): they are composed at run time
+// and searches compare against the composed bytes, so a search through a
+// whole executable finds the right place first.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "firmware/download.h"
+#include "transport/context.h"
+
+namespace zorv::firmware {
+
+constexpr size_t kReservedBlockSize = 614400;
+constexpr size_t kExecutableChunk = 32768;
+constexpr uint8_t kOptionsDefault = 0x06;
+constexpr uint8_t kOptionSkipModelNameCheck = 0x20;
+constexpr uint8_t kOptionCompareLengthMask = 0x1F;
+// Executables and packages are read whole; nothing larger is taken.
+constexpr size_t kMaxExecutableFile = size_t{1} << 30;
+
+inline constexpr std::string_view kExeFilter = "EXE Files(*.exe)|*.*||";
+inline constexpr std::string_view kExecuteFileFilter = "Execute File(*.exe)|All Files(*.*)|*.*||";
+inline constexpr std::string_view kAllFilesFilter = "All Files(*.*)|*.*||";
+inline constexpr std::string_view kBinFilter = "Bin Files(*.Bin)|*.*||";
+
+enum class Marker : uint8_t {
+  Package,  // nine bytes before an appended package
+  Image,    // nine bytes at the start of the reserved image block
+  Brand,    // the eight-byte code name before the accepted brand range
+};
+
+// The marker's bytes, composed at run time.
+std::vector<uint8_t> markerBytes(Marker marker);
+// First occurrence at or after `from`; never reads past the end.
+std::optional<size_t> findMarker(std::span<const uint8_t> bytes, Marker marker, size_t from = 0);
+
+// ---- Package form.
+uint8_t packageOptionsByte(bool skipModelNameCheck);
+std::vector<uint8_t> appendPackageBytes(std::span<const uint8_t> executable, std::span<const uint8_t> package,
+                                        uint8_t options);
+struct EmbeddedPackage {
+  size_t markerOffset = 0;
+  uint8_t options = 0;
+  std::span<const uint8_t> package;  // to the end of the file
+};
+// The first trailer in a file; nullopt without one (or with the marker at
+// the very start, where no options byte can precede it).
+std::optional<EmbeddedPackage> findEmbeddedPackage(std::span<const uint8_t> file);
+
+// "Append QZ": asks for an executable, a package and an output file through
+// ctx.ui; texts to box. A package that does not unpack is refused ("Unzip
+// File Fail"), as an updater made from it could never run. The output gets
+// the executable's permissions.
+bool appendPackageToExecutable(Context& ctx, bool skipModelNameCheck, MessageSink& box);
+
+// ---- Image form.
+enum class ImageWriteStatus : uint8_t { Written, OpenFailed, MarkerNotFound, TooLarge, WriteFailed };
+// Writes into the file at path (the file choice already made); lines go to
+// the message pane ("Open EXE File Ok", "EXE File Seek Ok", ...).
+ImageWriteStatus writeImageIntoFile(Context& ctx, const std::string& path, std::span<const uint8_t> image);
+// "Make FW Downloader": asks for the file through ctx.ui, then as above.
+ImageWriteStatus writeImageIntoExecutable(Context& ctx, std::span<const uint8_t> image);
+
+// ---- The package run of the downloader.
+enum class EmbeddedStatus : uint8_t {
+  Updated,            // the download ran and the drive took the image
+  DownloadFailed,     // the download ran or stopped with a failure verdict (see download)
+  NoImage,            // no row for the drive ("No bin file")
+  NoDrive,            // no drive is selected
+  OwnFileUnreadable,  // the program's own file could not be read
+  NoPackage,          // no package trailer in it
+  UnpackFailed,       // the package does not unpack or its table does not parse
+  SwitchFailed,       // the drive refused "Enable Skip Model Name Check"
+};
+std::string_view embeddedStatusName(EmbeddedStatus status);
+
+struct EmbeddedRunResult {
+  EmbeddedStatus status = EmbeddedStatus::NoPackage;
+  std::optional<DownloadResult> download;
+  int row = -1;
+  std::string reason;  // why it failed, for logs
+  bool updated() const { return status == EmbeddedStatus::Updated; }
+};
+
+// Reads the program's own file (the path with which it was started; on
+// Linux /proc/self/exe), finds the first package trailer, unpacks and
+// parses it for the selected drive's model class, chooses the row for the
+// drive's HWID and downloads its image.
+EmbeddedRunResult runEmbeddedPackage(Context& ctx, ProgressSink& progress,
+                                     const std::string& ownPath = "/proc/self/exe");
+
+// ---- Model lock.
+// Rewrites the two range bytes after the first code name: brandIndex and
+// brandIndex + 1. False when there is no code name with two bytes after it.
+bool lockModelBytes(std::vector<uint8_t>& executable, uint8_t brandIndex);
+// "Model Lock": asks for an executable and an output file; texts to box
+// ("Lock Model Name Done\r\n", "<<<<Lock Model Fail>>>>\r\n").
+bool lockModel(Context& ctx, uint8_t brandIndex, MessageSink& box);
+
+// The reserved block of this program (for tests: it must be in the file).
+std::span<const volatile uint8_t> reservedImageBlock();
+
+// Writes bytes to path, replacing it; the mode of modeFrom (if given) is
+// copied so that an executable stays executable.
+bool writeWholeFile(const std::string& path, std::span<const uint8_t> bytes, const std::string& modeFrom,
+                    std::string& error);
+
+}  // namespace zorv::firmware
