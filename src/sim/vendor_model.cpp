@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "sim/flash_geometry.h"
 #include "sim/sim_drive.h"
 
 namespace zorv::sim {
@@ -158,7 +159,7 @@ SectorBytes infoSsdRecord(SimDrive& drive) {
   putBe(s, 178, 2, 0x0001);
   putBeClamped(s, 180, 4, early);
   putBeClamped(s, 184, 4, early);
-  putBe(s, 188, 4, 0);  // later (class 0) / grown (class 1) bad blocks
+  putBeClamped(s, 188, 4, FlashModel(drive).totalLaterBad());  // later (class 0) / grown (class 1) bad blocks
   putBeClamped(s, 192, 4, h.powerOnHours);
   putBeClamped(s, 196, 4, h.powerCycles);
   putBeClamped(s, 200, 4, h.sectorsRead >> 21);

@@ -201,6 +201,8 @@ TEST_P(SimFlash, BlockDumpMatchesBlockInfoInfoSsdAndTheBadBlockList) {
   unsigned early = 0, later = 0;
   ASSERT_EQ(std::sscanf(diag.c_str() + at, "Early bad %u, later bad %u", &early, &later), 2);
   EXPECT_EQ(early, info.number(180, 4));
+  EXPECT_EQ(later, info.number(188, 4));
+  EXPECT_GT(later, 0u);
   EXPECT_EQ(early + later, listed);
   EXPECT_EQ(diag.find("\n\r"), std::string::npos);
   EXPECT_NE(diag.find("FW " + std::string(class1 ? "T1208B1A" : "S1107A0C")), std::string::npos);
