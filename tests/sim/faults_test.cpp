@@ -79,6 +79,15 @@ TEST(SimFaults, ShortDataLeavesTheRestOfTheBufferAsTheHostPutIt) {
   EXPECT_EQ(ctx.SectorBuffer[8 * 512 - 1], 0xFF);
   ASSERT_TRUE(ReadBlocks(ctx, 100, 8, false));
   EXPECT_EQ(ctx.scsiRequest.bytesTransferred, 8u * 512);
+
+  // IDENTIFY cut short, on the ATA path and behind the bridge.
+  for (int slot : {0, 1}) {
+    ASSERT_TRUE(sim.select(slot));
+    addFault(sim, slot, Fault{.kind = FaultKind::Short, .opcode = 0xEC, .bytes = 256});
+    ASSERT_TRUE(test::sendIdentify(ctx)) << slot;
+    EXPECT_EQ(test::ataString(ctx, 27, 20).substr(0, 7), "ORBENNE") << "the first 256 bytes arrived";
+    for (size_t i = 256; i < 512; ++i) ASSERT_EQ(ctx.SectorBuffer[i], 0xFF) << "slot " << slot << " byte " << i;
+  }
 }
 
 TEST(SimFaults, CorruptRangeDamagesReadsUntilCleared) {
