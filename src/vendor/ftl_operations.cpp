@@ -1,7 +1,7 @@
 #include "vendor/ftl_operations.h"
 
 #include <algorithm>
-#include <fstream>
+#include <optional>
 
 #include "transport/message.h"
 #include "vendor/dump_file.h"
