@@ -77,11 +77,13 @@ std::string DecodeDiagnosticDump(DiagRun& run, size_t) {
   auto first = run.buffer(4);
   uint32_t length = uint32_t{first[0]} | uint32_t{first[1]} << 8 | uint32_t{first[2]} << 16 | uint32_t{first[3]} << 24;
   if (length == 0) return {};
-  std::string text;
   if (length > kMaxDiagnosticLength) {
-    run.append(formatText("Diagnostic length %08X too large, reading %08X bytes\r\n", length, kMaxDiagnosticLength));
-    length = kMaxDiagnosticLength;
+    // Not a diagnostic header (a drive that returned nothing reads FFFFFFFFh):
+    // what follows is no text either.
+    return shown(run, formatText("Diagnostic length %08X is more than %u bytes: nothing read\r\n", length,
+                                 kMaxDiagnosticLength));
   }
+  std::string text;
   DumpFile file(run, "DiagDump" + run.clock.stamp() + ".txt");
   std::array<uint8_t, 512> piece{};
   // A 0Ah that ends a piece waits for the next one: its 0Dh may open it.

@@ -402,9 +402,20 @@ TEST_F(FlashRows, DiagnosticDumpOfNothingAndOfAnAbsurdLength) {
   drive.replies.push_back(head);
   drive.sent.clear();
   std::string text = perform(kRowDiagnostic);
-  EXPECT_EQ(reads(), 1u + 65536 / 512);
-  EXPECT_EQ(text.size(), 65536u);
-  EXPECT_EQ(pane().rfind("Diagnostic length FFFFFFFF too large, reading 00010000 bytes\r\n", 0), 0u);
+  EXPECT_EQ(reads(), 1u);
+  EXPECT_EQ(text, "Diagnostic length FFFFFFFF is more than 65536 bytes: nothing read\r\n");
+  EXPECT_EQ(pane(), text);
+  EXPECT_TRUE(files().empty());
+
+  // The longest text believed: 64 KiB, 128 pieces.
+  Sector longest{};
+  longest[2] = 0x01;
+  drive.replies.push_back(longest);
+  drive.endless = filledSector('z');
+  drive.sent.clear();
+  EXPECT_EQ(perform(kRowDiagnostic), std::string(65536, 'z'));
+  EXPECT_EQ(reads(), 1u + 128);
+  drive.endless.reset();
 
   // A piece the drive does not deliver ends the text.
   Sector head2{};
@@ -412,7 +423,6 @@ TEST_F(FlashRows, DiagnosticDumpOfNothingAndOfAnAbsurdLength) {
   drive.replies.push_back(head2);
   drive.replies.push_back(filledSector('a'));
   drive.sent.clear();
-  runner->pane.clear();
   drive.failNth = 3;  // query write, query read, first piece, second piece
   EXPECT_EQ(perform(kRowDiagnostic), std::string(512, 'a'));
   EXPECT_EQ(reads(), 3u);
