@@ -87,12 +87,16 @@ void runUpdate(Session& session, const FwOptions& o) {
     return usage(session, "\"Open Bin\" clears the option boxes: the switches go with --package");
   if (o.row >= 0 && o.package.empty()) return usage(session, "--row needs --package");
 
+  Output out(session);
+  if (session.json) {
+    Context* plain = session.context();
+    if (!plain) return;
+    plain->setMessagePane(out.sink());
+  }
   Context* ctx = session.enumeratedContext();
   if (!ctx) return;
-  Output out(session);
   NullProgress progress;
   Context& c = *ctx;
-  if (session.json) c.setMessagePane(out.sink());
   json result = json::object();
 
   if (o.package.empty() && o.bin.empty()) {

@@ -150,8 +150,10 @@ bool appendPackageToExecutable(Context& ctx, bool skipModelNameCheck, MessageSin
   }
   AppendMessage(ctx, "Open QZ File Success\r\n", box);
   {
+    // The table's structure is the same for both model classes.
     std::vector<uint8_t> content;
-    if (!unpackPackage(package, content).ok()) {
+    auto table = std::make_unique<FirmwareTable>();
+    if (!unpackPackage(package, content).ok() || !parseFirmwareTable(content, 1, *table).ok()) {
       AppendMessage(ctx, "Unzip File Fail\r\n", box);
       return false;
     }
@@ -174,7 +176,7 @@ bool appendPackageToExecutable(Context& ctx, bool skipModelNameCheck, MessageSin
 ImageWriteStatus writeImageIntoFile(Context& ctx, const std::string& path, std::span<const uint8_t> image) {
   std::fstream f;
   if (!path.empty()) f.open(path, std::ios::in | std::ios::out | std::ios::binary);
-  if (!f) {
+  if (!f.is_open()) {
     PrintMessage(ctx, "Open EXE File Fail");
     return ImageWriteStatus::OpenFailed;
   }

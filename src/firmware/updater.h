@@ -67,9 +67,9 @@ struct EmbeddedPackage {
 std::optional<EmbeddedPackage> findEmbeddedPackage(std::span<const uint8_t> file);
 
 // "Append QZ": asks for an executable, a package and an output file through
-// ctx.ui; texts to box. A package that does not unpack is refused ("Unzip
-// File Fail"), as an updater made from it could never run. The output gets
-// the executable's permissions.
+// ctx.ui; texts to box. A package that does not unpack and parse is refused
+// ("Unzip File Fail"), as an updater made from it could never run. The
+// output gets the executable's permissions.
 bool appendPackageToExecutable(Context& ctx, bool skipModelNameCheck, MessageSink& box);
 
 // ---- Image form.

@@ -56,8 +56,12 @@ std::vector<uint8_t> packageOf(uint16_t cls, const std::vector<firmware::Package
 }
 
 std::vector<uint8_t> readBytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  std::ifstream f(path, std::ios::binary | std::ios::ate);
+  if (!f) return {};
+  std::vector<uint8_t> bytes(static_cast<size_t>(f.tellg()));
+  f.seekg(0);
+  f.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
 void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
