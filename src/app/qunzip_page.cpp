@@ -101,9 +101,13 @@ CQUnZip::CQUnZip(PageServices& services, QWidget* parent) : QWidget(parent), ser
   connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) { onRowActivated(item); });
 }
 
-CQUnZip::~CQUnZip() { waitForWorker(); }
+CQUnZip::~CQUnZip() {
+  // Events are served only while a worker still needs the GUI thread: the
+  // window around this page may already be half taken down.
+  joinWorker();
+}
 
-void CQUnZip::waitForWorker() {
+void CQUnZip::joinWorker() {
   // The worker may be waiting for the GUI thread (a message box, a file
   // choice): keep serving it until the worker is done.
   while (running_) {
@@ -111,6 +115,11 @@ void CQUnZip::waitForWorker() {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   if (worker_.joinable()) worker_.join();
+}
+
+void CQUnZip::waitForWorker() {
+  joinWorker();
+  // What the worker wrote last is shown by the events it queued.
   QCoreApplication::processEvents();
 }
 

@@ -82,6 +82,7 @@ class CQUnZip : public QWidget {
   // Downloader", the write into an executable.
   void startFromTab(std::vector<uint8_t> image);
   void startWorker(std::function<void()> body);
+  void joinWorker();
   void workerEnded();
   void setControlsEnabled(bool enabled);
   bool claimDrive();
