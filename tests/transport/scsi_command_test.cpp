@@ -206,7 +206,9 @@ TEST(WaitReady, Outcomes) {
       EXPECT_EQ(turs, 43) << "the first TUR and 42 passes";
       EXPECT_EQ(t.clock.totalSlept(), std::chrono::milliseconds(42 * 500));
     }
-    if (std::string(c.name) == "other sense ends the wait") EXPECT_EQ(turs, 1);
+    if (std::string(c.name) == "other sense ends the wait") {
+      EXPECT_EQ(turs, 1);
+    }
   }
 }
 

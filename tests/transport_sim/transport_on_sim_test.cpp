@@ -146,7 +146,9 @@ TEST(TransportOnSim, SixteenQueuedWritesAndReadsOverlap) {
       EXPECT_EQ(CheckStampedBlocks(ctx, s.buffer.data(), s.lba, kBlocks), "") << std::hex << s.lba;
       seen[(s.lba - 0x2000) / kBlocks] = true;
     }
-    if (i < 64) ASSERT_TRUE(QueueRead(ctx, slot, 0x2000 + i * kBlocks, kBlocks));
+    if (i < 64) {
+      ASSERT_TRUE(QueueRead(ctx, slot, 0x2000 + i * kBlocks, kBlocks));
+    }
   }
   CloseQueue(ctx);
   for (uint32_t i = 0; i < 64; ++i) EXPECT_TRUE(seen[i]) << i;
