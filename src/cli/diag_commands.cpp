@@ -93,14 +93,23 @@ void runDiag(Session& session, const DiagOptions& o) {
     return;
   }
   std::optional<size_t> first = findVendorOperation(o.op);
-  std::optional<size_t> second = o.second.empty() ? std::nullopt : findVendorOperation(o.second);
-  if (!first || (!o.second.empty() && !second)) {
+  // Looked up as a plain index: GCC's -O2 flow analysis misreads an optional
+  // built from a conditional here as possibly uninitialised.
+  size_t secondRow = 0;
+  bool hasSecond = false;
+  if (!o.second.empty()) {
+    if (auto found = findVendorOperation(o.second)) {
+      secondRow = *found;
+      hasSecond = true;
+    }
+  }
+  if (!first || (!o.second.empty() && !hasSecond)) {
     session.err() << "zorvctl: unknown operation " << (!first ? o.op : o.second) << " (see diag --list)\n";
     session.fail(kExitUsage);
     return;
   }
   auto usesSet = [&](size_t row) { return row == 34; };
-  if ((usesSet(*first) || (second && usesSet(*second))) && !o.address && !o.percent) {
+  if ((usesSet(*first) || (hasSecond && usesSet(secondRow))) && !o.address && !o.percent) {
     session.err() << "zorvctl: 780001 needs --address or --percent\n";
     session.fail(kExitUsage);
     return;
@@ -123,9 +132,9 @@ void runDiag(Session& session, const DiagOptions& o) {
   DiagnosticsConsole console(*ctx, raw);
   console.setDirectory(o.dir);
   console.onCommandChanged(static_cast<int>(*first));
-  if (second) {
+  if (hasSecond) {
     console.onSecondDumpToggled(true);
-    console.onSecondCommandChanged(static_cast<int>(*second));
+    console.onSecondCommandChanged(static_cast<int>(secondRow));
   }
   console.onMakeReportToggled(o.report);
   if (o.percent) {

@@ -94,7 +94,8 @@ TEST_F(PageFixture, GetDevInfoRunsOnAWorkerAndShowsTheText) {
   ASSERT_TRUE(pumpUntil([&] { return page.console().lastRun().has_value() && !page.console().state().running; }));
   page.waitForRun();
   ASSERT_TRUE(pumpUntil([&] { return page.rawData()->toPlainText().contains("SMART UDATA initialize Done"); }));
-  EXPECT_TRUE(page.control(DevInfoControl::GetDevInfo)->isEnabled());
+  // The controls come back in a queued call after the text; wait for it.
+  EXPECT_TRUE(pumpUntil([&] { return page.control(DevInfoControl::GetDevInfo)->isEnabled(); }));
   auto run = page.console().lastRun();
   EXPECT_TRUE(run->ok());
   EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(sim.dir.path()) / run->runLogName));
