@@ -57,12 +57,12 @@ struct FirmwareCase {
   std::vector<uint8_t> image;
   std::vector<uint8_t> stream;
   FirmwareCase() {
-    zorv::firmware::ImageSpec spec;
-    spec.usModelClass = 1;
-    spec.hwid.assign(16, 0x3C);
-    spec.version = "BENCH1";
-    spec.size = size_t{4} << 20;
-    image = zorv::firmware::makeImage(spec).image;
+    zorv::firmware::ImageSpec recipe;
+    recipe.usModelClass = 1;
+    recipe.hwid.assign(16, 0x3C);
+    recipe.version = "BENCH1";
+    recipe.size = size_t{4} << 20;
+    image = zorv::firmware::makeImage(recipe).image;
     stream = zorv::lh5::encode(image);
   }
 };

@@ -31,9 +31,9 @@ struct ColumnSpec {
 };
 
 // "title,width[,alignment]" entries separated by "; ".
-std::vector<ColumnSpec> parseColumnSpec(const char* spec) {
+std::vector<ColumnSpec> parseColumnSpec(const char* recipe) {
   std::vector<ColumnSpec> out;
-  for (const QString& entry : QString::fromLatin1(spec).split("; ")) {
+  for (const QString& entry : QString::fromLatin1(recipe).split("; ")) {
     QStringList parts = entry.split(',');
     if (parts.size() < 2) continue;
     out.push_back({parts[0], parts[1].toInt(), parts.size() > 2 && parts[2] == "1"});

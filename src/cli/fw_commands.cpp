@@ -241,11 +241,11 @@ void runDemoPackage(Session& session, const FwOptions& o) {
     }
     const uint16_t cls = e.usModelClass;
     std::span<const uint8_t> id = record.hardwareId(cls);
-    fw::ImageSpec spec;
-    spec.usModelClass = cls;
-    spec.hwid.assign(id.begin(), id.end());
-    spec.version = nextVersion(record.firmwareVersion());
-    fw::MadeImage made = fw::makeImage(spec);
+    fw::ImageSpec recipe;
+    recipe.usModelClass = cls;
+    recipe.hwid.assign(id.begin(), id.end());
+    recipe.version = nextVersion(record.firmwareVersion());
+    fw::MadeImage made = fw::makeImage(recipe);
     if (!made.ok) {
       session.err() << "zorvctl: " << e.strModel << ": " << made.error << "; left out\n";
       continue;
@@ -262,7 +262,7 @@ void runDemoPackage(Session& session, const FwOptions& o) {
                                  [&](const fw::PackageRow& r) { return r.firmwareId == row.firmwareId; });
     if (duplicate) continue;
     session.out() << e.strModel << ": HWID " << fw::formatIdHex(id) << ", " << record.firmwareVersion() << " -> "
-                  << spec.version << '\n';
+                  << recipe.version << '\n';
     rows.push_back(std::move(row));
   }
   c.ucSelDrive = selected;

@@ -209,8 +209,8 @@ std::optional<size_t> parseSize(const std::string& text) {
 }
 
 void runMakeImage(Session& session, const QzOptions& o) {
-  fw::ImageSpec spec;
-  spec.usModelClass = static_cast<uint16_t>(o.modelClass);
+  fw::ImageSpec recipe;
+  recipe.usModelClass = static_cast<uint16_t>(o.modelClass);
   std::optional<std::vector<uint8_t>> hwid = fw::parseHex(o.hwid);
   std::optional<size_t> size = parseSize(o.size);
   if (!hwid || !size) {
@@ -218,44 +218,44 @@ void runMakeImage(Session& session, const QzOptions& o) {
     session.fail(kExitUsage);
     return;
   }
-  spec.hwid = *hwid;
-  spec.version = o.version;
-  spec.size = *size;
-  spec.seed = o.seed;
-  fw::MadeImage made = fw::makeImage(spec);
+  recipe.hwid = *hwid;
+  recipe.version = o.version;
+  recipe.size = *size;
+  recipe.seed = o.seed;
+  fw::MadeImage made = fw::makeImage(recipe);
   if (!made.ok) {
     session.err() << "zorvctl: " << made.error << '\n';
     session.fail(kExitUsage);
     return;
   }
-  if (o.stored && spec.usModelClass == 0)
+  if (o.stored && recipe.usModelClass == 0)
     for (uint8_t& b : made.image) b = static_cast<uint8_t>(~b);
   if (!writeFile(session, o.output, made.image)) return;
-  session.out() << o.output << ": " << made.image.size() << " bytes, model class " << spec.usModelClass << ", HWID "
-                << fw::formatIdHex(spec.hwid) << ", version " << spec.version << '\n';
+  session.out() << o.output << ": " << made.image.size() << " bytes, model class " << recipe.usModelClass << ", HWID "
+                << fw::formatIdHex(recipe.hwid) << ", version " << recipe.version << '\n';
 }
 
 void runPack(Session& session, const QzOptions& o) {
   const uint16_t cls = static_cast<uint16_t>(o.modelClass);
   std::vector<fw::PackageRow> rows;
-  for (const std::string& spec : o.rows) {
-    size_t a = spec.find(',');
-    size_t b = a == std::string::npos ? a : spec.find(',', a + 1);
+  for (const std::string& recipe : o.rows) {
+    size_t a = recipe.find(',');
+    size_t b = a == std::string::npos ? a : recipe.find(',', a + 1);
     if (b == std::string::npos) {
-      session.err() << "zorvctl: --row needs HWID,MODELNAME,IMG: " << spec << '\n';
+      session.err() << "zorvctl: --row needs HWID,MODELNAME,IMG: " << recipe << '\n';
       session.fail(kExitUsage);
       return;
     }
     fw::PackageRow row;
-    std::optional<std::vector<uint8_t>> id = fw::parseHex(spec.substr(0, a));
+    std::optional<std::vector<uint8_t>> id = fw::parseHex(recipe.substr(0, a));
     if (!id) {
-      session.err() << "zorvctl: --row " << spec << ": the HWID needs hexadecimal bytes\n";
+      session.err() << "zorvctl: --row " << recipe << ": the HWID needs hexadecimal bytes\n";
       session.fail(kExitUsage);
       return;
     }
     row.firmwareId = *id;
-    row.modelName = spec.substr(a + 1, b - a - 1);
-    std::string path = spec.substr(b + 1);
+    row.modelName = recipe.substr(a + 1, b - a - 1);
+    std::string path = recipe.substr(b + 1);
     std::string error;
     if (!fw::readWholeFile(path, row.image, fw::kMaxImageSize, error)) {
       session.err() << "zorvctl: " << error << '\n';

@@ -197,38 +197,38 @@ std::optional<std::vector<uint8_t>> parseHex(std::string_view text) {
   return out;
 }
 
-MadeImage makeImage(const ImageSpec& spec) {
+MadeImage makeImage(const ImageSpec& recipe) {
   MadeImage r;
-  const uint16_t cls = spec.usModelClass;
+  const uint16_t cls = recipe.usModelClass;
   if (cls > 1) {
     r.error = "the model class must be 0 or 1";
     return r;
   }
   const size_t idLength = idLengthForClass(cls);
-  if (spec.hwid.size() != idLength) {
-    r.error = formatText("model class %u needs a HWID of %zu bytes, %zu given", unsigned{cls}, idLength, spec.hwid.size());
+  if (recipe.hwid.size() != idLength) {
+    r.error = formatText("model class %u needs a HWID of %zu bytes, %zu given", unsigned{cls}, idLength, recipe.hwid.size());
     return r;
   }
   auto printable = [](const std::string& s) {
     return std::all_of(s.begin(), s.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
   };
-  if (spec.version.size() != kVersionLength || !printable(spec.version)) {
+  if (recipe.version.size() != kVersionLength || !printable(recipe.version)) {
     r.error = "the firmware version must be 6 printable ASCII characters";
     return r;
   }
-  if (spec.timeStamp.size() != 12 || spec.extTimeStamp.size() != 8 || !printable(spec.timeStamp) ||
-      !printable(spec.extTimeStamp)) {
+  if (recipe.timeStamp.size() != 12 || recipe.extTimeStamp.size() != 8 || !printable(recipe.timeStamp) ||
+      !printable(recipe.extTimeStamp)) {
     r.error = "time stamps must be 12 and 8 printable ASCII characters";
     return r;
   }
-  if (spec.size < kMinImageSize || spec.size > kMaxImageSize || spec.size % kImageUnit != 0) {
+  if (recipe.size < kMinImageSize || recipe.size > kMaxImageSize || recipe.size % kImageUnit != 0) {
     r.error = formatText("the image size must be a multiple of 512 from %zu to %zu bytes", kMinImageSize, kMaxImageSize);
     return r;
   }
 
-  Random rnd(spec.seed ? spec.seed : deriveSeed(spec));
+  Random rnd(recipe.seed ? recipe.seed : deriveSeed(recipe));
   std::vector<uint8_t>& img = r.image;
-  img.assign(spec.size, 0xFF);
+  img.assign(recipe.size, 0xFF);
 
   // Where the identity block goes and which bytes are code.
   size_t h;
@@ -237,9 +237,9 @@ MadeImage makeImage(const ImageSpec& spec) {
   if (cls == 0) {
     h = 512;
     codeBegin = 1024;
-    codeLimit = spec.size;
+    codeLimit = recipe.size;
   } else {
-    h = spec.size - 512;
+    h = recipe.size - 512;
     codeBegin = 0;
     codeLimit = h;
   }
@@ -274,11 +274,11 @@ MadeImage makeImage(const ImageSpec& spec) {
 
   // Identity block.
   std::fill(img.begin() + h, img.begin() + h + kIdentityBlockSize, 0x00);
-  std::copy(spec.hwid.begin(), spec.hwid.end(), img.begin() + h);
-  std::memcpy(&img[h + versionOffset(cls)], spec.version.data(), kVersionLength);
+  std::copy(recipe.hwid.begin(), recipe.hwid.end(), img.begin() + h);
+  std::memcpy(&img[h + versionOffset(cls)], recipe.version.data(), kVersionLength);
   const size_t t = stampBase(h, cls);
-  std::memcpy(&img[t + 48], spec.timeStamp.data(), 12);
-  std::memcpy(&img[t + 64], spec.extTimeStamp.data(), 8);
+  std::memcpy(&img[t + 48], recipe.timeStamp.data(), 12);
+  std::memcpy(&img[t + 64], recipe.extTimeStamp.data(), 8);
   uint32_t sum = 0;
   for (size_t i = 0; i < kIdentityBlockSize - 1; ++i) sum += img[h + i];
   img[h + kIdentityBlockSize - 1] = static_cast<uint8_t>(0x100 - (sum & 0xFF));

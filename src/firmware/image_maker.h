@@ -59,8 +59,8 @@ struct MadeImage {
 
 // A plain image: vector table, identity block, code-like content (16-bit
 // instruction words in functions, literal pools, strings, tables), a main
-// check byte and FFh padding. The same spec always gives the same bytes.
-MadeImage makeImage(const ImageSpec& spec);
+// check byte and FFh padding. The same recipe always gives the same bytes.
+MadeImage makeImage(const ImageSpec& recipe);
 
 // Parses "0123AB..." (blanks, ':' and '-' between digit pairs are allowed).
 std::optional<std::vector<uint8_t>> parseHex(std::string_view text);

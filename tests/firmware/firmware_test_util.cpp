@@ -95,13 +95,13 @@ std::vector<uint8_t> generateInput(InputKind kind, size_t size, uint64_t seed) {
       while (out.size() < size) out.push_back(static_cast<uint8_t>('a' + rng() % 3));
       break;
     case InputKind::Firmware: {
-      ImageSpec spec;
-      spec.usModelClass = static_cast<uint16_t>(seed & 1);
-      spec.hwid.assign(idLengthForClass(spec.usModelClass), 0x5A);
-      spec.version = "T1E5T0";
-      spec.size = std::max<size_t>(kMinImageSize, (size + 511) & ~size_t{511});
-      spec.seed = seed + 1;
-      MadeImage made = makeImage(spec);
+      ImageSpec recipe;
+      recipe.usModelClass = static_cast<uint16_t>(seed & 1);
+      recipe.hwid.assign(idLengthForClass(recipe.usModelClass), 0x5A);
+      recipe.version = "T1E5T0";
+      recipe.size = std::max<size_t>(kMinImageSize, (size + 511) & ~size_t{511});
+      recipe.seed = seed + 1;
+      MadeImage made = makeImage(recipe);
       out = made.image;
       out.resize(size);
       break;

@@ -50,22 +50,22 @@ TEST(MakeImage, ImagesPassTheDownloadCheck) {
   for (uint16_t cls : {uint16_t{0}, uint16_t{1}}) {
     for (size_t size : {size_t{4096}, size_t{65536}, size_t{256 * 1024}}) {
       SCOPED_TRACE("class " + std::to_string(cls) + " size " + std::to_string(size));
-      ImageSpec spec;
-      spec.usModelClass = cls;
-      spec.hwid.resize(idLengthForClass(cls));
-      for (size_t i = 0; i < spec.hwid.size(); ++i) spec.hwid[i] = static_cast<uint8_t>(0xC0 + i);
-      spec.version = "S1T2A3";
-      spec.size = size;
-      MadeImage made = makeImage(spec);
+      ImageSpec recipe;
+      recipe.usModelClass = cls;
+      recipe.hwid.resize(idLengthForClass(cls));
+      for (size_t i = 0; i < recipe.hwid.size(); ++i) recipe.hwid[i] = static_cast<uint8_t>(0xC0 + i);
+      recipe.version = "S1T2A3";
+      recipe.size = size;
+      MadeImage made = makeImage(recipe);
       ASSERT_TRUE(made.ok) << made.error;
       ASSERT_EQ(made.image.size(), size);
       Checked c = checkLikeTheDownload(made.image, cls);
       ASSERT_TRUE(c.found);
       EXPECT_EQ(c.sum, 0);
-      EXPECT_EQ(c.hwid, spec.hwid);
+      EXPECT_EQ(c.hwid, recipe.hwid);
       EXPECT_EQ(c.version, "S1T2A3");
-      EXPECT_EQ(c.timeStamp, spec.timeStamp);
-      EXPECT_EQ(c.extTimeStamp, spec.extTimeStamp);
+      EXPECT_EQ(c.timeStamp, recipe.timeStamp);
+      EXPECT_EQ(c.extTimeStamp, recipe.extTimeStamp);
       auto ident = readImageIdentity(made.image, cls);
       ASSERT_TRUE(ident);
       EXPECT_TRUE(ident->sumOk());
@@ -77,18 +77,18 @@ TEST(MakeImage, ImagesPassTheDownloadCheck) {
       if (cls == 0) {
         EXPECT_GT(std::count(made.image.end() - 512, made.image.end(), 0xFF), 500);
       }
-      // Same spec, same bytes.
-      EXPECT_EQ(makeImage(spec).image, made.image);
+      // Same recipe, same bytes.
+      EXPECT_EQ(makeImage(recipe).image, made.image);
     }
   }
 }
 
 TEST(MakeImage, ContentCompressesLikeFirmware) {
-  ImageSpec spec;
-  spec.hwid.assign(9, 0x31);
-  spec.version = "V00001";
-  spec.size = 128 * 1024;
-  MadeImage made = makeImage(spec);
+  ImageSpec recipe;
+  recipe.hwid.assign(9, 0x31);
+  recipe.version = "V00001";
+  recipe.size = 128 * 1024;
+  MadeImage made = makeImage(recipe);
   ASSERT_TRUE(made.ok);
   size_t packed = lh5::encode(made.image, {.maxChain = 128, .niceLength = 128, .optimalParse = false}).size();
   // Neither noise nor padding: somewhere between a quarter and three quarters.

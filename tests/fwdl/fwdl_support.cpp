@@ -24,12 +24,12 @@ std::vector<uint8_t> hwidOf(const sim::DriveRecord& d) {
 
 std::vector<uint8_t> plainImage(uint16_t cls, const std::vector<uint8_t>& hwid, const std::string& version,
                                 size_t size) {
-  firmware::ImageSpec spec;
-  spec.usModelClass = cls;
-  spec.hwid = hwid;
-  spec.version = version;
-  spec.size = size;
-  firmware::MadeImage made = firmware::makeImage(spec);
+  firmware::ImageSpec recipe;
+  recipe.usModelClass = cls;
+  recipe.hwid = hwid;
+  recipe.version = version;
+  recipe.size = size;
+  firmware::MadeImage made = firmware::makeImage(recipe);
   EXPECT_TRUE(made.ok) << made.error;
   return made.image;
 }
