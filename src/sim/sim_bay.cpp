@@ -20,6 +20,13 @@ bool validSlot(int slot, std::string& error) {
 
 std::string slotText(int slot) { return "slot " + std::to_string(slot); }
 
+// Unplugging and power cycling need a drive in the slot.
+bool requireDrive(int slot, const SlotRecord& s, std::string& error) {
+  if (s.present()) return true;
+  error = slotText(slot) + ": no drive is plugged in";
+  return false;
+}
+
 // Deletes what a previous drive left in the slot's directory.
 void clearSlotFiles(const BayStore& store, int slot) {
   std::error_code ec;
@@ -238,10 +245,7 @@ bool SimBay::unplug(int slot, std::string& error) {
   return mutateSlot(
       slot,
       [slot](BayRecord&, SlotRecord& s, std::string& e) {
-        if (!s.present()) {
-          e = slotText(slot) + ": no drive is plugged in";
-          return false;
-        }
+        if (!requireDrive(slot, s, e)) return false;
         s.plugged = false;
         ++s.generation;
         return true;
@@ -253,10 +257,7 @@ bool SimBay::powerCycle(int slot, std::string& error) {
   return mutateSlot(
       slot,
       [slot](BayRecord&, SlotRecord& s, std::string& e) {
-        if (!s.present()) {
-          e = slotText(slot) + ": no drive is plugged in";
-          return false;
-        }
+        if (!requireDrive(slot, s, e)) return false;
         ++s.generation;
         ++s.drive->counters.powerCycles;
         return true;
