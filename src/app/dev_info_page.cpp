@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 
 #include "app/gui_thread.h"
-#include "vendor/operation_table.h"
+#include "diagnostics/operation_table.h"
 
 namespace zorv::app {
 

@@ -24,7 +24,7 @@
 #include <thread>
 
 #include "app/page_registry.h"
-#include "vendor/diagnostics_console.h"
+#include "diagnostics/diagnostics_console.h"
 
 namespace zorv::app {
 

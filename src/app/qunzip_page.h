@@ -1,7 +1,7 @@
 #pragma once
 // CQUnZip: the firmware package page. A thin shell over the package tab
-// logic (firmware/package_tab.h) and its download side
-// (firmware/firmware_tab.h): "Open QZ" fills the list, "Download QZ" and a
+// logic (firmware/package_session.h) and its download side
+// (firmware/package_download.h): "Open QZ" fills the list, "Download QZ" and a
 // double-click on a row start a download of the row's image (or, with "Make
 // FW Downloader", write it into an executable), "Open Bin" does the same with
 // a whole file, "Clear SMART", "PreRB3", "Append QZ", and the four option
@@ -24,7 +24,7 @@
 
 #include "app/page_registry.h"
 #include "app/qt_progress.h"
-#include "firmware/firmware_tab.h"
+#include "firmware/package_download.h"
 
 namespace zorv::app {
 

@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "app/page_registry.h"
-#include "identify/buffer_viewer.h"
+#include "identify/sector_buffer_window.h"
 
 namespace zorv::app {
 

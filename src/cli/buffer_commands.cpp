@@ -7,7 +7,7 @@
 #include "cli/command_registry.h"
 #include "cli/identify_cli_support.h"
 #include "cli/session.h"
-#include "identify/buffer_viewer.h"
+#include "identify/sector_buffer_window.h"
 
 namespace zorv::cli {
 

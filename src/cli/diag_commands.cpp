@@ -11,9 +11,9 @@
 #include "cli/command_registry.h"
 #include "cli/identify_cli_support.h"
 #include "cli/session.h"
-#include "vendor/diagnostics_console.h"
-#include "vendor/operation_table.h"
-#include "vendor/smart.h"
+#include "diagnostics/diagnostics_console.h"
+#include "diagnostics/operation_table.h"
+#include "diagnostics/smart.h"
 
 namespace zorv::cli {
 

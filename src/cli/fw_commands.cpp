@@ -16,11 +16,11 @@
 #include "cli/command_registry.h"
 #include "cli/session.h"
 #include "discovery/brands.h"
-#include "firmware/firmware_tab.h"
+#include "firmware/package_download.h"
 #include "firmware/image_maker.h"
 #include "firmware/package_builder.h"
 #include "firmware/updater.h"
-#include "vendor/info_ssd.h"
+#include "diagnostics/info_ssd.h"
 
 namespace zorv::cli {
 

@@ -13,7 +13,7 @@
 #include "firmware/image_maker.h"
 #include "firmware/package.h"
 #include "firmware/package_builder.h"
-#include "firmware/package_tab.h"
+#include "firmware/package_session.h"
 
 namespace zorv::cli {
 

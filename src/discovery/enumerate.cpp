@@ -10,7 +10,7 @@
 
 #include "discovery/brands.h"
 #include "discovery/config_block.h"
-#include "discovery/identify_text.h"
+#include "discovery/identify_strings.h"
 #include "transport/ata_command.h"
 #include "transport/message.h"
 

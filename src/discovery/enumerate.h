@@ -50,7 +50,7 @@ std::string deviceIdFromInterfaceName(std::string_view interfaceName);
 // "Adding <id>\r\n" or "Removing <id>\r\n".
 std::string deviceChangeText(const DeviceEvent& event);
 
-// The Part of the drive list line after "Physical Drive %d ", for table entry
+// The part of the drive list line after "Physical Drive %d ", for table entry
 // index, and the whole line (the physical drive number comes from the path).
 std::string driveDescription(const DriveEntry& entry);
 std::string driveListLine(Context& ctx, int index);

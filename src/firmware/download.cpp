@@ -9,8 +9,8 @@
 #include "firmware/package.h"
 #include "transport/ata_command.h"
 #include "transport/scsi_command.h"
-#include "vendor/info_ssd.h"
-#include "vendor/vendor_command.h"
+#include "diagnostics/info_ssd.h"
+#include "diagnostics/vendor_command.h"
 
 namespace zorv::firmware {
 

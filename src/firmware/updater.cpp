@@ -11,9 +11,9 @@
 
 #include "discovery/brands.h"
 #include "firmware/package.h"
-#include "firmware/package_tab.h"
-#include "vendor/info_ssd.h"
-#include "vendor/vendor_command.h"
+#include "firmware/package_session.h"
+#include "diagnostics/info_ssd.h"
+#include "diagnostics/vendor_command.h"
 
 namespace zorv::firmware {
 

@@ -12,6 +12,7 @@
 #include "app/zorv_dlg.h"
 #include "discovery/fake_bay.h"
 #include "qt_environment.h"
+#include "support/sim_fixture.h"
 
 namespace zorv::app {
 namespace {
@@ -29,12 +30,8 @@ FakeDrive drive(const std::string& model, const std::string& serial, uint64_t se
 const char* kBrandInterface = "\\\\?\\USBSTOR#Disk&Ven_Orbenne&Prod_PA256#0001#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 
 struct TempDir {
-  TempDir() {
-    path = std::filesystem::temp_directory_path() / ("zorv-app-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(path);
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
-  std::filesystem::path path;
+  test::TempDir dir;  // unique per test, removed at the end
+  std::filesystem::path path{dir.path()};
 };
 
 DlgOptions manualPolling(WindowLayout layout = WindowLayout::Downloader) {

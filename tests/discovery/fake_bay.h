@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "discovery/identify_text.h"
+#include "discovery/identify_strings.h"
 #include "support/test_support.h"
 
 namespace zorv::test {

@@ -8,6 +8,7 @@
 #include "discovery/enumerate.h"
 #include "discovery/volumes.h"
 #include "fake_bay.h"
+#include "support/sim_fixture.h"
 
 namespace zorv {
 namespace {
@@ -90,8 +91,8 @@ TEST(VolumeMap, MountInfoLinesMapToPhysicalDrives) {
 }
 
 TEST(VolumeMap, ReadsAFileAndToleratesAMissingOne) {
-  auto dir = std::filesystem::temp_directory_path() / ("zorv-vol-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  test::TempDir temp;
+  const std::filesystem::path dir = temp.path();
   {
     std::ofstream(dir / "mountinfo") << "1 0 8:49 / /media/x rw - vfat /dev/sdd1 rw\n";
   }
@@ -99,7 +100,6 @@ TEST(VolumeMap, ReadsAFileAndToleratesAMissingOne) {
   EXPECT_EQ(volumesOnDisk(map, 3), std::vector<std::string>{"/media/x"});
   EXPECT_TRUE(readVolumeMap((dir / "absent").string()).empty());
   EXPECT_TRUE(readVolumeMap("").empty());
-  std::filesystem::remove_all(dir);
 }
 
 TEST(ConfigBlock, TheBrandRangeIsInitialisedDataOfTheProgramOnce) {

@@ -6,8 +6,9 @@
 #include <iterator>
 
 #include "identify/buffer_editor.h"
-#include "identify/buffer_viewer.h"
+#include "identify/sector_buffer_window.h"
 #include "support/test_support.h"
+#include "support/sim_fixture.h"
 
 namespace zorv {
 namespace {
@@ -18,17 +19,14 @@ class BufferPages : public ::testing::Test {
  protected:
   void SetUp() override {
     for (size_t i = 0; i < 0x20000; ++i) t.ctx.SectorBuffer[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
-    dir = std::filesystem::temp_directory_path() /
-          ("zorv_buffer_" + std::to_string(::getpid()) + "_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir);
+    dir = tempDir.path();
   }
-  void TearDown() override { std::filesystem::remove_all(dir); }
   std::string cellAt(uint32_t offset) { return formatText("%02X", t.ctx.SectorBuffer[offset]); }
 
   test::RecordingPort port;
   test::TestContext t{port};
   StringSink dumpSink;
+  test::TempDir tempDir;  // unique per test, removed at the end
   std::filesystem::path dir;
 };
 

@@ -10,6 +10,7 @@
 #include "identify/identify_view.h"
 #include "identify_image.h"
 #include "support/test_support.h"
+#include "support/sim_fixture.h"
 
 namespace zorv {
 namespace {
@@ -156,18 +157,15 @@ TEST(IdentifyCompare, ShortDataReadsAsZeroBeyondItsEnd) {
 class IdentifyFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = std::filesystem::temp_directory_path() /
-          ("zorv_identify_" + std::to_string(::getpid()) + "_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir);
+    dir = tempDir.path();
   }
-  void TearDown() override { std::filesystem::remove_all(dir); }
   std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
     std::filesystem::path p = dir / name;
     std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                              static_cast<std::streamsize>(bytes.size()));
     return p.string();
   }
+  test::TempDir tempDir;  // unique per test, removed at the end
   std::filesystem::path dir;
 };
 

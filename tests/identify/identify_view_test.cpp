@@ -8,6 +8,7 @@
 #include "identify/identify_view.h"
 #include "identify_image.h"
 #include "support/test_support.h"
+#include "support/sim_fixture.h"
 
 namespace zorv {
 namespace {
@@ -17,10 +18,7 @@ using test::IdentifyImage;
 class IdentifyButton : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = std::filesystem::temp_directory_path() /
-          ("zorv_identify_view_" + std::to_string(::getpid()) + "_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir);
+    dir = tempDir.path();
     image.text(10, 10, "SER 42").text(27, 20, "ORBENNE PA256").word(88, 0x407F);
     port.ata = [this](AtaPassThroughRequest& r) {
       if (fail) {
@@ -34,7 +32,8 @@ class IdentifyButton : public ::testing::Test {
     t.ctx.DriveTable[0].strModel = "ORBENNEPA256";
     t.ctx.DriveTable[0].strSerial = "SER 42";
   }
-  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  test::TempDir tempDir;  // unique per test, removed at the end
 
   std::filesystem::path dir;
   IdentifyImage image;

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "identify/ata_console.h"
-#include "identify/buffer_viewer.h"
+#include "identify/sector_buffer_window.h"
 #include "identify/identify_text.h"
 #include "identify/identify_view.h"
 #include "support/sim_fixture.h"

@@ -1,0 +1,156 @@
+#include "diagnostics/ftl_operations.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "transport/message.h"
+#include "diagnostics/dump_file.h"
+#include "diagnostics/dump_operations.h"
+#include "diagnostics/ftl_decode.h"
+#include "diagnostics/operation_table.h"
+
+namespace zorv {
+
+namespace {
+
+// The row whose memory keeps the PPN layout once "3103" has read it.
+constexpr size_t kBitLayoutRow = 3;
+
+uint64_t littleEndian64(std::span<const uint8_t> bytes) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < 8 && i < bytes.size(); ++i) v |= uint64_t{bytes[i]} << (8 * i);
+  return v;
+}
+
+}  // namespace
+
+std::string DecodeFtlBitLayout(DiagRun& run, size_t) {
+  PpnLayout layout = ppnLayoutFromReply(run.buffer(512));
+  run.memory[kBitLayoutRow] = layout;
+  std::string text = ppnLayoutText(layout);
+  run.append(text);
+  return text;
+}
+
+std::string DecodeFtlOnePpn(DiagRun& run, size_t) {
+  std::string text = onePpnText(readHexBox(run.inputs.startPpn), run.buffer(512));
+  run.append(text);
+  return text;
+}
+
+std::string DecodeFtlPpnList(DiagRun& run, size_t) {
+  const PpnLayout* layout = std::any_cast<PpnLayout>(&run.memory[kBitLayoutRow]);
+  if (!layout) {
+    run.append("Please Read Structure Bit Define First\r\n");
+    return {};
+  }
+  uint32_t n = readHexBox(run.inputs.startPpn);
+  std::string text;
+  // A drive that marks every sector as followed by another is not read
+  // beyond what SectorBuffer could hold.
+  for (size_t sector = 0; sector < kMaxPpnListSectors; ++sector) {
+    auto reply = run.buffer(512);
+    size_t count = std::min<size_t>(reply[507], kPpnsPerListSector);
+    for (size_t i = 0; i < count; ++i, ++n) {
+      uint32_t ppn = uint32_t{reply[4 * i]} << 24 | uint32_t{reply[4 * i + 1]} << 16 |
+                     uint32_t{reply[4 * i + 2]} << 8 | reply[4 * i + 3];
+      text += ppnListLine(n, ppn, *layout);
+    }
+    if (reply[510] != 0xAB || reply[511] != 0xCD || sector + 1 == kMaxPpnListSectors) break;
+    run.readBuffer();
+  }
+  run.append(text);
+  return text;
+}
+
+std::string DecodeBlockInfo(DiagRun& run, size_t) {
+  std::string text = blockInfoText(run.buffer(512));
+  run.append(text);
+  return text;
+}
+
+std::string DumpAllBlockInfo(DiagRun& run, size_t) {
+  const uint16_t cls = run.modelClass == 1 ? 1 : 0;
+  const std::string serial = fileNamePart(run.ctx.selectedDrive().strSerial);
+  const std::string base = "BlkInfoSNum__" + serial + "__" + run.clock.stamp();
+  DumpFile txt(run, base + ".txt");
+  DumpFile bin(run, base + ".bin");
+
+  std::optional<int> countdown;
+  bool firstGroup = true;
+  BlockRecordLayout layout;
+  std::string definitions;
+  std::string dumpText;  // what went into the ".txt" file
+  uint32_t totalEarly = 0;
+  uint32_t totalLater = 0;
+  bool anyGroup = false;
+
+  // Every sector read counts down; a drive that keeps announcing records
+  // is read no further than its countdown allows (at most 65,535 sectors).
+  while (true) {
+    auto sector = run.buffer(512);
+    BlockDumpHeader header = parseBlockDumpHeader(sector, cls);
+    if (!countdown) countdown = header.countdown;
+    *countdown -= 1;
+    if (header.endMark || *countdown < 1) break;
+
+    if (firstGroup) {
+      layout = blockRecordLayout(header, cls);
+      definitions = bitDefinitionText(layout, header);
+      run.append(definitions);
+      firstGroup = false;
+    }
+    anyGroup = true;
+    std::string line = groupHeaderLine(header, cls);
+    txt.write(line);
+    dumpText += line;
+    run.append(line);
+    bin.write(sector);
+    run.append(formatText("Valid Byte follow: %d\r\n", header.validBytes));
+
+    const uint64_t factor = layout.eraseFactor();
+    const uint64_t slcBase = factor * header.slcEraseBase;
+    const uint64_t mlcBase = factor * header.mlcEraseBase;
+    size_t recordsToGo = header.validBytes / 8;
+    size_t sectors = (size_t{header.validBytes} + 511) / 512;
+    uint32_t index = 0;
+    uint32_t early = 0;
+    uint32_t later = 0;
+    std::string records;
+    bool cutShort = false;
+    for (size_t s = 0; s < sectors; ++s) {
+      if (*countdown < 1) {
+        cutShort = true;
+        break;
+      }
+      *countdown -= 1;
+      run.readBuffer();
+      auto data = run.buffer(512);
+      bin.write(data);
+      size_t here = std::min(kMaxRecordsPerSector, recordsToGo);
+      for (size_t r = 0; r < here; ++r, ++index) {
+        uint64_t record = littleEndian64(data.subspan(8 * r, 8));
+        uint64_t type = layout.value(RecordField::BlockType, record);
+        if (type == 1) ++early;
+        if (type == 2) ++later;
+        records += blockRecordLine(index, record, layout, index >= header.dataStart ? mlcBase : slcBase);
+      }
+      recordsToGo -= here;
+    }
+    totalEarly += early;
+    totalLater += later;
+    if (cls == 0) records += planeSummaryText(early, later, totalEarly, totalLater);
+    txt.write(records);
+    dumpText += records;
+    if (cutShort) break;
+    run.readBuffer();
+  }
+  run.append("Dump Block Info Ok\r\n");
+
+  if (cls == 0 && anyGroup) {
+    UpdateLaterBadReport(run, run.ctx.selectedDrive().strSerial, dumpText);
+  }
+  return definitions;
+}
+
+}  // namespace zorv

@@ -1,0 +1,329 @@
+// The diagnostics console without its window: inputs prepared per row, runs
+// with one or two passes, run logs and the report, the address slider and
+// the timed runs on an injected clock.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "fake_drive.h"
+#include "diagnostics/diagnostics_console.h"
+#include "diagnostics/smart.h"
+#include "support/sim_fixture.h"
+
+namespace zorv {
+namespace {
+
+namespace fs = std::filesystem;
+using C = DevInfoControl;
+
+std::string readFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A drive that answers the vendor query with an Info SSD record and SMART
+// READ DATA with a few attributes.
+struct ConsoleFixture : ::testing::Test {
+  ConsoleFixture() : tc(port), drive(port), console(tc.ctx, raw) {
+    DriveEntry& e = tc.ctx.DriveTable[0];
+    e.strModel = "ORBENNEPA256";
+    e.strSerial = "SN00C0FFEE";
+    e.ulSectorsLo = 500118192;
+    e.ulSectorsHi = 0;
+    e.usModelClass = 0;
+    drive.respond = [](const AtaPassThroughRequest& r) {
+      std::vector<uint8_t> reply(512, 0);
+      if (r.currentTaskFile[6] == 0xE4) {
+        reply[200] = 0x00; reply[201] = 0x00; reply[202] = 0x12; reply[203] = 0x34;
+      } else if (r.currentTaskFile[6] == 0xB0) {
+        const uint8_t temp[12] = {0xC2, 0x22, 0x00, 0x2A, 0x3C, 0x2A, 0, 0, 0, 0, 0, 0};
+        std::copy(temp, temp + 12, reply.begin() + 2);
+        reply[511] = smartChecksum(reply);
+      }
+      return reply;
+    };
+    dir = tempDir.path();
+    console.setDirectory(dir);
+  }
+
+  test::RecordingPort port;
+  test::TestContext tc;
+  test::FakeDrive drive;
+  StringSink raw;
+  DiagnosticsConsole console;
+  test::TempDir tempDir;  // unique per test, removed at the end
+  fs::path dir;
+};
+
+TEST_F(ConsoleFixture, StartsWithRowZeroAndTheInputsLocked) {
+  DevInfoState s = console.state();
+  EXPECT_EQ(s.command, 0);
+  EXPECT_TRUE(s.isEnabled(C::GetDevInfo));
+  EXPECT_TRUE(s.isEnabled(C::TimeTrigger));
+  EXPECT_TRUE(s.isEnabled(C::Command));
+  EXPECT_FALSE(s.isEnabled(C::SecondCommand));
+  EXPECT_FALSE(s.isEnabled(C::Map));
+  EXPECT_FALSE(s.isEnabled(C::StartPpn));
+  EXPECT_FALSE(s.isEnabled(C::Slider));
+  EXPECT_FALSE(s.isEnabled(C::IndirectComplement));
+  EXPECT_TRUE(s.indirectComplement);
+}
+
+struct Preparation {
+  int row;
+  uint16_t modelClass;
+  std::vector<C> enabled;
+  std::string startPpn, endPpn, map, channel, raid;
+};
+
+TEST_F(ConsoleFixture, EachRowPreparesItsInputs) {
+  const C group[] = {C::StartPpn, C::EndPpn, C::Channel, C::Chip, C::Raid, C::Die, C::Plane, C::Block,
+                     C::Page, C::Count, C::Static, C::StartMemory, C::MemoryLength, C::Map, C::Slider, C::Address};
+  const std::vector<Preparation> cases = {
+      {1, 0, {C::Map, C::StartPpn}, "200", "", "00", "", ""},
+      {2, 0, {C::Map, C::StartPpn, C::EndPpn}, "0", "1F", "00", "", ""},
+      {4, 0, {C::Channel, C::Chip, C::Die, C::Plane, C::Block}, "", "", "", "0", ""},
+      {4, 1, {C::Raid, C::Block}, "", "", "", "", "0"},
+      {6, 0, {C::Channel, C::Chip, C::Die, C::Plane}, "", "", "", "0", ""},
+      {9, 0, {C::StartMemory, C::MemoryLength}, "", "", "", "", ""},
+      {34, 0, {C::Slider, C::Address}, "", "", "", "", ""},
+      {0, 0, {}, "", "", "", "", ""},
+  };
+  for (const Preparation& p : cases) {
+    SCOPED_TRACE("row " + std::to_string(p.row));
+    tc.ctx.DriveTable[0].usModelClass = p.modelClass;
+    console.editInputs([](DiagInputs& in) { in = DiagInputs{}; });
+    console.onCommandChanged(p.row);
+    DevInfoState s = console.state();
+    for (C c : group) {
+      bool want = std::find(p.enabled.begin(), p.enabled.end(), c) != p.enabled.end();
+      EXPECT_EQ(s.isEnabled(c), want) << static_cast<int>(c);
+    }
+    EXPECT_EQ(s.inputs.startPpn, p.startPpn);
+    EXPECT_EQ(s.inputs.endPpn, p.endPpn);
+    EXPECT_EQ(s.inputs.map, p.map);
+    EXPECT_EQ(s.inputs.channel, p.channel);
+    EXPECT_EQ(s.inputs.raid, p.raid);
+    EXPECT_EQ(s.mapChoices.size(), p.map.empty() ? 0u : 2u);
+  }
+}
+
+TEST_F(ConsoleFixture, TwoPassRunLogsInfoSsdThenSmartAndTheReportCarriesSerialAndCapacity) {
+  console.onCommandChanged(0);
+  console.onSecondDumpToggled(true);
+  console.onSecondCommandChanged(19);
+  console.onMakeReportToggled(true);
+  auto result = console.RunDiagnostics();
+  ASSERT_TRUE(result);
+  EXPECT_FALSE(result->commandFailed) << tc.pane.text();
+  EXPECT_TRUE(result->runLogWritten);
+  ASSERT_TRUE(result->report);
+  EXPECT_TRUE(result->report->reportWritable);
+  ASSERT_EQ(result->passes.size(), 2u);
+  EXPECT_TRUE(result->passes[0].infoSsd);
+  EXPECT_TRUE(result->passes[1].smartData);
+  EXPECT_EQ(result->runLogName, "InfoDumpLog1210093015.txt");
+  EXPECT_EQ(result->runText.rfind("ORBENNEPA256 SN00C0FFEE 238G SATA\r\nPCBA PN    : ", 0), 0u);
+  size_t info = result->runText.find("Total   Read : ");
+  size_t smart = result->runText.find("ID:       C2,Temperature");
+  EXPECT_LT(info, smart);
+  EXPECT_NE(raw.text().find("S.M.A.R.T. Read Success\r\n"), std::string::npos);
+
+  // The report consumed the run log.
+  EXPECT_FALSE(fs::exists(dir / result->runLogName));
+  std::string report = readFile(dir / "DevinfoAndSmartReport1210.csv");
+  std::string record = report.substr(report.find("\r\n") + 2);
+  EXPECT_EQ(record.rfind("InfoDumpLog1210093015.txt,1210093015,SN00C0FFEE,238G,", 0), 0u) << record;
+  EXPECT_NE(record.find(",0x0000 1234 ,"), std::string::npos);
+  EXPECT_NE(record.find(",0x2A,0x3C,"), std::string::npos);
+
+  // After the run the controls are back.
+  DevInfoState s = console.state();
+  EXPECT_FALSE(s.running);
+  EXPECT_TRUE(s.isEnabled(C::GetDevInfo));
+  EXPECT_TRUE(s.isEnabled(C::Command));
+  EXPECT_TRUE(s.isEnabled(C::SecondCommand));
+}
+
+TEST_F(ConsoleFixture, TheSameRowTwiceGoesTwiceIntoOneRunLog) {
+  console.onCommandChanged(14);
+  console.onSecondDumpToggled(true);
+  console.onSecondCommandChanged(14);
+  auto result = console.RunDiagnostics();
+  ASSERT_TRUE(result);
+  EXPECT_EQ(readFile(dir / result->runLogName),
+            "ORBENNEPA256 SN00C0FFEE 238G SATA\r\nSMART UDATA initialize Done\r\nSMART UDATA initialize Done\r\n");
+  EXPECT_EQ(drive.sent.size(), 2u);
+}
+
+TEST_F(ConsoleFixture, ARunUsesTheBoxesAsTypedAndLocksThemMeanwhile) {
+  console.onCommandChanged(1);
+  console.editInputs([](DiagInputs& in) { in.startPpn = "ABCD"; });
+  console.onMapChanged(1);
+  DevInfoState during;
+  console.setRunStarter([&](std::function<void()> body) {
+    during = console.state();
+    body();
+  });
+  ASSERT_TRUE(console.onGetDevInfo());
+  EXPECT_TRUE(during.running);
+  ASSERT_FALSE(drive.sent.empty());
+  EXPECT_EQ(drive.sent[0].dataOut[18], 0xAB);
+  EXPECT_EQ(drive.sent[0].dataOut[19], 0xCD);
+  EXPECT_EQ(drive.sent[0].dataOut[20], 0x01);
+}
+
+TEST_F(ConsoleFixture, GetMaxAddressFillsTheAddressBox) {
+  drive.returnedLba = std::array<uint8_t, 6>{0, 0, 0x1D, 0x1C, 0x56, 0xAF};
+  console.onCommandChanged(33);
+  console.RunDiagnostics();
+  EXPECT_EQ(console.state().inputs.address, "00001D1C56AFH");
+}
+
+TEST_F(ConsoleFixture, ARunLogThatCannotBeWrittenShowsTheSystemError) {
+  console.setDirectory(dir / "missing");
+  auto result = console.RunDiagnostics();
+  ASSERT_TRUE(result);
+  EXPECT_FALSE(result->runLogWritten);
+  ASSERT_EQ(tc.ui.boxes.size(), 1u);
+  EXPECT_EQ(tc.ui.boxes[0].text, "No such file or directory");
+}
+
+TEST(SliderRule, TakesAShareOfTheSectorCount) {
+  EXPECT_EQ(sliderAddress(50, 1000), 500u);
+  EXPECT_EQ(sliderAddress(0, 1000), 10u);          // position 0 reads as 1
+  EXPECT_EQ(sliderAddress(100, 500118192), 500118192u);
+  EXPECT_EQ(sliderAddress(99, 1000), 990u);
+  EXPECT_EQ(sliderAddress(60, 7814037168ull), 4688422300ull);  // above 32 bits
+  EXPECT_EQ(sliderAddress(50, 0), 0u);
+}
+
+TEST_F(ConsoleFixture, TheFirstTickSetsUpTheSlider) {
+  console.onTimerTick();
+  DevInfoState s = console.state();
+  EXPECT_EQ(s.sliderPosition, 100);
+  EXPECT_EQ(s.sliderTick, 10);
+  EXPECT_EQ(s.sliderLine, 20);
+  EXPECT_EQ(s.inputs.address, "1DCF32B0H");
+  EXPECT_EQ(s.percent, "100%");
+  EXPECT_EQ(s.currentTime, "12/10 09:30:15");
+  console.onSliderMoved(0);
+  s = console.state();
+  EXPECT_EQ(s.sliderPosition, 1);
+  EXPECT_EQ(s.inputs.address, "4C4FDDH");  // 500118192 / 100
+  EXPECT_EQ(s.percent, "1%");
+}
+
+TEST(SpanParts, RoundByHalfASecond) {
+  SpanParts p = splitSpan(1.0 / 24 + 2.0 / 1440 + 3.0 / 86400);
+  EXPECT_EQ(p.days, 0);
+  EXPECT_EQ(p.hours, 1);
+  EXPECT_EQ(p.minutes, 2);
+  EXPECT_EQ(p.seconds, 3);
+  EXPECT_TRUE(splitSpan(0.4 / 86400).zero());
+  EXPECT_FALSE(splitSpan(0.6 / 86400).zero());
+  EXPECT_EQ(splitSpan(100.0 / 24 + 100.0 / 1440).days, 4);
+  EXPECT_TRUE(splitSpan(-1e-12).zero());
+}
+
+TEST_F(ConsoleFixture, ArmingCountsDownAndRunsWhenTheSpanIsOver) {
+  console.onCommandChanged(14);
+  console.onMinutesChanged(1);
+  console.onTimerTick();
+  raw.clear();
+  console.onTimeTrigger();
+  EXPECT_EQ(raw.take(), "Current Time: Y: 2026, M: 12, D: 10, H: 09, m: 30, s: 15\r\n"
+                        "Span Day: 0, Hour: 0, Mins: 01, Sec:0\r\n\r\n");
+  DevInfoState s = console.state();
+  EXPECT_TRUE(s.armed);
+  EXPECT_FALSE(s.isEnabled(C::GetDevInfo));
+  EXPECT_FALSE(s.isEnabled(C::Command));
+  EXPECT_FALSE(console.onGetDevInfo());
+
+  std::vector<std::string> shown;
+  for (int tick = 1; tick <= 60; ++tick) {
+    tc.clock.advance(std::chrono::seconds(1));
+    console.onTimerTick();
+    shown.push_back(console.state().timeLeft);
+  }
+  EXPECT_EQ(shown[0], "Day: 0, Hur: 0, Min: 1, Sec: 0");
+  EXPECT_EQ(shown[1], "Day: 0, Hur: 0, Min: 0, Sec: 59");
+  EXPECT_EQ(shown[59], "Day: 0, Hur: 0, Min: 0, Sec: 1");
+  EXPECT_TRUE(drive.sent.empty());
+  tc.clock.advance(std::chrono::seconds(1));
+  console.onTimerTick();
+  ASSERT_EQ(drive.sent.size(), 1u);
+  auto run = console.lastRun();
+  ASSERT_TRUE(run);
+  EXPECT_EQ(run->runLogName, "InfoDumpLog1210093116.txt");
+  std::string pane = raw.take();
+  EXPECT_NE(pane.find("SMART UDATA initialize Done\r\nCurrent Time: Y: 2026, M: 12, D: 10, H: 09, m: 31, s: 16\r\n"
+                      "Span Day: 0, Hour: 0, Mins: 01, Sec:0\r\n\r\n"),
+            std::string::npos);
+  // Still armed, counting again; the run left "Get Dev Info" off.
+  s = console.state();
+  EXPECT_TRUE(s.armed);
+  EXPECT_FALSE(s.isEnabled(C::GetDevInfo));
+  EXPECT_TRUE(s.isEnabled(C::TimeTrigger));
+  EXPECT_NEAR(console.countdown(), 1.0 / 1440, 1e-12);
+
+  console.onTimeTrigger();  // disarm
+  s = console.state();
+  EXPECT_FALSE(s.armed);
+  EXPECT_TRUE(s.isEnabled(C::GetDevInfo));
+  EXPECT_TRUE(s.isEnabled(C::Command));
+  EXPECT_EQ(s.timeLeft, "");
+}
+
+TEST_F(ConsoleFixture, AZeroPeriodRunsOnEveryTickButNeverTwoAtOnce) {
+  console.onCommandChanged(14);
+  console.onTimeTrigger();
+  console.onTimerTick();
+  console.onTimerTick();
+  EXPECT_EQ(drive.sent.size(), 2u);
+
+  std::vector<std::function<void()>> pending;
+  console.setRunStarter([&](std::function<void()> body) { pending.push_back(std::move(body)); });
+  console.onTimerTick();
+  console.onTimerTick();  // the first timed run has not finished: skipped
+  ASSERT_EQ(pending.size(), 1u);
+  pending[0]();
+  EXPECT_EQ(drive.sent.size(), 3u);
+  EXPECT_FALSE(console.state().running);
+}
+
+TEST_F(ConsoleFixture, AWorkerRunAndTheTimerShareTheStateSafely) {
+  std::thread worker;
+  console.setRunStarter([&](std::function<void()> body) { worker = std::thread(std::move(body)); });
+  std::atomic<int> changes{0};
+  console.setChangeListener([&] { ++changes; });
+  console.onCommandChanged(0);
+  console.onSecondDumpToggled(true);
+  console.onSecondCommandChanged(19);
+  ASSERT_TRUE(console.onGetDevInfo());
+  for (int i = 0; i < 200 && (console.state().running || !console.lastRun()); ++i) {
+    console.onTimerTick();
+    console.editInputs([](DiagInputs& in) { in.block = "1"; });
+  }
+  worker.join();
+  EXPECT_TRUE(console.lastRun());
+  EXPECT_FALSE(console.state().running);
+  EXPECT_EQ(tc.ctx.fgBusy, 0);
+  EXPECT_GT(changes.load(), 2);
+}
+
+TEST_F(ConsoleFixture, NoRunWhileAnotherOperationHoldsTheDrive) {
+  tc.ctx.fgBusy = 1;
+  EXPECT_FALSE(console.RunDiagnostics());
+  EXPECT_FALSE(console.onGetDevInfo());
+  EXPECT_TRUE(drive.sent.empty());
+}
+
+}  // namespace
+}  // namespace zorv
