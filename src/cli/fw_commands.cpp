@@ -163,9 +163,7 @@ void runUpdate(Session& session, const FwOptions& o) {
   }
   if (session.json) {
     result["texts"] = out.text();
-    // The texts carry bytes a drive returned (its version): whatever they
-    // are, the output stays valid JSON.
-    session.out() << result.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
+    session.out() << result.dump(2) << '\n';
   }
 }
 
