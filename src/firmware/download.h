@@ -2,8 +2,8 @@
 // Writing one firmware image into the selected drive: the drive's identity
 // from its Info SSD record, the image's identity block checked against it,
 // the optional rewrite of the HWID's last byte, the transfer in 64 KiB
-// segments with DOWNLOAD MICROCODE DMA (offsets, save), and the wait for the
-// drive's restart.
+// segments with DOWNLOAD MICROCODE DMA (offsets, save), the wait for the
+// drive's restart and the version it comes back with.
 //
 // The image is taken as packages store it (model class 0 complemented) and
 // is only read: whatever the outcome, the caller's bytes are as they were,
