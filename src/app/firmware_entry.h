@@ -11,8 +11,10 @@
 
 namespace zorv::app {
 
-// Returns true on success. Runs on the thread the window gives it; progress
-// goes to the window's progress bar (range 0-100), text to box or the pane.
+// Returns false when the update failed; a drive that already runs the
+// package's firmware or a newer one is no failure. Runs on the thread the
+// window gives it; progress goes to the window's progress bar (range 0-100),
+// text to box or the pane.
 using FirmwareUpdateEntry = bool (*)(Context& ctx, ProgressSink& progress, MessageSink& box);
 
 struct FirmwareUpdateRegistrar {

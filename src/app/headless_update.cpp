@@ -117,7 +117,8 @@ int runHeadlessUpdate(int argc, const char* const* argv, std::ostream& out, std:
   StreamSink box(out);
   SystemClock clock;
   NullProgress progress;
-  // As in the downloader window, the pane is the message box.
+  // Without a window, the pane's lines go to stdout with the message box's:
+  // a run log in the order things happened.
   Context ctx(*port, ui, clock, box);
   applyStartupDefaults(ctx);
   DriveListModel list;

@@ -6,8 +6,9 @@
 // --update before it creates anything of Qt, so a one-file updater also
 // works on a machine without a display.
 //
-// Exit status: 0 the drive was updated, 1 the update failed (or found no
-// drive), 2 a usage error or a backend that cannot be opened.
+// Exit status: 0 the drive was updated or already runs the package's
+// firmware or a newer one ("FW is the Latest"), 1 the update failed (or found
+// no drive), 2 a usage error or a backend that cannot be opened.
 
 #include <iosfwd>
 

@@ -203,7 +203,10 @@ void CQUnZip::onDownloadQz() {
   if (list_->topLevelItemCount() == 0) {
     AppendMessage(services_.ctx, "No QZ code\r\n", *boxSink_);
   } else {
+    const uint16_t readWith = tab_.modelClass();
     row = firmware::chooseQzRowForDrive(services_.ctx, tab_, *boxSink_);
+    // The IDs were read again for the drive selected now: show them so.
+    if (tab_.modelClass() != readWith) fillList();
   }
   if (!row) {
     services_.ctx.fgBusy = 0;

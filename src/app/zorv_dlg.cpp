@@ -77,8 +77,13 @@ void CZorvDlg::buildDownloader() {
   resize(600, 560);
 
   boxSink_ = new QtMessageSink(messageBox_, this);
-  // The downloader has no pane of its own: what the pane would show goes to the message box.
-  paneSink_ = boxSink_;
+  // The message pane is the engineering layout's message page, which this
+  // layout does not show: the message box keeps the drive blocks and the
+  // verdicts, and a rescan on device arrival or removal, which clears the
+  // pane, leaves them standing.
+  mainMessage_ = new CMainMessage(this);
+  mainMessage_->hide();
+  paneSink_ = &mainMessage_->sink();
   driveList_ = new QtDriveList(driveCombo_, this);
   progressSink_ = std::make_unique<QtProgressSink>(progress_);
   ctx_ = std::make_unique<Context>(port_, ui_, clock_, *paneSink_);

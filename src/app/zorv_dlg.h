@@ -56,12 +56,13 @@ class CZorvDlg : public QDialog {
   QPlainTextEdit* messageBox() const { return messageBox_; }
   QProgressBar* progressBar() const { return progress_; }
   QPushButton* fwUpdateButton() const { return fwUpdate_; }
-  // Engineering layout.
+  // Engineering layout (the message page also exists, unseen, in the
+  // downloader layout: it is where the pane's lines go).
   QTabWidget* tabs() const { return tabs_; }
   CMainMessage* mainMessage() const { return mainMessage_; }
   QCheckBox* skipModelCheckBox() const { return skipModelCheck_; }
 
-  // The message pane PrintMessage writes to (the message box in the downloader layout).
+  // The message pane PrintMessage writes to: the message page.
   QtMessageSink& pane() { return *paneSink_; }
   // The drives the opening pass found.
   const std::vector<DriveInformation>& driveInformation() const { return drives_; }

@@ -63,13 +63,15 @@ struct Output {
 json downloadJson(const fw::DownloadResult& d) {
   return {{"verdict", fw::downloadVerdictName(d.verdict)},
           {"updated", d.updated()},
+          {"upToDate", d.upToDate()},
           {"code", d.code},
           {"checkBits", d.checkBits},
           {"message", d.messageText}};
 }
 
 int exitFor(const fw::DownloadResult& d) {
-  if (d.updated()) return kExitOk;
+  // A drive that already runs this firmware or a newer one is no failure.
+  if (d.updated() || d.upToDate()) return kExitOk;
   // An image that cannot be sent at all is unusable input.
   if (d.verdict == fw::DownloadVerdict::ImageSizeError || d.verdict == fw::DownloadVerdict::ChecksumError)
     return kExitUsage;
@@ -102,11 +104,11 @@ void runUpdate(Session& session, const FwOptions& o) {
   if (o.package.empty() && o.bin.empty()) {
     // The one-file updater's "FW Update".
     fw::EmbeddedRunResult r = fw::runEmbeddedPackage(c, progress);
-    if (!r.updated()) AppendMessage(c, "Download Fail\r\n", out.sink());
-    if (!r.updated() && !r.reason.empty() && !session.json) session.err() << "zorvctl: " << r.reason << '\n';
+    if (!r.succeeded()) AppendMessage(c, "Download Fail\r\n", out.sink());
+    if (!r.succeeded() && !r.reason.empty() && !session.json) session.err() << "zorvctl: " << r.reason << '\n';
     result = {{"status", fw::embeddedStatusName(r.status)}, {"updated", r.updated()}, {"row", r.row}};
     if (r.download) result["download"] = downloadJson(*r.download);
-    if (!r.updated()) {
+    if (!r.succeeded()) {
       bool badInput = r.status == fw::EmbeddedStatus::NoPackage || r.status == fw::EmbeddedStatus::UnpackFailed ||
                       r.status == fw::EmbeddedStatus::OwnFileUnreadable;
       session.fail(badInput ? kExitUsage : r.download ? exitFor(*r.download) : kExitFailed);
@@ -169,7 +171,17 @@ void runAppend(Session& session, const FwOptions& o) {
   Context* ctx = session.context();
   if (!ctx) return;
   session.ui().files = {o.exe, o.package, o.output};
-  if (!fw::appendPackageToExecutable(*ctx, o.appendSkipModelCheck, session.pane())) session.fail(kExitFailed);
+  switch (fw::appendPackageToExecutable(*ctx, o.appendSkipModelCheck, session.pane())) {
+    case fw::AppendStatus::Done:
+      break;
+    case fw::AppendStatus::AlreadyCarriesPackage:
+    case fw::AppendStatus::PackageEmpty:
+      session.fail(kExitUsage);
+      break;
+    default:
+      session.fail(kExitFailed);
+      break;
+  }
 }
 
 void runMakeDownloader(Session& session, const FwOptions& o) {

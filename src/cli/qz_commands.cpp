@@ -108,7 +108,7 @@ void runList(Session& session, const QzOptions& o) {
                       {"offset", line.offset},
                       {"imageOffset", r.imageOffset},
                       {"imageLength", r.imageLength},
-                      {"modelName", r.modelName}});
+                      {"modelName", line.modelName}});
     }
     json columns = json::array();
     for (const fw::ListColumn& c : tab.columns()) columns.push_back({{"title", c.title}, {"width", c.width}});
@@ -140,10 +140,15 @@ std::string safeName(const std::string& model) {
   return s;
 }
 
+// The model class of the selected drive, for a command that can do without
+// one until it needs it; nullopt (nothing reported) when no drive is selected.
+std::optional<uint16_t> selectedDriveClass(Session& session) {
+  Context* ctx = session.enumeratedContext();
+  if (!ctx || !ctx->hasSelectedDrive()) return std::nullopt;
+  return ctx->selectedDrive().usModelClass;
+}
+
 void runUnpack(Session& session, const QzOptions& o) {
-  Context* ctx = nullptr;
-  std::optional<uint16_t> cls = resolveClass(session, o, ctx);
-  if (!cls) return;
   std::vector<uint8_t> bytes;
   std::string error;
   if (!fw::readWholeFile(o.package, bytes, size_t{320} << 20, error)) {
@@ -164,20 +169,36 @@ void runUnpack(Session& session, const QzOptions& o) {
   std::error_code ec;
   std::filesystem::create_directories(o.dir, ec);
   const std::filesystem::path dir(o.dir);
-  // The content goes out first: a package whose table is broken can still be
-  // examined byte by byte.
+  // The content goes out first and needs no model class: a package whose
+  // table is broken, or that is examined away from any drive, can still be
+  // looked at byte by byte.
   if (!writeFile(session, (dir / "content.bin").string(), content)) return;
   session.out() << "content.bin: " << content.size() << " bytes\n";
 
+  // The table's structure is the same for both classes; only the ID length
+  // the images are named with, and class 0's complement, need the class.
+  std::optional<uint16_t> cls;
+  if (o.modelClass >= 0) cls = static_cast<uint16_t>(o.modelClass);
   fw::FirmwareTable table;
-  fw::ParseResult p = fw::parseFirmwareTable(content, *cls, table);
-  if (o.verbose) session.out() << p.diagnostic;
+  fw::ParseResult p = fw::parseFirmwareTable(content, cls.value_or(1), table);
   if (!p.ok()) {
+    if (o.verbose) session.out() << p.diagnostic;
     session.out() << "Unzip File Fail\r\n";
     session.err() << "zorvctl: " << p.reason << '\n';
     session.fail(kExitUsage);
     return;
   }
+  if (p.rowCount == 0) return;
+  if (!cls) cls = selectedDriveClass(session);
+  if (!cls) {
+    if (session.exitCode != kExitOk) return;  // the drive selection has said why
+    session.err() << "zorvctl: the images need a model class and no drive is selected to take it from; give "
+                     "--class 0|1\n";
+    session.fail(kExitUsage);
+    return;
+  }
+  if (*cls != 1) p = fw::parseFirmwareTable(content, *cls, table);
+  if (o.verbose) session.out() << p.diagnostic;
   for (int i = 0; i < p.rowCount; ++i) {
     const fw::FirmwareRow& r = table.rows[i];
     std::vector<uint8_t> image(fw::rowImage(content, r).begin(), fw::rowImage(content, r).end());
@@ -304,7 +325,8 @@ void install(CLI::App& app, Session& session) {
   CLI::App* unpack = qz->add_subcommand("unpack", "Write the decompressed content and each image of a package to DIR");
   unpack->add_option("PKG", o->package, "Package file")->required();
   unpack->add_option("DIR", o->dir, "Output directory (created when missing)")->required();
-  unpack->add_option("--class", o->modelClass, "Model class for the IDs (default: the selected drive's)")
+  unpack->add_option("--class", o->modelClass,
+                     "Model class for the images' IDs (default: the selected drive's; content.bin needs none)")
       ->check(CLI::Range(0, 1));
   unpack->add_flag("--plain", o->plain, "Write model-class-0 images uncomplemented (as make-image writes them)");
   unpack->add_flag("-v,--verbose", o->verbose, "Also print the texts the load formats for diagnosis");

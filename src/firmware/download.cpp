@@ -5,8 +5,9 @@
 #include <cstring>
 #include <optional>
 
-#include "firmware/image_maker.h"
+#include "firmware/image_identity.h"
 #include "firmware/package.h"
+#include "firmware/printable_text.h"
 #include "transport/ata_command.h"
 #include "transport/scsi_command.h"
 #include "diagnostics/info_ssd.h"
@@ -24,6 +25,10 @@ constexpr uint8_t kHwidRead = 0x16;
 constexpr uint8_t kHwidStage = 0x17;
 constexpr uint8_t kHwidCommit = 0x1B;
 constexpr size_t kBlock = 512;
+// A refused segment waits before it is sent again; every taken one gives the
+// drive time to store it.
+constexpr std::chrono::milliseconds kRetryPause{500};
+constexpr std::chrono::milliseconds kSegmentPause{300};
 
 // The image as the checks read it: class 0 images are stored complemented,
 // and reading through this view spares changing the caller's bytes.
@@ -37,22 +42,6 @@ class PlainImage {
   std::span<const uint8_t> stored_;
   bool flip_;
 };
-
-std::optional<size_t> identityPosition(const PlainImage& img, uint16_t usModelClass) {
-  uint64_t h;
-  if (usModelClass == 1) {
-    if (img.size() < kBlock) return std::nullopt;
-    h = img.size() - kBlock;
-  } else {
-    if (img.size() < 12) return std::nullopt;
-    h = 48 + (uint64_t{img[8]} | (uint64_t{img[9]} << 8) | (uint64_t{img[10]} << 16) | (uint64_t{img[11]} << 24));
-  }
-  // The stamps shown before the transfer reach 80 bytes past their base,
-  // which for class 1 lies 48 bytes after the block.
-  const uint64_t stampEnd = usModelClass == 1 ? h + 48 + 81 : h + kIdentityBlockSize;
-  if (h + kIdentityBlockSize > img.size() || stampEnd > img.size()) return std::nullopt;
-  return static_cast<size_t>(h);
-}
 
 // The reply window in its "Message 2" form: the text and only "Cancel".
 void showReply(Context& ctx, const std::string& text) { ctx.ui->messageBox(text, BoxIcon::Stop); }
@@ -90,7 +79,7 @@ bool updateHwidLastByte(Context& ctx, uint8_t lastByte) {
 char at(const PlainImage& img, size_t i) { return static_cast<char>(img[i]); }
 
 void printStamps(Context& ctx, const PlainImage& img, size_t h, uint16_t usModelClass) {
-  const size_t t = usModelClass == 1 ? img.size() - 464 : h;
+  const size_t t = timeStampBase(h, usModelClass);
   PrintMessage(ctx, "Time Stamp: %c%c%c%c %c%c%c%c %c%c%c%c\r\n", at(img, t + 48), at(img, t + 49), at(img, t + 50),
                at(img, t + 51), at(img, t + 52), at(img, t + 53), at(img, t + 54), at(img, t + 55), at(img, t + 56),
                at(img, t + 57), at(img, t + 58), at(img, t + 59));
@@ -120,12 +109,37 @@ bool sendSegment(Context& ctx, std::span<const uint8_t> segment, size_t offset) 
   return SendAtaCommand(ctx, true, tf, true, static_cast<uint32_t>(segment.size()));
 }
 
+// After the transfer the drive restarts into the new firmware. The ready
+// wait takes any answer but NOT READY as the end of the restart, so a drive
+// that answers with an error, or not at all, is asked once more; and only a
+// drive that then names the image's version has taken it.
+DownloadVerdict confirmNewFirmware(Context& ctx, const std::string& imageVersion) {
+  if (!WaitReady(ctx)) return DownloadVerdict::NotReady;
+  if (!TestUnitReady(ctx)) {
+    PrintMessage(ctx, "Drive Not Ready");
+    return DownloadVerdict::NotReady;
+  }
+  InfoSsdRecord record;
+  if (!ReadInfoSsd(ctx, record).ok()) {
+    PrintMessage(ctx, "Drive Error");
+    return DownloadVerdict::VersionNotTaken;
+  }
+  const std::string running = record.firmwareVersion();
+  if (running != imageVersion) {
+    PrintMessage(ctx, "Drive Fw Version: %s, Image: %s", printableText(running).c_str(),
+                 printableText(imageVersion).c_str());
+    return DownloadVerdict::VersionNotTaken;
+  }
+  return DownloadVerdict::Updated;
+}
+
 }  // namespace
 
 std::string_view downloadVerdictName(DownloadVerdict verdict) {
   switch (verdict) {
     case DownloadVerdict::Updated: return "updated";
-    case DownloadVerdict::TransferFailed: return "transfer-failed";
+    case DownloadVerdict::NotReady: return "not-ready";
+    case DownloadVerdict::VersionNotTaken: return "version-not-taken";
     case DownloadVerdict::RetriesExhausted: return "retries-exhausted";
     case DownloadVerdict::DriveError: return "drive-error";
     case DownloadVerdict::ChecksumError: return "checksum-error";
@@ -184,8 +198,8 @@ DownloadResult downloadFirmware(Context& ctx, const DownloadRequest& request, Pr
                 formatText("Image Size Error: %zu bytes is not a whole number of 512-byte blocks up to %zu\r\n",
                            image.size(), kMaxDownloadImage));
   const PlainImage plain(image, cls);
-  const std::optional<size_t> h = identityPosition(plain, cls);
-  if (!h) return stop(ctx, DownloadVerdict::ChecksumError, "Check Sum Error\r\n", kCheckSumBad);
+  const std::optional<ImageIdentity> identity = readImageIdentity(image, cls, ImageForm::Stored);
+  if (!identity) return stop(ctx, DownloadVerdict::ChecksumError, "Check Sum Error\r\n", kCheckSumBad);
 
   // Step 1: the drive's identity.
   InfoSsdRecord record;
@@ -194,14 +208,12 @@ DownloadResult downloadFirmware(Context& ctx, const DownloadRequest& request, Pr
   // would only report a misleading HWID mismatch.
   if (!q.ok()) return stop(ctx, DownloadVerdict::DriveError, "Drive Error\r\n");
 
-  std::array<uint8_t, kIdentityBlockSize> block{};
-  for (size_t i = 0; i < kIdentityBlockSize; ++i) block[i] = plain[*h + i];
   const uint8_t bits =
-      checkImage(block, cls, record.hardwareId(cls), record.firmwareVersion(), request.versionCompareLength);
+      checkImage(identity->block, cls, record.hardwareId(cls), record.firmwareVersion(), request.versionCompareLength);
   if (bits == kCheckSumBad) return stop(ctx, DownloadVerdict::ChecksumError, "Check Sum Error\r\n", bits);
   if (bits & kCheckIdMismatch) return stop(ctx, DownloadVerdict::FwIdError, "FW ID Error\r\n", bits);
   if ((bits & kCheckIdLastByte) && request.allowHwidUpdate) {
-    if (!updateHwidLastByte(ctx, block[idLengthForClass(cls) - 1]))
+    if (!updateHwidLastByte(ctx, identity->block[idLengthForClass(cls) - 1]))
       return stop(ctx, DownloadVerdict::HwidUpdateFailed, "HWID Update Fail\r\n", bits);
   } else if (bits & kCheckNotOlder) {
     std::string version = record.firmwareVersion();
@@ -215,17 +227,17 @@ DownloadResult downloadFirmware(Context& ctx, const DownloadRequest& request, Pr
     return r;
   }
 
-  printStamps(ctx, plain, *h, cls);
+  printStamps(ctx, plain, identity->position, cls);
 
-  // The transfer: the drive receives the bytes as stored.
+  // The transfer: the drive receives the bytes as stored. A segment the
+  // drive refused is sent again; once it is taken, the earlier refusal
+  // leaves nothing behind, so only the end result decides the verdict.
   progress.setRange(0, 100);
-  bool anyFailed = false;
   for (size_t offset = 0; offset < image.size();) {
     const size_t length = std::min(kSegmentSize, image.size() - offset);
     for (int attempt = 1;; ++attempt) {
       if (sendSegment(ctx, image.subspan(offset, length), offset)) break;
       PrintMessage(ctx, "ATA Command Fail");
-      anyFailed = true;
       if (attempt >= kSegmentAttempts) {
         PrintMessage(ctx, "Retry 10 Times, Exit");
         DownloadResult r;
@@ -235,26 +247,24 @@ DownloadResult downloadFirmware(Context& ctx, const DownloadRequest& request, Pr
         r.messageText = "Retry 10 Times, Exit";
         return r;
       }
-      ctx.clock->sleepFor(500ms);
+      ctx.clock->sleepFor(kRetryPause);
     }
     offset += length;
     progress.setPosition(static_cast<int>((uint64_t{offset} * 100 / image.size()) % 101));
-    ctx.clock->sleepFor(300ms);
+    ctx.clock->sleepFor(kSegmentPause);
   }
 
   DownloadResult r;
   r.code = 0;
   r.checkBits = bits;
-  const bool ready = WaitReady(ctx);
-  if (!ready || anyFailed) {
+  r.verdict = confirmNewFirmware(ctx, identity->version);
+  if (r.verdict != DownloadVerdict::Updated) {
     PrintMessage(ctx, "Time Out");
     PrintMessage(ctx, "Update Fail");
-    r.verdict = DownloadVerdict::TransferFailed;
     r.messageText = std::string(kUpdateFailedText);
     ctx.ui->messageBox(r.messageText, BoxIcon::Stop);
     return r;
   }
-  r.verdict = DownloadVerdict::Updated;
   r.messageText = std::string(kUpdateDoneText);
   PrintMessage(ctx, "%s", r.messageText.c_str());
   ctx.ui->messageBox(r.messageText, BoxIcon::Information);

@@ -2,15 +2,15 @@
 // Writing one firmware image into the selected drive: the drive's identity
 // from its Info SSD record, the image's identity block checked against it,
 // the optional rewrite of the HWID's last byte, the transfer in 64 KiB
-// segments with DOWNLOAD MICROCODE DMA (offsets, save), and the wait for the
-// drive's restart.
+// segments with DOWNLOAD MICROCODE DMA (offsets, save), the wait for the
+// drive's restart and the version it comes back with.
 //
 // The image is taken as packages store it (model class 0 complemented) and
 // is only read: whatever the outcome, the caller's bytes are as they were,
 // so a loaded package stays usable for another attempt.
 //
 // Every outcome is a verdict the caller can act on: only Updated means the
-// drive took the image and came back ready.
+// drive took the image, came back ready and runs the image's version.
 
 #include <array>
 #include <cstdint>
@@ -46,8 +46,9 @@ struct DownloadRequest {
 };
 
 enum class DownloadVerdict : uint8_t {
-  Updated,           // every segment taken, drive ready: "Update FW Done."
-  TransferFailed,    // ran to its end, but an attempt failed or the drive stayed not ready ("Time Out", "Update Fail")
+  Updated,           // every segment taken, drive ready with the image's version: "Update FW Done."
+  NotReady,          // ran to its end, but the drive did not come back ready ("Time Out", "Update Fail")
+  VersionNotTaken,   // ran to its end, the drive is ready but does not run the image's version (same texts)
   RetriesExhausted,  // one segment failed ten times ("Retry 10 Times, Exit")
   DriveError,        // the Info SSD record could not be read
   ChecksumError,     // no intact identity block in the image
@@ -59,13 +60,16 @@ enum class DownloadVerdict : uint8_t {
 std::string_view downloadVerdictName(DownloadVerdict verdict);
 
 struct DownloadResult {
-  // 0: the transfer ran to its end (Updated or TransferFailed); 2: it
-  // stopped before or during the transfer.
+  // 0: the transfer ran to its end (Updated, NotReady, VersionNotTaken); 2:
+  // it stopped before or during the transfer.
   int code = 2;
   DownloadVerdict verdict = DownloadVerdict::DriveError;
   uint8_t checkBits = 0;
   std::string messageText;  // what the closing box or reply window showed
   bool updated() const { return verdict == DownloadVerdict::Updated; }
+  // The drive already runs this firmware or a newer one: nothing was sent,
+  // and nothing failed.
+  bool upToDate() const { return verdict == DownloadVerdict::FwIsLatest; }
 };
 
 // Texts of the closing box.

@@ -10,12 +10,6 @@ namespace zorv::firmware {
 
 namespace {
 
-size_t versionOffset(uint16_t usModelClass) { return usModelClass == 1 ? 40 : 32; }
-size_t stampBase(size_t h, uint16_t usModelClass) { return usModelClass == 1 ? h + 48 : h; }
-
-uint32_t le32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 void putLe16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);
@@ -149,33 +143,6 @@ void fillCode(uint8_t* image, size_t begin, size_t end, Random& rnd) {
 
 }  // namespace
 
-std::optional<size_t> identityBlockPosition(std::span<const uint8_t> image, uint16_t usModelClass) {
-  uint64_t h;
-  if (usModelClass == 1) {
-    if (image.size() < 512) return std::nullopt;
-    h = image.size() - 512;
-  } else {
-    if (image.size() < 12) return std::nullopt;
-    h = 48 + uint64_t{le32(&image[8])};
-  }
-  if (h + kIdentityBlockSize > image.size()) return std::nullopt;
-  return static_cast<size_t>(h);
-}
-
-std::optional<ImageIdentity> readImageIdentity(std::span<const uint8_t> image, uint16_t usModelClass) {
-  std::optional<size_t> h = identityBlockPosition(image, usModelClass);
-  if (!h) return std::nullopt;
-  ImageIdentity id;
-  id.position = *h;
-  const uint8_t* b = &image[*h];
-  std::copy_n(b, idLengthForClass(usModelClass), id.hwid.begin());
-  id.version.assign(reinterpret_cast<const char*>(b + versionOffset(usModelClass)), kVersionLength);
-  uint32_t sum = 0;
-  for (size_t i = 0; i < kIdentityBlockSize; ++i) sum += b[i];
-  id.blockSum = static_cast<uint8_t>(sum);
-  return id;
-}
-
 std::optional<std::vector<uint8_t>> parseHex(std::string_view text) {
   std::vector<uint8_t> out;
   int half = -1;
@@ -275,8 +242,9 @@ MadeImage makeImage(const ImageSpec& recipe) {
   // Identity block.
   std::fill(img.begin() + h, img.begin() + h + kIdentityBlockSize, 0x00);
   std::copy(recipe.hwid.begin(), recipe.hwid.end(), img.begin() + h);
-  std::memcpy(&img[h + versionOffset(cls)], recipe.version.data(), kVersionLength);
-  const size_t t = stampBase(h, cls);
+  std::memcpy(&img[h + identityVersionOffset(cls)], recipe.version.data(), kVersionLength);
+  putLe32(&img[h + kIdentityLengthOffset], static_cast<uint32_t>(recipe.size));
+  const size_t t = timeStampBase(h, cls);
   std::memcpy(&img[t + 48], recipe.timeStamp.data(), 12);
   std::memcpy(&img[t + 64], recipe.extTimeStamp.data(), 8);
   uint32_t sum = 0;

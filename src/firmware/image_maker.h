@@ -1,42 +1,17 @@
 #pragma once
-// Firmware images for tests, demos and engineers, and reading an image's
-// identity block.
-//
-// Identity block (81 bytes at H):
-//   model class 0: H = 48 + the little-endian 32-bit value at image bytes 8..11
-//   model class 1: H = image length - 512
-//   0        HWID (9 or 16 bytes)
-//   32 / 40  firmware version, 6 ASCII characters (class 0 / class 1)
-//   80       check byte: the 81 bytes add up to 0 modulo 256
-// Time stamps are read from T = H (class 0) or T = length - 464 (class 1):
-// 12 characters at T+48, 8 at T+64, and the byte at T+80 is shown as the
-// HWID check sum.
+// Firmware images for tests, demos and engineers: plain images with an
+// intact identity block (firmware/image_identity.h) that gives their HWID,
+// version, time stamps and length.
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "firmware/image_identity.h"
+
 namespace zorv::firmware {
-
-constexpr size_t kIdentityBlockSize = 81;
-constexpr size_t kVersionLength = 6;
-
-// Where the identity block starts in a plain image; nullopt when the image
-// is too short to hold it there.
-std::optional<size_t> identityBlockPosition(std::span<const uint8_t> image, uint16_t usModelClass);
-
-struct ImageIdentity {
-  size_t position = 0;                  // H
-  std::array<uint8_t, 16> hwid{};       // zero beyond the ID length
-  std::string version;                  // 6 characters
-  uint8_t blockSum = 0;                 // sum of the 81 bytes (0 when intact)
-  bool sumOk() const { return blockSum == 0; }
-};
-
-std::optional<ImageIdentity> readImageIdentity(std::span<const uint8_t> image, uint16_t usModelClass);
 
 struct ImageSpec {
   uint16_t usModelClass = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "firmware/printable_text.h"
 #include "transport/message.h"
 
 namespace zorv::firmware {
@@ -142,15 +143,17 @@ ParseResult parseFirmwareTable(std::span<const uint8_t> content, uint16_t usMode
       r.error = TableError::ImageOutside;
       r.badRow = i;
       r.reason = formatText("image of row %d (%s) at %llX, %llX bytes, lies outside the %zu-byte content", i,
-                            row.modelName.c_str(), static_cast<unsigned long long>(offset),
+                            printableText(row.modelName).c_str(), static_cast<unsigned long long>(offset),
                             static_cast<unsigned long long>(length), content.size());
       table.clear();
       return r;
     }
     row.imageOffset = static_cast<uint32_t>(offset);
     row.imageLength = static_cast<uint32_t>(length);
+    // The name comes from the package as it is: shown, it must not act on
+    // a terminal or a window.
     r.diagnostic += formatText("Model Name: %s\r\nOffset: %X, length: %X\r\n-------------------------\r\n",
-                               row.modelName.c_str(), row.imageOffset, row.imageLength);
+                               printableText(row.modelName).c_str(), row.imageOffset, row.imageLength);
   }
   table.fwCount = count;
   r.rowCount = count;

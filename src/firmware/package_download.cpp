@@ -6,6 +6,9 @@ namespace zorv::firmware {
 
 std::optional<int> chooseQzRowForDrive(Context& ctx, QzPackageTab& tab, MessageSink& box) {
   if (tab.rowCount() == 0) return tab.chooseForDownload(ctx, {}, box);  // "No QZ code"
+  // The drive selected now decides the ID length, whichever was selected
+  // when the package was opened.
+  tab.readWithModelClass(ctx.selectedDrive().usModelClass);
   InfoSsdRecord record;
   if (!ReadInfoSsd(ctx, record).ok()) {
     AppendMessage(ctx, "Drive Error\r\n", box);

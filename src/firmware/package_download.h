@@ -24,7 +24,8 @@ struct FirmwareTabOptions {
 
 // "Download QZ": "No QZ code" for an empty list; otherwise the drive's HWID
 // from its Info SSD record ("Drive Error" when it cannot be read) and the
-// package tab's choice. The row whose image is to be downloaded, or nullopt.
+// package tab's choice, with the table read for the selected drive's model
+// class. The row whose image is to be downloaded, or nullopt.
 std::optional<int> chooseQzRowForDrive(Context& ctx, QzPackageTab& tab, MessageSink& box);
 
 // Step 1 of a start from the tab: what the worker does with the image. With

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <memory>
 
+#include "firmware/printable_text.h"
+
 namespace zorv::firmware {
 
 namespace {
@@ -93,6 +95,18 @@ bool QzPackageTab::loadBytes(Context& ctx, std::span<const uint8_t> package, uin
   return true;
 }
 
+void QzPackageTab::readWithModelClass(uint16_t usModelClass) {
+  if (!loaded_ || usModelClass == modelClass_) return;
+  auto table = std::make_unique<FirmwareTable>();
+  // The table's structure does not depend on the class: what parsed before
+  // parses again.
+  ParseResult p = parseFirmwareTable(content_, usModelClass, *table);
+  if (!p.ok()) return;
+  table_ = *table;
+  rowCount_ = p.rowCount;
+  modelClass_ = usModelClass;
+}
+
 std::optional<int> QzPackageTab::chooseForDownload(Context& ctx, std::span<const uint8_t> hwid, MessageSink& box) {
   if (rowCount_ == 0) {
     AppendMessage(ctx, "No QZ code\r\n", box);
@@ -125,7 +139,7 @@ std::vector<QzListRow> QzPackageTab::listRows() const {
   for (int i = 0; i < rowCount_; ++i) {
     const FirmwareRow& r = table_.rows[i];
     rows.push_back(QzListRow{formatIdHex(std::span<const uint8_t>(r.firmwareId.data(), idLength)),
-                             formatText("%08X", r.imageOffset), r.modelName});
+                             formatText("%08X", r.imageOffset), printableText(r.modelName)});
   }
   return rows;
 }

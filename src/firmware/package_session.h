@@ -33,7 +33,7 @@ std::array<ListColumn, 3> loadedQzColumns(uint16_t usModelClass);
 struct QzListRow {
   std::string firmwareId;  // ID bytes in hex, a blank after every fourth byte
   std::string offset;      // "%08X"
-  std::string modelName;
+  std::string modelName;   // non-printable bytes escaped (printableText)
 };
 
 class QzPackageTab {
@@ -43,6 +43,11 @@ class QzPackageTab {
   // The load behind "Open QZ" for a file already chosen (empty path = cancelled).
   bool loadFile(Context& ctx, const std::string& path, MessageSink& box);
   bool loadBytes(Context& ctx, std::span<const uint8_t> package, uint16_t usModelClass, MessageSink& box);
+
+  // Reads the loaded table again with IDs as long as usModelClass says, when
+  // it was read with the other class: the ID length is always that of the
+  // drive selected when an operation runs, not when the package was opened.
+  void readWithModelClass(uint16_t usModelClass);
 
   // "Download QZ", after the drive's HWID was read: appends the tab's texts
   // and returns the row whose image is to be downloaded. The HWID is that of

@@ -131,13 +131,18 @@ std::optional<EmbeddedPackage> findEmbeddedPackage(std::span<const uint8_t> file
   return e;
 }
 
-bool appendPackageToExecutable(Context& ctx, bool skipModelNameCheck, MessageSink& box) {
+AppendStatus appendPackageToExecutable(Context& ctx, bool skipModelNameCheck, MessageSink& box) {
   std::optional<std::string> exePath = ctx.ui->chooseOpenFile("Open EXE", kExeFilter);
   std::vector<uint8_t> exe;
   std::string error;
   if (!exePath || !readWholeFile(*exePath, exe, kMaxExecutableFile, error)) {
     AppendMessage(ctx, "Open EXE File Fail\r\n", box);
-    return false;
+    return AppendStatus::ExecutableUnreadable;
+  }
+  // A second trailer would never be read: the updater runs the first one.
+  if (findEmbeddedPackage(exe)) {
+    AppendMessage(ctx, kExeCarriesPackageText, box);
+    return AppendStatus::AlreadyCarriesPackage;
   }
   AppendMessage(ctx, "Open EXE File Success\r\n", box);
   const uint8_t options = packageOptionsByte(skipModelNameCheck);
@@ -146,16 +151,21 @@ bool appendPackageToExecutable(Context& ctx, bool skipModelNameCheck, MessageSin
   std::vector<uint8_t> package;
   if (!qzPath || !readWholeFile(*qzPath, package, kMaxExecutableFile, error)) {
     AppendMessage(ctx, "Open QZ File Fail\r\n", box);
-    return false;
+    return AppendStatus::PackageUnreadable;
   }
   AppendMessage(ctx, "Open QZ File Success\r\n", box);
   {
     // The table's structure is the same for both model classes.
     std::vector<uint8_t> content;
     auto table = std::make_unique<FirmwareTable>();
-    if (!unpackPackage(package, content).ok() || !parseFirmwareTable(content, 1, *table).ok()) {
+    ParseResult parsed;
+    if (!unpackPackage(package, content).ok() || !(parsed = parseFirmwareTable(content, 1, *table)).ok()) {
       AppendMessage(ctx, "Unzip File Fail\r\n", box);
-      return false;
+      return AppendStatus::PackageUnusable;
+    }
+    if (parsed.rowCount == 0) {
+      AppendMessage(ctx, kQzWithoutRowsText, box);
+      return AppendStatus::PackageEmpty;
     }
   }
 
@@ -165,10 +175,10 @@ bool appendPackageToExecutable(Context& ctx, bool skipModelNameCheck, MessageSin
   std::optional<std::string> outPath = ctx.ui->chooseSaveFile("Save", kAllFilesFilter, "*.*");
   if (!outPath || outPath->empty() || *outPath == "*.*" || !writeWholeFile(*outPath, out, *exePath, error)) {
     AppendMessage(ctx, "Write File Fail\r\n", box);
-    return false;
+    return AppendStatus::WriteFailed;
   }
   AppendMessage(ctx, "Done\r\n", box);
-  return true;
+  return AppendStatus::Done;
 }
 
 // ---- Image form.
@@ -233,6 +243,7 @@ ImageWriteStatus writeImageIntoExecutable(Context& ctx, std::span<const uint8_t>
 std::string_view embeddedStatusName(EmbeddedStatus status) {
   switch (status) {
     case EmbeddedStatus::Updated: return "updated";
+    case EmbeddedStatus::UpToDate: return "up-to-date";
     case EmbeddedStatus::DownloadFailed: return "download-failed";
     case EmbeddedStatus::NoImage: return "no-image";
     case EmbeddedStatus::NoDrive: return "no-drive";
@@ -319,8 +330,10 @@ EmbeddedRunResult runEmbeddedPackage(Context& ctx, ProgressSink& progress, const
   request.allowHwidUpdate = true;
   request.versionCompareLength = compareLength;
   r.download = downloadFirmware(ctx, request, progress);
-  r.status = r.download->updated() ? EmbeddedStatus::Updated : EmbeddedStatus::DownloadFailed;
-  if (!r.download->updated()) r.reason = std::string(downloadVerdictName(r.download->verdict));
+  r.status = r.download->updated()    ? EmbeddedStatus::Updated
+             : r.download->upToDate() ? EmbeddedStatus::UpToDate
+                                      : EmbeddedStatus::DownloadFailed;
+  if (r.status == EmbeddedStatus::DownloadFailed) r.reason = std::string(downloadVerdictName(r.download->verdict));
   return r;
 }
 

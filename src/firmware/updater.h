@@ -67,10 +67,23 @@ struct EmbeddedPackage {
 std::optional<EmbeddedPackage> findEmbeddedPackage(std::span<const uint8_t> file);
 
 // "Append QZ": asks for an executable, a package and an output file through
-// ctx.ui; texts to box. A package that does not unpack and parse is refused
-// ("Unzip File Fail"), as an updater made from it could never run. The
+// ctx.ui; texts to box. Refused, with nothing written: an executable that
+// already carries a package (its updater would only ever run the first
+// one), a package that does not unpack and parse ("Unzip File Fail") or
+// holds no row, as an updater made from it could never update a drive. The
 // output gets the executable's permissions.
-bool appendPackageToExecutable(Context& ctx, bool skipModelNameCheck, MessageSink& box);
+enum class AppendStatus : uint8_t {
+  Done,
+  ExecutableUnreadable,  // "Open EXE File Fail"
+  AlreadyCarriesPackage,
+  PackageUnreadable,     // "Open QZ File Fail"
+  PackageUnusable,       // "Unzip File Fail"
+  PackageEmpty,          // no row in its model table
+  WriteFailed,           // no output chosen, or it could not be written
+};
+AppendStatus appendPackageToExecutable(Context& ctx, bool skipModelNameCheck, MessageSink& box);
+inline constexpr std::string_view kExeCarriesPackageText = "The EXE File Already Carries A QZ Package\r\n";
+inline constexpr std::string_view kQzWithoutRowsText = "The QZ File Holds No Firmware\r\n";
 
 // ---- Image form.
 enum class ImageWriteStatus : uint8_t { Written, OpenFailed, MarkerNotFound, TooLarge, WriteFailed };
@@ -83,6 +96,7 @@ ImageWriteStatus writeImageIntoExecutable(Context& ctx, std::span<const uint8_t>
 // ---- The package run of the downloader.
 enum class EmbeddedStatus : uint8_t {
   Updated,            // the download ran and the drive took the image
+  UpToDate,           // the drive already runs this firmware or a newer one ("FW is the Latest"): not a failure
   DownloadFailed,     // the download ran or stopped with a failure verdict (see download)
   NoImage,            // no row for the drive ("No bin file")
   NoDrive,            // no drive is selected
@@ -99,6 +113,8 @@ struct EmbeddedRunResult {
   int row = -1;
   std::string reason;  // why it failed, for logs
   bool updated() const { return status == EmbeddedStatus::Updated; }
+  // Nothing failed: the drive was updated or needed no update.
+  bool succeeded() const { return status == EmbeddedStatus::Updated || status == EmbeddedStatus::UpToDate; }
 };
 
 // Reads the program's own file (the path with which it was started; on

@@ -12,15 +12,17 @@
 // complemented, as packages store them):
 //   identity block (81 bytes, sum 0 modulo 256) at 48 + LE32(bytes 8..11)
 //   for class 0, in the image's last 512 bytes for class 1; its hardware ID
-//   must be the drive's own and its version printable. A class 0 image is
-//   checked as soon as the block has arrived; a class 1 image whenever a
-//   segment ends with a complete identity block. A wrong image is aborted
-//   and dropped: the old firmware stays.
-// Activation: the host moving on to any other command after the last
-// segment. The drive then takes the new version (6 characters; the last two
-// of its 8-character firmware field stay) and restarts: NOT READY 2/04/01
-// for restartMs. Power loss before that (unplug, power cycle) loses the
-// image and the old firmware keeps running.
+//   must be the drive's own, its version printable, and the image length it
+//   gives (LE32 at block bytes 20..23) a whole number of blocks that holds
+//   the block. A class 0 image is checked as soon as the block has arrived;
+//   a class 1 image whenever a segment ends with a complete identity block.
+//   A wrong image is aborted and dropped: the old firmware stays.
+// Activation: the host moving on to any other command after the whole image
+// (as long as its identity block says) has arrived. The drive then takes the
+// new version (6 characters; the last two of its 8-character firmware field
+// stay) and restarts: NOT READY 2/04/01 for restartMs. An image the host
+// leaves incomplete is dropped when it moves on, and so is one lost to power
+// loss (unplug, power cycle): the old firmware keeps running.
 //
 // State: drive.vendorState()["microcode"] = { "updates": n, "restartMs": ms
 // (optional, default 2000), "lastVersion": "S1108A" }. The image in transfer
@@ -50,19 +52,24 @@ constexpr size_t kBlock = 512;
 // 16-bit block offsets address at most this much.
 constexpr size_t kMaxImage = size_t{65536} * kBlock;
 constexpr size_t kIdentitySize = 81;
+constexpr size_t kIdentityLengthAt = 20;
 constexpr uint32_t kDefaultRestartMs = 2000;
 
 struct Download {
   std::vector<uint8_t> plain;  // the image as received, class 0 bytes complemented back
   bool verified = false;       // the identity block was found and is this drive's
+  size_t length = 0;           // the image length its identity block gives
   std::string version;         // from the identity block
   void reset() {
     plain.clear();
     plain.shrink_to_fit();
     verified = false;
+    length = 0;
     version.clear();
   }
   bool pending() const { return !plain.empty(); }
+  // The whole image has arrived and its checks passed.
+  bool complete() const { return verified && plain.size() == length; }
 };
 
 struct HwidStage {
@@ -97,8 +104,14 @@ uint32_t restartMs(SimDrive& drive) {
 
 enum class BlockCheck { Incomplete, Good, Wrong };
 
-// Looks at an identity block at h of the received image.
-BlockCheck checkBlock(const SimDrive& drive, const std::vector<uint8_t>& img, size_t h, std::string& version) {
+size_t declaredLength(const std::vector<uint8_t>& img, size_t h) {
+  const uint8_t* p = &img[h + kIdentityLengthAt];
+  return size_t{p[0]} | (size_t{p[1]} << 8) | (size_t{p[2]} << 16) | (size_t{p[3]} << 24);
+}
+
+// Looks at an identity block at h of the received image; a good one gives
+// the image's version and length.
+BlockCheck checkBlock(const SimDrive& drive, const std::vector<uint8_t>& img, size_t h, Download& d) {
   if (h + kIdentitySize > img.size()) return BlockCheck::Incomplete;
   uint32_t sum = 0;
   for (size_t i = 0; i < kIdentitySize; ++i) sum += img[h + i];
@@ -109,7 +122,10 @@ BlockCheck checkBlock(const SimDrive& drive, const std::vector<uint8_t>& img, si
   if ((sum & 0xFF) != 0 || !printable) return BlockCheck::Wrong;
   std::vector<uint8_t> mine = paddedHwid(drive);
   if (!std::equal(mine.begin(), mine.end(), img.begin() + static_cast<std::ptrdiff_t>(h))) return BlockCheck::Wrong;
-  version.assign(reinterpret_cast<const char*>(&img[versionAt]), 6);
+  const size_t length = declaredLength(img, h);
+  if (length % kBlock != 0 || length > kMaxImage || length < h + kIdentitySize) return BlockCheck::Wrong;
+  d.version.assign(reinterpret_cast<const char*>(&img[versionAt]), 6);
+  d.length = length;
   return BlockCheck::Good;
 }
 
@@ -117,34 +133,38 @@ BlockCheck checkBlock(const SimDrive& drive, const std::vector<uint8_t>& img, si
 bool examine(const SimDrive& drive, Download& d) {
   const std::vector<uint8_t>& img = d.plain;
   if (drive.identity().modelClass == 0) {
-    if (d.verified || img.size() < 12) return true;
-    uint64_t h = 48 + (uint64_t{img[8]} | (uint64_t{img[9]} << 8) | (uint64_t{img[10]} << 16) | (uint64_t{img[11]} << 24));
-    if (h + kIdentitySize > kMaxImage) return false;
-    BlockCheck c = checkBlock(drive, img, static_cast<size_t>(h), d.version);
-    if (c == BlockCheck::Wrong) return false;
-    d.verified = c == BlockCheck::Good;
-    return true;
+    if (!d.verified) {
+      if (img.size() < 12) return true;
+      uint64_t h =
+          48 + (uint64_t{img[8]} | (uint64_t{img[9]} << 8) | (uint64_t{img[10]} << 16) | (uint64_t{img[11]} << 24));
+      if (h + kIdentitySize > kMaxImage) return false;
+      BlockCheck c = checkBlock(drive, img, static_cast<size_t>(h), d);
+      if (c == BlockCheck::Wrong) return false;
+      d.verified = c == BlockCheck::Good;
+    }
+    // More than the image's own length is no image of this firmware.
+    return !d.verified || img.size() <= d.length;
   }
   // Class 1: the block lies in the last 512 bytes, so the image may end
-  // after any segment. A complete block (sum 0, printable version) that
-  // names another drive marks an image for another drive.
+  // after any segment: it has when that block is complete and gives the
+  // length received. A complete block (sum 0, printable version) that names
+  // another drive marks an image for another drive.
   d.verified = false;
   if (img.size() < kBlock) return true;
   const size_t h = img.size() - kBlock;
   uint32_t sum = 0;
   for (size_t i = 0; i < kIdentitySize; ++i) sum += img[h + i];
   if ((sum & 0xFF) != 0) return true;
-  std::string version;
-  BlockCheck c = checkBlock(drive, img, h, version);
-  if (c == BlockCheck::Wrong) {
-    const size_t versionAt = h + 40;
-    bool printable = std::all_of(img.begin() + static_cast<std::ptrdiff_t>(versionAt),
-                                 img.begin() + static_cast<std::ptrdiff_t>(versionAt + 6),
-                                 [](uint8_t ch) { return ch >= 0x20 && ch < 0x7F; });
-    return !printable;
-  }
+  const size_t versionAt = h + 40;
+  const bool printable = std::all_of(img.begin() + static_cast<std::ptrdiff_t>(versionAt),
+                                     img.begin() + static_cast<std::ptrdiff_t>(versionAt + 6),
+                                     [](uint8_t ch) { return ch >= 0x20 && ch < 0x7F; });
+  if (!printable || declaredLength(img, h) != img.size()) return true;
+  Download seen;
+  if (checkBlock(drive, img, h, seen) == BlockCheck::Wrong) return false;
   d.verified = true;
-  d.version = version;
+  d.version = seen.version;
+  d.length = seen.length;
   return true;
 }
 
@@ -181,7 +201,7 @@ HookResult downloadSegment(SimDrive& drive, AtaExchange& x) {
 bool activate(SimDrive& drive) {
   Download& d = drive.runtime<Download>();
   if (!d.pending()) return false;
-  bool take = d.verified;
+  bool take = d.complete();
   std::string version = d.version;
   d.reset();
   if (!take) return false;

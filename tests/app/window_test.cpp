@@ -72,7 +72,10 @@ TEST(DownloaderWindow, OpensWithTitleListAndInformationBlocks) {
                              "ORBENNETA1T-1000\nVer: R2      \nSN:  BB22\nDisk 3\n"
                              "Contains volume: /media/orb d /media/e\n--------End Of Drive Info-------\n"))
       << box.toStdString();
-  EXPECT_TRUE(box.contains("Model Name      : ORBENNE TA1T")) << box.toStdString();
+  // The pane's lines go to the message page, not into the message box.
+  EXPECT_FALSE(box.contains("Model Name")) << box.toStdString();
+  EXPECT_TRUE(dlg.mainMessage()->sink().text().contains("Model Name      : ORBENNE TA1T"));
+  EXPECT_TRUE(dlg.mainMessage()->isHidden());
   EXPECT_TRUE(dlg.messageBox()->isReadOnly());
   EXPECT_TRUE(dlg.messageBox()->font().fixedPitch() || QFontInfo(dlg.messageBox()->font()).fixedPitch());
 
@@ -191,20 +194,29 @@ TEST(DownloaderWindow, PickingALineSelectsThatDrive) {
   bay.put(4, drive("ORBENNE PA512", "BB11", 500118192, "R4"));
   CZorvDlg dlg(bay, manualPolling());
   dlg.pane().clear();
+  const QString box = dlg.messageBox()->toPlainText();
   dlg.driveListWidget()->setCurrentIndex(0);
   Q_EMIT dlg.driveListWidget()->activated(0);
   EXPECT_EQ(dlg.context().ucSelDrive, 0);
-  EXPECT_EQ(dlg.messageBox()->toPlainText(),
-            "Model Name      : ORBENNE PA256" + QString(27, ' ') + "\nFirmware Version: R0      \n\n\n");
+  EXPECT_EQ(dlg.pane().text(), "Model Name      : ORBENNE PA256" + QString(27, ' ') + "\nFirmware Version: R0      \n\n\n");
+  EXPECT_EQ(dlg.messageBox()->toPlainText(), box);
   EXPECT_TRUE(dlg.driveListWidget()->isEnabled());
 }
 
+// The rescans write to the pane (the message page); the message box keeps
+// the drive blocks of the opening pass and the verdicts written since.
 TEST(DownloaderWindow, ArrivalAndRemovalOfTheBrandRescan) {
   FakeBay bay;
   bay.put(0, drive("ORBENNE PA256", "AA11", 500118192));
   CZorvDlg dlg(bay, manualPolling());
   ASSERT_TRUE(dlg.watchingDevices());
   ASSERT_EQ(dlg.driveListWidget()->count(), 1);
+  FirmwareUpdateEntry saved = setFirmwareUpdateEntry(nullptr);
+  dlg.fwUpdateButton()->click();
+  setFirmwareUpdateEntry(saved);
+  const QString box = dlg.messageBox()->toPlainText();
+  ASSERT_TRUE(box.startsWith("ORBENNEPA256-256\nVer: F1      \nSN:  AA11\nDisk 0\n")) << box.toStdString();
+  ASSERT_TRUE(box.endsWith("--------End Of Drive Info-------\nDownload Fail\n")) << box.toStdString();
 
   bay.put(2, drive("ORBENNE PA512", "BB22", 500118192));
   bay.pushEvent(DeviceEventKind::Arrival, kBrandInterface);
@@ -232,7 +244,8 @@ TEST(DownloaderWindow, ArrivalAndRemovalOfTheBrandRescan) {
   bay.pushEvent(DeviceEventKind::Removal, kBrandInterface);
   dlg.pollDeviceEvents();
   EXPECT_EQ(dlg.driveListWidget()->count(), 0);
-  EXPECT_EQ(dlg.messageBox()->toPlainText(), "No VXA Device Attached\n\n\n");
+  EXPECT_EQ(dlg.pane().text(), "No VXA Device Attached\n\n\n");
+  EXPECT_EQ(dlg.messageBox()->toPlainText(), box);
 }
 
 TEST(DownloaderWindow, OpensWithoutDeviceNotifications) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "firmware/image_maker.h"
 #include "firmware/lh5/encoder.h"
@@ -70,6 +72,19 @@ TEST(MakeImage, ImagesPassTheDownloadCheck) {
       ASSERT_TRUE(ident);
       EXPECT_TRUE(ident->sumOk());
       EXPECT_EQ(ident->version, "S1T2A3");
+      // The length a drive waits for before it activates the image.
+      const uint8_t* length = &made.image[ident->position + 20];
+      EXPECT_EQ(length[0] | length[1] << 8 | length[2] << 16 | length[3] << 24, static_cast<int>(size));
+      EXPECT_EQ(ident->declaredLength, size);
+      // Read the same from the stored form, as packages hold class 0 images.
+      std::vector<uint8_t> stored = made.image;
+      if (cls == 0)
+        for (uint8_t& b : stored) b = static_cast<uint8_t>(~b);
+      auto fromStored = readImageIdentity(stored, cls, ImageForm::Stored);
+      ASSERT_TRUE(fromStored);
+      EXPECT_EQ(fromStored->position, ident->position);
+      EXPECT_EQ(fromStored->block, ident->block);
+      EXPECT_EQ(fromStored->hwid, ident->hwid);
       EXPECT_EQ(c.hwidCheck, made.image[ident->position + 80]);
       // FFh padding at the end of the code, and a main check byte before it.
       auto lastNonFF = std::find_if(made.image.rbegin(), made.image.rend(), [](uint8_t b) { return b != 0xFF; });

@@ -83,15 +83,61 @@ void writeSmallBlock(BitWriter& w, uint32_t count) {
   w.put(3, 1);
 }
 
-struct MalformedCase {
+// One code length as the short tables carry it: three bits, and from 7 on
+// as many further ones as it exceeds 7, then a zero.
+void putShortLength(BitWriter& w, int length) {
+  if (length < 7) return w.put(3, static_cast<uint32_t>(length));
+  w.put(3, 7);
+  const int ones = length - 7;
+  w.put(ones + 1, ((uint32_t{1} << ones) - 1) << 1);
+}
+
+struct StreamCase {
   const char* name;
   std::function<void(BitWriter&)> write;
   size_t outSize;
   DecodeStatus expected;
+  std::vector<uint8_t> output = {};  // what an Ok stream decodes to
 };
 
-TEST(Lh5Decoder, MalformedStreamsFailWithTheirOwnReason) {
-  const MalformedCase cases[] = {
+// Malformed streams fail, each with its own reason; the longest codes the
+// format allows (16 bits) decode.
+TEST(Lh5Decoder, StreamsAtTheLimitsOfTheFormat) {
+  const StreamCase cases[] = {
+      {"code-length code with lengths of exactly 16",
+       [](BitWriter& w) {
+         w.put(16, 3);
+         // Lengths 1, 2, ..., 16, 16: a complete code.
+         w.put(5, 17);
+         for (int sym = 0; sym < 17; ++sym) {
+           putShortLength(w, sym < 16 ? sym + 1 : 16);
+           if (sym == 2) w.put(2, 0);  // no zeros after the third
+         }
+         w.put(9, 0);
+         w.put(9, 'A');
+         w.put(4, 0);
+         w.put(4, 0);
+       },
+       3, DecodeStatus::Ok, {'A', 'A', 'A'}},
+      {"literal codes of exactly 16 bits",
+       [](BitWriter& w) {
+         w.put(16, 3);
+         // Code-length code: symbols 3 to 18 (lengths 1 to 16), four bits each.
+         w.put(5, 19);
+         for (int sym = 0; sym < 3; ++sym) w.put(3, 0);
+         w.put(2, 0);
+         for (int sym = 3; sym < 19; ++sym) w.put(3, 4);
+         // Literals 0..16 with lengths 1, 2, ..., 16, 16; length L is
+         // code-length symbol L + 2, whose code is L - 1.
+         w.put(9, 17);
+         for (int sym = 0; sym < 17; ++sym) w.put(4, static_cast<uint32_t>(sym < 16 ? sym : 15));
+         w.put(4, 0);
+         w.put(4, 0);
+         w.put(16, 0xFFFF);  // literal 16: sixteen ones
+         w.put(16, 0xFFFE);  // literal 15: fifteen ones and a zero
+         w.put(1, 0);        // literal 0
+       },
+       3, DecodeStatus::Ok, {0x10, 0x0F, 0x00}},
       {"code-length count over 19", [](BitWriter& w) { w.put(16, 1); w.put(5, 20); }, 10,
        DecodeStatus::BadCodeLengthTable},
       {"code length over 16",
@@ -182,7 +228,7 @@ TEST(Lh5Decoder, MalformedStreamsFailWithTheirOwnReason) {
        },
        6, DecodeStatus::StreamOverrun},
   };
-  for (const MalformedCase& c : cases) {
+  for (const StreamCase& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<uint8_t> stream;
     BitWriter w(stream);
@@ -193,6 +239,11 @@ TEST(Lh5Decoder, MalformedStreamsFailWithTheirOwnReason) {
     EXPECT_EQ(result.status, c.expected) << lh5::describe(result.status);
     EXPECT_LE(result.produced, c.outSize);
     for (size_t i = c.outSize; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], 0x5A);
+    if (c.expected == DecodeStatus::Ok) {
+      EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(c.outSize)),
+                c.output);
+      EXPECT_EQ(lhasaDecode(stream, c.outSize), c.output);
+    }
   }
 }
 

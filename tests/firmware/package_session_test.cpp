@@ -145,6 +145,40 @@ TEST_F(TabFixture, ModelClass1UsesSixteenByteIds) {
   EXPECT_EQ(tab.chooseForDownload(t.ctx, hwid, box), 1);
 }
 
+// The ID length is that of the drive selected when "Download QZ" runs: a
+// package opened for a class 0 drive is read again for a class 1 drive.
+TEST_F(TabFixture, TheTableIsReadAgainForAnotherModelClass) {
+  // Two class 1 rows alike in their first nine bytes.
+  PackageRow decoy = makeRow(0x02, "DECOY", 1);
+  decoy.firmwareId[12] = 0xEE;
+  std::vector<PackageRow> rows = {decoy, makeRow(0x02, "TA512", 1)};
+  BuildResult b = buildPackage(rows, 1, {.maxChain = 64, .niceLength = 64, .optimalParse = false});
+  ASSERT_TRUE(b.ok) << b.error;
+  ASSERT_TRUE(tab.loadBytes(t.ctx, b.bytes, 0, box));
+  EXPECT_EQ(tab.listRows()[1].firmwareId, "11023344 55667788 99");
+
+  tab.readWithModelClass(1);
+  EXPECT_EQ(tab.modelClass(), 1);
+  EXPECT_EQ(tab.rowCount(), 2);
+  EXPECT_EQ(tab.listRows()[1].firmwareId, "11023344 55667788 99AABBCC DDEEFF02 ");
+  EXPECT_EQ(tab.columns()[0].width, 260);
+  EXPECT_EQ(tab.chooseForDownload(t.ctx, rows[1].firmwareId, box), 1);
+  EXPECT_EQ(tab.image(1).size(), 4096u);
+}
+
+// Model names come from the package as they are; what is shown of them
+// never carries a control character to a terminal or a window.
+TEST_F(TabFixture, ModelNamesAreShownWithNonPrintableBytesEscaped) {
+  std::vector<PackageRow> rows = {makeRow(0x01, std::string("A\x1B[2J\x07\\\xFFZ"))};
+  BuildResult b = buildPackage(rows, 0, {.maxChain = 64, .niceLength = 64, .optimalParse = false});
+  ASSERT_TRUE(b.ok) << b.error;
+  ASSERT_TRUE(tab.loadBytes(t.ctx, b.bytes, 0, box));
+  EXPECT_EQ(tab.table().rows[0].modelName, std::string("A\x1B[2J\x07\\\xFFZ"));  // kept as it is
+  EXPECT_EQ(tab.listRows()[0].modelName, "A\\x1B[2J\\x07\\\\\\xFFZ");
+  EXPECT_NE(tab.lastDiagnostic().find("Model Name: A\\x1B[2J\\x07\\\\\\xFFZ\r\n"), std::string::npos)
+      << tab.lastDiagnostic();
+}
+
 TEST_F(TabFixture, SilentMessageModeShowsNothing) {
   t.ctx.ucMsgMode = kMsgModeSilent;
   EXPECT_FALSE(tab.loadFile(t.ctx, "", box));

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
 #include <sstream>
 
 #include "cli/session.h"
 #include "firmware/image_maker.h"
 #include "firmware/package.h"
+#include "firmware/package_builder.h"
 #include "firmware_test_util.h"
 
 namespace zorv::firmware::test {
@@ -123,6 +127,63 @@ TEST_F(QzCli, UnpackWritesContentBeforeTheTableCheck) {
   EXPECT_EQ(readFile(dir.path() / "out" / "content.bin"), content);
   EXPECT_NE(r.out.find("Unzip File Fail\r\n"), std::string::npos);
   EXPECT_NE(r.err.find("end mark"), std::string::npos) << r.err;
+}
+
+// The content does not depend on the model class: without a drive to take
+// the class from, content.bin is written and only the images wait for
+// --class.
+TEST_F(QzCli, UnpackWithoutADriveWritesTheContentAndAsksForTheClassForImages) {
+  makeImages();
+  ASSERT_EQ(zorvctl({"qz", "pack", "--class", "0", "--row", "010203040506070809,PA128," + path("a.bin"), "-o",
+                     path("fw.qz")})
+                .code,
+            0);
+  const std::string bay = path("empty bay");
+  ASSERT_EQ(zorvctl({"sim", "create", bay}).code, 0);
+  ASSERT_EQ(zorvctl({"--sim", bay, "sim", "unplug", "0"}).code, 0);
+  ASSERT_EQ(zorvctl({"--sim", bay, "sim", "unplug", "1"}).code, 0);
+
+  CliRun r = zorvctl({"--sim", bay, "qz", "unpack", path("fw.qz"), path("out")});
+  EXPECT_EQ(r.code, cli::kExitUsage);
+  EXPECT_EQ(r.out.rfind("content.bin: " + std::to_string(0x40 + 16384) + " bytes\n", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.find("image000"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("--class"), std::string::npos) << r.err;
+  EXPECT_EQ(readFile(dir.path() / "out" / "content.bin").size(), 0x40u + 16384);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "out" / "image000_PA128.bin"));
+
+  // A package without rows needs no class at all.
+  writeFile(path("none.qz"), buildPackage({}, 0).bytes);
+  r = zorvctl({"--sim", bay, "qz", "unpack", path("none.qz"), path("none")});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "none" / "content.bin"));
+
+  // With the class, the images follow.
+  r = zorvctl({"--sim", bay, "qz", "unpack", "--class", "0", path("fw.qz"), path("out")});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "out" / "image000_PA128.bin"));
+}
+
+// A model name with an escape sequence and a bell reaches the terminal
+// escaped, in the listing and in the texts the load formats; JSON stays
+// valid whatever the bytes.
+TEST_F(QzCli, ListShowsModelNamesWithNonPrintableBytesEscaped) {
+  PackageRow row;
+  row.firmwareId.assign(9, 0x21);
+  row.modelName = "PA\x1B]0;x\x07\xE9";
+  row.image = generateInput(InputKind::Firmware, 4096, 1);
+  writeFile(path("odd.qz"), buildPackage(std::vector<PackageRow>{row}, 0).bytes);
+  CliRun r = zorvctl({"qz", "list", "-v", "--class", "0", path("odd.qz")});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("Model Name: PA\\x1B]0;x\\x07\\xE9\r\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  PA\\x1B]0;x\\x07\\xE9\n"), std::string::npos) << r.out;
+  for (char c : r.out) {
+    const auto u = static_cast<unsigned char>(c);
+    EXPECT_TRUE(c == '\r' || c == '\n' || (u >= 0x20 && u < 0x7F)) << static_cast<int>(u);
+  }
+  r = zorvctl({"--json", "qz", "list", "--class", "0", path("odd.qz")});
+  ASSERT_EQ(r.code, 0) << r.err;
+  nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["rows"][0]["modelName"], "PA\\x1B]0;x\\x07\\xE9");
 }
 
 TEST_F(QzCli, UsageErrors) {

@@ -12,6 +12,7 @@
 
 #include "app/admin_zorv_dialog.h"
 #include "app/firmware_entry.h"
+#include "app/firmware_update_entry.h"
 #include "app/qunzip_page.h"
 #include "app/zorv_dlg.h"
 #include "discovery/enumerate.h"
@@ -134,6 +135,56 @@ TEST(FirmwarePage, OpenQzListsTheRowsAndDownloadQzUpdatesTheDrive) {
   EXPECT_EQ(dlg.context().fgBusy, 0);
 }
 
+// "Download QZ" reads the IDs as long as the drive selected when it runs
+// needs them, not as the drive selected at "Open QZ" did: opened for the
+// class 0 drive, the package's first row (alike in its first nine bytes)
+// would be taken for the class 1 drive.
+TEST(FirmwarePage, DownloadQzUsesTheDriveSelectedWhenItRuns) {
+  BayDir bay;
+  ASSERT_TRUE(bay.ok()) << bay.error;
+  CZorvDlg dlg(*bay.port, bay.options(WindowLayout::Engineering));
+  CQUnZip* page = firmwarePage(dlg);
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(selectPhysicalDrive(dlg.context(), 0));
+
+  std::vector<uint8_t> id = fwdl::hwidOf(driveIn(*bay.other, 1));
+  std::vector<uint8_t> decoy = id;
+  decoy[12] = 0xEE;
+  std::vector<firmware::PackageRow> rows = {{decoy, "DECOY", fwdl::plainImage(1, decoy, "T1209B")},
+                                            {id, "TA512", fwdl::plainImage(1, id, "T1209B")}};
+  std::string path = bay.dir.file("two.qz");
+  fwdl::writeBytes(path, fwdl::packageOf(1, rows));
+  ASSERT_TRUE(page->loadQz(path));
+  EXPECT_EQ(page->list()->topLevelItem(1)->text(0), "5A0D2107 00000000 00");
+
+  ASSERT_TRUE(selectPhysicalDrive(dlg.context(), 1));
+  QString closing;
+  acceptNextBox(&closing);
+  page->downloadQzButton()->click();
+  page->waitForWorker();
+  ASSERT_TRUE(page->lastDownload());
+  EXPECT_TRUE(page->lastDownload()->updated()) << firmware::downloadVerdictName(page->lastDownload()->verdict);
+  EXPECT_EQ(page->boxSink().text(),
+            "Current HWID: 5A0D2107 00000000 00000000 00000000 \nCorrect Item: 1   TtlFwNum: 2\nParsing Success\n");
+  EXPECT_EQ(page->list()->topLevelItem(1)->text(0), "5A0D2107 00000000 00000000 00000000 ");
+  EXPECT_EQ(page->list()->columnWidth(0), 260);
+  EXPECT_EQ(bay.firmware(1), "T1209B1A");
+}
+
+// Model names are shown with their non-printable bytes escaped.
+TEST(FirmwarePage, ModelNamesShowNonPrintableBytesEscaped) {
+  BayDir bay;
+  ASSERT_TRUE(bay.ok()) << bay.error;
+  CZorvDlg dlg(*bay.port, bay.options(WindowLayout::Engineering));
+  CQUnZip* page = firmwarePage(dlg);
+  ASSERT_NE(page, nullptr);
+  std::vector<uint8_t> id(9, 0x21);
+  std::string path = bay.dir.file("odd.qz");
+  fwdl::writeBytes(path, fwdl::packageOf(0, {{id, "PA\x1B[2J\x07", fwdl::plainImage(0, id, "S2000A", 4096)}}));
+  ASSERT_TRUE(page->loadQz(path));
+  EXPECT_EQ(page->list()->topLevelItem(0)->text(2), "PA\\x1B[2J\\x07");
+}
+
 TEST(FirmwarePage, OptionBoxesGoFirstAndMakeFwDownloaderWritesAnExecutable) {
   BayDir bay;
   ASSERT_TRUE(bay.ok()) << bay.error;
@@ -217,8 +268,8 @@ TEST(FirmwarePage, OpenBinClearSmartAndPreRb3) {
 
 std::string gUpdaterPath;
 
-bool runUpdaterFile(Context& ctx, ProgressSink& progress, MessageSink&) {
-  return firmware::runEmbeddedPackage(ctx, progress, gUpdaterPath).updated();
+bool runUpdaterFile(Context& ctx, ProgressSink& progress, MessageSink& box) {
+  return runEmbeddedUpdate(ctx, progress, box, gUpdaterPath);
 }
 
 TEST(DownloaderFwUpdate, RunsThePackageAndReportsTheOutcome) {
@@ -231,27 +282,36 @@ TEST(DownloaderFwUpdate, RunsThePackageAndReportsTheOutcome) {
   CZorvDlg dlg(*bay.port, bay.options(WindowLayout::Downloader));
   ASSERT_EQ(dlg.context().ucSelDrive, 1);
 
+  const QString blocks = dlg.messageBox()->toPlainText();
   QString closing;
   acceptNextBox(&closing);
   dlg.fwUpdateButton()->click();
   EXPECT_EQ(closing, "Update FW Done.\r\nPlease Power Off SSD and Power Up again.");
   EXPECT_EQ(dlg.progressBar()->value(), 100);
-  QString text = dlg.messageBox()->toPlainText();
-  EXPECT_TRUE(text.contains("Correct Item: 1   TtlFwNum: 2")) << text.toStdString();
-  EXPECT_FALSE(text.contains("Download Fail"));
+  // The pane's lines go to the message page; the box keeps the drive blocks.
+  EXPECT_TRUE(dlg.pane().text().contains("Correct Item: 1   TtlFwNum: 2")) << dlg.pane().text().toStdString();
+  EXPECT_EQ(dlg.messageBox()->toPlainText(), blocks);
   EXPECT_EQ(bay.firmware(1), "T1209B1A");
 
-  // A transfer that fails is a failure in the window too.
+  // Again: the drive is current, which is no failure.
+  acceptNextBox(&closing);
+  dlg.fwUpdateButton()->click();
+  EXPECT_EQ(closing, "Drive Fw Version: T120\r\nFW is the Latest\r\n");
+  EXPECT_EQ(dlg.messageBox()->toPlainText(), blocks);
+
+  // A drive that answers TEST UNIT READY with an error after the transfer
+  // has not come back ready: a failure in the window too.
   std::string err;
-  ASSERT_TRUE(bay.other->addFault(0, sim::Fault{.kind = sim::FaultKind::Fail, .opcode = 0x93, .count = 1}, err));
+  ASSERT_TRUE(bay.other->addFault(
+      0, sim::Fault{.kind = sim::FaultKind::Fail, .opcode = 0x00, .count = 2, .senseKey = 0x04, .asc = 0x44}, err));
   dlg.driveListWidget()->setCurrentIndex(0);
   dlg.onDriveSelected(0);
   ASSERT_EQ(dlg.context().ucSelDrive, 0);
   acceptNextBox(&closing);
   dlg.fwUpdateButton()->click();
   EXPECT_EQ(closing, QString::fromUtf8(firmware::kUpdateFailedText.data(), firmware::kUpdateFailedText.size()));
-  text = dlg.messageBox()->toPlainText();
-  EXPECT_TRUE(text.endsWith("Time Out\nUpdate Fail\nDownload Fail\n")) << text.toStdString();
+  EXPECT_EQ(dlg.messageBox()->toPlainText(), blocks + "Download Fail\n");
+  EXPECT_TRUE(dlg.pane().text().endsWith("Drive Not Ready\nTime Out\nUpdate Fail\n")) << dlg.pane().text().toStdString();
   setFirmwareUpdateEntry(saved);
 }
 

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <optional>
 
 #include "firmware/download.h"
 #include "firmware/image_maker.h"
@@ -94,10 +97,12 @@ class RecordingSimPort : public DevicePort {
   IoOutcome queryBusType(const std::string& path, uint8_t& busType) override { return inner_.queryBusType(path, busType); }
   IoOutcome ataPassThrough(const std::string& path, AtaPassThroughRequest& request) override {
     ata.push_back(request);
+    events.push_back(formatText("ATA %02X", request.currentTaskFile[6]));
     return inner_.ataPassThrough(path, request);
   }
   IoOutcome scsiPassThrough(const std::string& path, ScsiRequest& request) override {
     scsi.push_back(request);
+    events.push_back(formatText("SCSI %02X", request.cdb[0]));
     return inner_.scsiPassThrough(path, request);
   }
   IoOutcome submitQueued(const std::string& path, int slot, ScsiRequest& request) override {
@@ -138,9 +143,30 @@ class RecordingSimPort : public DevicePort {
 
   std::vector<AtaPassThroughRequest> ata;
   std::vector<ScsiRequest> scsi;
+  // Commands ("ATA 93", "SCSI 00") and, through PacedClock, sleeps ("sleep
+  // 500"), in the order they happened.
+  std::vector<std::string> events;
 
  private:
   DevicePort& inner_;
+};
+
+// The operation's clock: every sleep is logged beside the commands, then
+// passed on to the bay's manual clock, which is all that moves.
+class PacedClock : public Clock {
+ public:
+  PacedClock(ManualClock& inner, std::vector<std::string>& events) : inner_(inner), events_(events) {}
+  TimePoint now() override { return inner_.now(); }
+  void sleepFor(std::chrono::milliseconds d) override {
+    events_.push_back("sleep " + std::to_string(d.count()));
+    inner_.sleepFor(d);
+  }
+  std::tm localTime() override { return inner_.localTime(); }
+  std::tm utcTime() override { return inner_.utcTime(); }
+
+ private:
+  ManualClock& inner_;
+  std::vector<std::string>& events_;
 };
 
 // A simulated bay whose transport goes through a recording port.
@@ -148,7 +174,8 @@ struct Bench {
   explicit Bench(int slot) : sim(slot) {
     if (!sim.ok()) return;
     recorder = std::make_unique<RecordingSimPort>(*sim.port);
-    ctx = std::make_unique<Context>(*recorder, sim.ui, sim.clock, sim.pane);
+    clock = std::make_unique<PacedClock>(sim.clock, recorder->events);
+    ctx = std::make_unique<Context>(*recorder, sim.ui, *clock, sim.pane);
     ctx->DriveTable = sim.ctx().DriveTable;
     ctx->ucDriveCount = sim.ctx().ucDriveCount;
     ctx->ucSelDrive = sim.ctx().ucSelDrive;
@@ -175,6 +202,7 @@ struct Bench {
   } progress;
   SimFixture sim;
   std::unique_ptr<RecordingSimPort> recorder;
+  std::unique_ptr<PacedClock> clock;
   std::unique_ptr<Context> ctx;
 };
 
@@ -372,23 +400,33 @@ TEST(Download, RewritesTheHwidLastByteThenDownloadsWhateverTheVersions) {
   }
 }
 
-TEST(Download, ASegmentThatFailsOnceStillEndsInUpdateFail) {
+// A refused segment is sent again after 500 ms; once the drive has taken it
+// and comes back with the new version, the update is done: the earlier
+// refusal left nothing behind.
+TEST(Download, ASegmentTakenOnItsRetryIsAnUpdate) {
   Bench b(0);
   ASSERT_TRUE(b.sim.ok()) << b.sim.error;
   std::string err;
   ASSERT_TRUE(b.sim.bay->addFault(0, sim::Fault{.kind = sim::FaultKind::Fail, .opcode = 0x93, .count = 1}, err));
-  const auto slept = b.sim.clock.totalSlept();
   DownloadResult r = b.download(imageFor(*b.sim.bay, 0, "S1108A", 2 * 65536));
-  EXPECT_EQ(r.verdict, DownloadVerdict::TransferFailed);
+  EXPECT_EQ(r.verdict, DownloadVerdict::Updated) << b.sim.pane.text();
   EXPECT_EQ(r.code, 0);
-  EXPECT_FALSE(r.updated());
+  EXPECT_TRUE(r.updated());
   EXPECT_EQ(b.recorder->segments().size(), 3u);  // the first one twice
   const std::string pane = b.sim.pane.text();
-  EXPECT_TRUE(contains(pane, "ATA Command Fail\n")) << pane;
-  EXPECT_TRUE(contains(pane, "Time Out\nUpdate Fail\n")) << pane;
-  EXPECT_FALSE(contains(pane, "Update FW Done."));
-  EXPECT_EQ(b.boxes(), (std::vector<std::string>{std::string(firmware::kUpdateFailedText)}));
-  EXPECT_GE(b.sim.clock.totalSlept() - slept, std::chrono::milliseconds(500 + 2 * 300));
+  EXPECT_TRUE(contains(pane, "\nATA Command Fail\nUpdate FW Done.\r\nPlease Power Off SSD and Power Up again.\n"))
+      << pane;
+  EXPECT_FALSE(contains(pane, "Update Fail"));
+  EXPECT_EQ(b.boxes(), (std::vector<std::string>{std::string(firmware::kUpdateDoneText)}));
+  EXPECT_EQ(b.firmware(0), "S1108A0C");
+
+  // The pauses: 500 ms between a refusal and the retry, 300 ms after every
+  // segment taken.
+  const std::vector<std::string>& e = b.recorder->events;
+  auto first = std::find(e.begin(), e.end(), "ATA 93");
+  ASSERT_GE(std::distance(first, e.end()), 6);
+  EXPECT_EQ(std::vector<std::string>(first, first + 6),
+            (std::vector<std::string>{"ATA 93", "sleep 500", "ATA 93", "sleep 300", "ATA 93", "sleep 300"}));
 }
 
 TEST(Download, TenFailedAttemptsStopTheTransfer) {
@@ -416,12 +454,62 @@ TEST(Download, ADriveThatStaysNotReadyTimesOut) {
   ASSERT_TRUE(b.sim.ok()) << b.sim.error;
   b.sim.bay->controller(0)->withDrive([](sim::SimDrive& d) { d.vendorState()["microcode"]["restartMs"] = 60000; });
   DownloadResult r = b.download(imageFor(*b.sim.bay, 0, "S1108A"));
-  EXPECT_EQ(r.verdict, DownloadVerdict::TransferFailed);
+  EXPECT_EQ(r.verdict, DownloadVerdict::NotReady);
   EXPECT_EQ(r.code, 0);
   const std::string pane = b.sim.pane.text();
   EXPECT_TRUE(contains(pane, "Over 20 Seconds\nTime Out\nUpdate Fail\n")) << pane;
   EXPECT_EQ(b.boxes(), (std::vector<std::string>{std::string(firmware::kUpdateFailedText)}));
 }
+
+// After the transfer the drive must come back ready and name the image's
+// version. A drive that answers TEST UNIT READY with an error, or not at
+// all, or comes back with its old firmware, has not been updated.
+struct RestartCase {
+  const char* name;
+  int slot;
+  std::optional<sim::Fault> fault;
+  size_t imageSize;  // of an image whose identity block says 4 segments
+  DownloadVerdict verdict;
+  const char* cause;  // the pane line before "Time Out"
+};
+
+class AfterTheTransfer : public ::testing::TestWithParam<RestartCase> {};
+
+TEST_P(AfterTheTransfer, OnlyADriveReadyWithTheNewVersionIsUpdated) {
+  const RestartCase& c = GetParam();
+  Bench b(c.slot);
+  ASSERT_TRUE(b.sim.ok()) << b.sim.error;
+  std::string err;
+  if (c.fault) {
+    ASSERT_TRUE(b.sim.bay->addFault(c.slot, *c.fault, err)) << err;
+  }
+  const std::string version = c.slot == 0 ? "S1108A" : "T1209B";
+  std::vector<uint8_t> image = imageFor(*b.sim.bay, c.slot, version, 4 * 65536);
+  image.resize(c.imageSize);
+  DownloadResult r = b.download(image);
+  EXPECT_EQ(r.verdict, c.verdict) << firmware::downloadVerdictName(r.verdict) << b.sim.pane.text();
+  EXPECT_EQ(r.code, 0);
+  EXPECT_FALSE(r.updated());
+  const std::string pane = b.sim.pane.text();
+  EXPECT_TRUE(contains(pane, std::string(c.cause) + "\nTime Out\nUpdate Fail\n")) << pane;
+  EXPECT_FALSE(contains(pane, "Update FW Done."));
+  EXPECT_EQ(b.boxes(), (std::vector<std::string>{std::string(firmware::kUpdateFailedText)}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AfterTheTransfer,
+    ::testing::Values(
+        RestartCase{"TestUnitReadyAnswers4h44h00h", 0,
+                    sim::Fault{.kind = sim::FaultKind::Fail, .opcode = 0x00, .count = 2, .senseKey = 0x04, .asc = 0x44},
+                    4 * 65536, DownloadVerdict::NotReady, "Drive Not Ready"},
+        RestartCase{"TestUnitReadyTimesOutBehindUsb", 1,
+                    sim::Fault{.kind = sim::FaultKind::Timeout, .opcode = 0x00, .count = 2}, 4 * 65536,
+                    DownloadVerdict::NotReady, "Drive Not Ready"},
+        // One segment of four: the drive never activates it and stays ready
+        // with its old firmware.
+        RestartCase{"OldVersionAfterAnImageCutShort", 0, std::nullopt, 65536, DownloadVerdict::VersionNotTaken,
+                    "Drive Fw Version: S1107A, Image: S1108A"}),
+    [](const ::testing::TestParamInfo<RestartCase>& i) { return std::string(i.param.name); });
 
 TEST(Download, OptionSwitchesGoInOrderAndARefusalStops) {
   Bench b(0);

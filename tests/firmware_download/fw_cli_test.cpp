@@ -75,11 +75,12 @@ TEST(FwCli, UpdateFromAPackageChoosesTheDrivesRow) {
   EXPECT_EQ(b.firmware(0), "S1108A0C");
   EXPECT_EQ(driveIn(*b.bay, 0).vendor["switches"]["powerDownDisabled"], true);
 
-  // Again, as JSON: nothing newer.
+  // Again, as JSON: nothing newer, which is no failure.
   c = zorvctl({"--sim", b.bayDir, "--drive", "0", "--json", "fw", "update", "--package", b.dir.file("c0.qz")});
-  EXPECT_EQ(c.status, 1);
+  EXPECT_EQ(c.status, 0);
   nlohmann::json j = nlohmann::json::parse(c.out);
   EXPECT_EQ(j["updated"], false);
+  EXPECT_EQ(j["download"]["upToDate"], true);
   EXPECT_EQ(j["download"]["verdict"], "fw-is-latest");
   EXPECT_EQ(j["download"]["message"], "Drive Fw Version: S110\r\nFW is the Latest\r\n");
 }
@@ -97,6 +98,39 @@ TEST(FwCli, UpdateFromABinAndFromARow) {
   EXPECT_EQ(c.status, 0) << c.out << c.err;
   EXPECT_FALSE(contains(c.out, "Current HWID"));
   EXPECT_EQ(b.firmware(0), "S1110A0C");
+}
+
+// The closing box, the texts, the JSON and the exit status tell the same
+// story: a segment taken on its retry is an update; a drive that does not
+// come back ready is not.
+TEST(FwCli, TheVerdictFollowsWhatTheDriveDid) {
+  CliBay b;
+  ASSERT_TRUE(b.bay) << b.error;
+  std::string err;
+  ASSERT_TRUE(b.bay->addFault(1, sim::Fault{.kind = sim::FaultKind::Fail, .opcode = 0x93, .count = 1}, err));
+  std::string bin = b.file("t.bin", imageFor(*b.bay, 1, "T1209B", 2 * 65536));
+  Cli c = zorvctl({"--sim", b.bayDir, "--drive", "1", "--json", "fw", "update", "--bin", bin});
+  EXPECT_EQ(c.status, 0) << c.out << c.err;
+  nlohmann::json j = nlohmann::json::parse(c.out);
+  EXPECT_EQ(j["updated"], true);
+  EXPECT_EQ(j["download"]["verdict"], "updated");
+  EXPECT_EQ(j["download"]["message"], std::string(firmware::kUpdateDoneText));
+  EXPECT_TRUE(contains(j["texts"], "ATA Command Fail\n")) << j["texts"];
+  EXPECT_FALSE(contains(j["texts"], "Update Fail")) << j["texts"];
+  EXPECT_TRUE(contains(c.err, "box(information): " + std::string(firmware::kUpdateDoneText))) << c.err;
+  EXPECT_EQ(b.firmware(1), "T1209B1A");
+
+  ASSERT_TRUE(b.bay->addFault(
+      1, sim::Fault{.kind = sim::FaultKind::Fail, .opcode = 0x00, .count = 2, .senseKey = 0x04, .asc = 0x44}, err));
+  bin = b.file("t2.bin", imageFor(*b.bay, 1, "T1210B", 2 * 65536));
+  c = zorvctl({"--sim", b.bayDir, "--drive", "1", "--json", "fw", "update", "--bin", bin});
+  EXPECT_EQ(c.status, 1) << c.out << c.err;
+  j = nlohmann::json::parse(c.out);
+  EXPECT_EQ(j["updated"], false);
+  EXPECT_EQ(j["download"]["verdict"], "not-ready");
+  EXPECT_EQ(j["download"]["message"], std::string(firmware::kUpdateFailedText));
+  EXPECT_TRUE(contains(j["texts"], "Drive Not Ready\nTime Out\nUpdate Fail\n")) << j["texts"];
+  EXPECT_TRUE(contains(c.err, "box(stop): " + std::string(firmware::kUpdateFailedText))) << c.err;
 }
 
 TEST(FwCli, RefusesUnusableRequests) {
@@ -174,6 +208,11 @@ TEST(FwCli, AppendMakeDownloaderAndLockModelWriteExecutables) {
   c = zorvctl({"fw", "append-qz", exe, b.file("bad.qz", std::vector<uint8_t>(30, 0)), b.dir.file("upd2")});
   EXPECT_EQ(c.status, 1);
   EXPECT_EQ(c.out, "Open EXE File Success\r\nOpen QZ File Success\r\nUnzip File Fail\r\n");
+  // An updater takes no second package: it would only ever run its first.
+  c = zorvctl({"fw", "append-qz", b.dir.file("upd"), pkg, b.dir.file("upd3")});
+  EXPECT_EQ(c.status, 2);
+  EXPECT_EQ(c.out, "The EXE File Already Carries A QZ Package\r\n");
+  EXPECT_FALSE(fs::exists(b.dir.file("upd3")));
 }
 
 TEST(FwCli, DemoPackageHoldsANewerImageForEveryDrive) {

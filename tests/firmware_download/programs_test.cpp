@@ -203,12 +203,14 @@ TEST(OneFileUpdater, UpdatesTheSelectedDriveHeadless) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(b.firmware(0), "S1108A0C");
 
-  // Once more: nothing newer, and the run says so and fails.
+  // Once more: nothing newer. The run says so, and a drive that is current
+  // is no failure.
   r = runProgram(b.dir, update({}));
-  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_TRUE(contains(r.err, "box(information): Drive Fw Version: T120\r\nFW is the Latest\r\n")) << r.err;
-  EXPECT_TRUE(contains(r.out, "Download Fail\r\n"));
+  EXPECT_FALSE(contains(r.out, "Download Fail"));
   EXPECT_FALSE(contains(r.out, "Update FW Done."));
+  EXPECT_EQ(b.firmware(1), "T1209B1A");
 }
 
 TEST(OneFileUpdater, ReportsFailuresByItsExitStatus) {
@@ -232,16 +234,18 @@ TEST(OneFileUpdater, ReportsFailuresByItsExitStatus) {
   EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(contains(r.out, "Download Fail\r\n"));
 
-  // The transfer fails once: the closing box says so, and so does the status.
+  // The drive answers TEST UNIT READY with an error after the transfer: it
+  // did not come back ready, and the closing box and the status say so.
   std::string err;
-  ASSERT_TRUE(b.bay->addFault(1, sim::Fault{.kind = sim::FaultKind::Fail, .opcode = 0x93, .count = 1}, err));
+  ASSERT_TRUE(b.bay->addFault(
+      1, sim::Fault{.kind = sim::FaultKind::Fail, .opcode = 0x00, .count = 2, .senseKey = 0x04, .asc = 0x44}, err));
   std::string good = b.package("good.qz", "S1108A", "T1209B");
   const std::string updater2 = b.dir.file("updater2");
   ASSERT_EQ(runProgram(b.dir, {kZorvctl, "fw", "append-qz", kZorvctl, good, updater2}).status, 0);
   r = runProgram(b.dir, {updater2, "--sim", b.bayDir, "fw", "update"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(contains(r.out, "ATA Command Fail\n")) << r.out;
-  EXPECT_TRUE(contains(r.out, "Time Out\nUpdate Fail\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "Drive Not Ready\nTime Out\nUpdate Fail\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "Download Fail\r\n")) << r.out;
   EXPECT_TRUE(contains(r.err, "box(stop): " + std::string(firmware::kUpdateFailedText))) << r.err;
   EXPECT_FALSE(contains(r.out + r.err, "Update FW Done."));
 }

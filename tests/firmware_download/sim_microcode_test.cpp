@@ -62,6 +62,40 @@ TEST(SimMicrocode, TakesTheImageWhenTheHostMovesOnAndRestarts) {
   EXPECT_EQ(driveIn(*sim.bay, 0).vendor["microcode"]["updates"], 1);
 }
 
+// The identity block gives the image's length: a drive whose host stops
+// early, here after the first of four segments, drops what it has when the
+// host moves on and keeps running its old firmware, without a restart.
+TEST(SimMicrocode, AnImageLeftIncompleteIsNeverActivated) {
+  for (int slot : {0, 1}) {
+    SCOPED_TRACE(slot);
+    SimFixture sim(slot);
+    ASSERT_TRUE(sim.ok()) << sim.error;
+    const std::string before = firmwareOf(sim, slot);
+    std::vector<uint8_t> image = imageFor(*sim.bay, slot, slot == 0 ? "S1108A" : "T1209B", 4 * 65536);
+    ASSERT_TRUE(sendSegment(sim.ctx(), image, 0, 65536));
+    EXPECT_TRUE(TestUnitReady(sim.ctx()));
+    EXPECT_EQ(firmwareOf(sim, slot), before);
+    EXPECT_FALSE(driveIn(*sim.bay, slot).vendor.contains("microcode") &&
+                 driveIn(*sim.bay, slot).vendor["microcode"].contains("updates"));
+    // What it dropped cannot be continued either.
+    EXPECT_FALSE(sendSegment(sim.ctx(), image, 65536, 65536));
+    EXPECT_TRUE(TestUnitReady(sim.ctx()));
+    EXPECT_EQ(firmwareOf(sim, slot), before);
+  }
+}
+
+// An image longer than its identity block says is no image of that
+// firmware: the segment that runs past the length is refused.
+TEST(SimMicrocode, RefusesBytesPastTheLengthTheIdentityBlockGives) {
+  SimFixture sim(0);
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  std::vector<uint8_t> image = imageFor(*sim.bay, 0, "S1108A", 65536);
+  image.resize(2 * 65536, 0x00);  // stored form: complemented FFh padding
+  EXPECT_EQ(sendAll(sim.ctx(), image), 1);
+  EXPECT_TRUE(TestUnitReady(sim.ctx()));
+  EXPECT_EQ(firmwareOf(sim, 0), "S1107A0C");
+}
+
 struct WrongImage {
   const char* name;
   int slot;

@@ -105,7 +105,7 @@ TEST(AppendQz, WritesTheUpdaterWithTheExecutablesMode) {
     StringSink box;
     std::string out = f.dir.file(skip ? "out26" : "out06");
     sim.ui.files = {exe, qz, out};
-    EXPECT_TRUE(firmware::appendPackageToExecutable(sim.ctx(), skip, box));
+    EXPECT_EQ(firmware::appendPackageToExecutable(sim.ctx(), skip, box), firmware::AppendStatus::Done);
     EXPECT_EQ(box.text(), "Open EXE File Success\r\nOpen QZ File Success\r\nDone\r\n");
     std::vector<uint8_t> written = readBytes(out);
     EXPECT_EQ(written, firmware::appendPackageBytes(filler(4000), pkg, skip ? 0x26 : 0x06));
@@ -113,29 +113,43 @@ TEST(AppendQz, WritesTheUpdaterWithTheExecutablesMode) {
   }
 }
 
-TEST(AppendQz, FailuresWriteNothing) {
+TEST(AppendQz, FailuresAndRefusalsWriteNothing) {
   SimFixture sim(-1);
   ASSERT_TRUE(sim.ok()) << sim.error;
   Files f;
   std::string exe = f.put("tool", filler(4000));
   std::vector<uint8_t> pkg = smallPackage();
   std::vector<uint8_t> truncated(pkg.begin(), pkg.begin() + static_cast<std::ptrdiff_t>(pkg.size() / 2));
+  // An updater already: its first package is the one that would run.
+  std::string updater = f.put("updater", firmware::appendPackageBytes(filler(4000), pkg, 0x06));
+  firmware::BuildResult noRows = firmware::buildPackage({}, 0);
+  ASSERT_TRUE(noRows.ok) << noRows.error;
   std::string out = f.dir.file("out");
+  using firmware::AppendStatus;
   struct Case {
     std::deque<std::string> files;
     std::string texts;
+    AppendStatus status;
   };
   const Case cases[] = {
-      {{}, "Open EXE File Fail\r\n"},
-      {{f.dir.file("missing")}, "Open EXE File Fail\r\n"},
-      {{exe}, "Open EXE File Success\r\nOpen QZ File Fail\r\n"},
-      {{exe, f.put("t.qz", truncated), out}, "Open EXE File Success\r\nOpen QZ File Success\r\nUnzip File Fail\r\n"},
-      {{exe, f.put("p.qz", pkg)}, "Open EXE File Success\r\nOpen QZ File Success\r\nWrite File Fail\r\n"},
+      {{}, "Open EXE File Fail\r\n", AppendStatus::ExecutableUnreadable},
+      {{f.dir.file("missing")}, "Open EXE File Fail\r\n", AppendStatus::ExecutableUnreadable},
+      {{updater, f.put("p.qz", pkg), out}, "The EXE File Already Carries A QZ Package\r\n",
+       AppendStatus::AlreadyCarriesPackage},
+      {{exe}, "Open EXE File Success\r\nOpen QZ File Fail\r\n", AppendStatus::PackageUnreadable},
+      {{exe, f.put("t.qz", truncated), out}, "Open EXE File Success\r\nOpen QZ File Success\r\nUnzip File Fail\r\n",
+       AppendStatus::PackageUnusable},
+      {{exe, f.put("none.qz", noRows.bytes), out},
+       "Open EXE File Success\r\nOpen QZ File Success\r\nThe QZ File Holds No Firmware\r\n",
+       AppendStatus::PackageEmpty},
+      {{exe, f.put("p.qz", pkg)}, "Open EXE File Success\r\nOpen QZ File Success\r\nWrite File Fail\r\n",
+       AppendStatus::WriteFailed},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.texts);
     StringSink box;
     sim.ui.files = c.files;
-    EXPECT_FALSE(firmware::appendPackageToExecutable(sim.ctx(), false, box));
+    EXPECT_EQ(firmware::appendPackageToExecutable(sim.ctx(), false, box), c.status);
     EXPECT_EQ(box.text(), c.texts);
     EXPECT_FALSE(fs::exists(out));
   }
@@ -312,7 +326,9 @@ TEST(EmbeddedPackage, OptionsByteSendsTheSwitchAndSetsTheCompareLength) {
   // length of 5 it is not newer.
   std::vector<uint8_t> pkg = bayPackage(*r.sim.bay, "S1108A", "T1208C");
   firmware::EmbeddedRunResult res = r.run(r.updater(pkg, 0x25));
-  EXPECT_EQ(res.status, EmbeddedStatus::DownloadFailed);
+  EXPECT_EQ(res.status, EmbeddedStatus::UpToDate);
+  EXPECT_FALSE(res.updated());
+  EXPECT_TRUE(res.succeeded());
   ASSERT_TRUE(res.download);
   EXPECT_EQ(res.download->verdict, firmware::DownloadVerdict::FwIsLatest);
   EXPECT_TRUE(r.switchSent(1));
@@ -402,17 +418,26 @@ TEST(EmbeddedPackage, BadPackagesAndFilesChangeNothing) {
   EXPECT_EQ(r.drive(1).identity.firmware, "T1208B1A");
 }
 
-TEST(EmbeddedPackage, AFailedTransferIsAFailure) {
+// The run's status follows the download's verdict: a segment taken on its
+// retry still updates the drive; ten refusals do not.
+TEST(EmbeddedPackage, TheStatusFollowsWhatTheDriveTook) {
   UpdaterRun r(0);
   ASSERT_TRUE(r.sim.ok()) << r.sim.error;
   std::string err;
   ASSERT_TRUE(r.sim.bay->addFault(0, sim::Fault{.kind = sim::FaultKind::Fail, .opcode = 0x93, .count = 1}, err));
   firmware::EmbeddedRunResult res = r.run(r.updater(bayPackage(*r.sim.bay, "S1108A", "T1209B")));
+  EXPECT_EQ(res.status, EmbeddedStatus::Updated) << res.reason;
+  ASSERT_TRUE(res.download);
+  EXPECT_EQ(res.download->verdict, firmware::DownloadVerdict::Updated);
+  EXPECT_EQ(r.drive(0).identity.firmware, "S1108A0C");
+
+  ASSERT_TRUE(r.sim.bay->addFault(0, sim::Fault{.kind = sim::FaultKind::Fail, .opcode = 0x93, .count = 10}, err));
+  res = r.run(r.updater(bayPackage(*r.sim.bay, "S1109A", "T1209B")));
   EXPECT_EQ(res.status, EmbeddedStatus::DownloadFailed);
   ASSERT_TRUE(res.download);
-  EXPECT_EQ(res.download->verdict, firmware::DownloadVerdict::TransferFailed);
-  EXPECT_EQ(res.download->code, 0);
+  EXPECT_EQ(res.download->verdict, firmware::DownloadVerdict::RetriesExhausted);
   EXPECT_FALSE(res.updated());
+  EXPECT_EQ(r.drive(0).identity.firmware, "S1108A0C");
 }
 
 }  // namespace
