@@ -227,8 +227,10 @@ CDevInfo::CDevInfo(PageServices& services, QWidget* parent) : QWidget(parent), s
     if (!refreshing_) console_->onSliderMoved(position);
   });
 
-  // Runs on a worker thread; state changes come back to the interface thread.
-  console_->setRunStarter([this](std::function<void()> body) { startWorker(std::move(body)); });
+  // Runs on the window's runner; state changes come back to the interface thread.
+  console_->setRunStarter([this](std::function<void()> body) {
+    return services_.runner.start(this, std::move(body), [this] { refresh(); });
+  });
   console_->setChangeListener([this] {
     if (onGuiThread()) {
       if (!refreshing_) refresh();
@@ -250,15 +252,7 @@ CDevInfo::~CDevInfo() {
   waitForRun();
 }
 
-void CDevInfo::startWorker(std::function<void()> body) {
-  // The previous run has finished (one run at a time); collect its thread.
-  if (worker_.joinable()) worker_.join();
-  worker_ = std::thread(std::move(body));
-}
-
-void CDevInfo::waitForRun() {
-  if (worker_.joinable()) worker_.join();
-}
+void CDevInfo::waitForRun() { services_.runner.wait(); }
 
 void CDevInfo::refresh() {
   DevInfoState s = console_->state();

@@ -1,8 +1,8 @@
 #pragma once
 // CDevInfo: the vendor diagnostics page. A thin shell over
 // vendor::DiagnosticsConsole: the widgets show the console's state, their
-// events go to the console, a run happens on a worker thread, the timer
-// ticks once a second.
+// events go to the console, a run goes to the window's operation runner, the
+// timer ticks once a second.
 //
 // "Lock Model" opens the model-lock dialog, which the firmware code provides
 // by registering, in a file of src/app:
@@ -21,7 +21,6 @@
 
 #include <array>
 #include <memory>
-#include <thread>
 
 #include "app/page_registry.h"
 #include "vendor/diagnostics_console.h"
@@ -61,7 +60,6 @@ class CDevInfo : public QWidget {
 
  private:
   QLineEdit* addEdit(DevInfoControl c, const char* name, std::string DiagInputs::*box);
-  void startWorker(std::function<void()> body);
 
   PageServices& services_;
   std::unique_ptr<QtMessageSink> rawSink_;
@@ -86,7 +84,6 @@ class CDevInfo : public QWidget {
   QPushButton* clear_ = nullptr;
   QPushButton* lockModel_ = nullptr;
   QTimer* timer_ = nullptr;
-  std::thread worker_;
   bool refreshing_ = false;
 };
 

@@ -72,7 +72,7 @@ void DiagnosticsConsole::setDirectory(std::filesystem::path dir) {
   directory_ = std::move(dir);
 }
 
-void DiagnosticsConsole::setRunStarter(std::function<void(std::function<void()>)> starter) {
+void DiagnosticsConsole::setRunStarter(RunStarter starter) {
   std::lock_guard lock(mutex_);
   starter_ = std::move(starter);
 }
@@ -278,25 +278,30 @@ bool DiagnosticsConsole::onGetDevInfo() {
 }
 
 bool DiagnosticsConsole::startRun() {
-  std::function<void(std::function<void()>)> starter;
+  RunStarter starter;
   {
     std::lock_guard lock(mutex_);
     // One run at a time, and none while another operation holds the drive:
     // the transport, CmdBlock and SectorBuffer are shared, and the report
     // consumes the run logs a run is writing.
-    if (state_.running || ctx_.fgBusy) return false;
-    state_.running = true;
-    ctx_.fgBusy = 1;
+    if (state_.running) return false;
     starter = starter_;
+    if (!starter) {
+      if (ctx_.fgBusy) return false;
+      ctx_.fgBusy = 1;
+    }
+    state_.running = true;
   }
   std::string description = driveDescriptionFromListLine(selectedDriveLine(ctx_));
-  auto body = [this, description] { runClaimed(description); };
-  if (starter) {
-    starter(body);
-  } else {
-    body();
+  if (!starter) {
+    runClaimed(description, true);
+    return true;
   }
-  return true;
+  // The starter holds the drive for the run and gives it back afterwards.
+  if (starter([this, description] { runClaimed(description, false); })) return true;
+  std::lock_guard lock(mutex_);
+  state_.running = false;
+  return false;
 }
 
 std::optional<DiagRunResult> DiagnosticsConsole::RunDiagnostics() {
@@ -306,10 +311,10 @@ std::optional<DiagRunResult> DiagnosticsConsole::RunDiagnostics() {
     state_.running = true;
     ctx_.fgBusy = 1;
   }
-  return runClaimed(driveDescriptionFromListLine(selectedDriveLine(ctx_)));
+  return runClaimed(driveDescriptionFromListLine(selectedDriveLine(ctx_)), true);
 }
 
-DiagRunResult DiagnosticsConsole::runClaimed(std::string description) {
+DiagRunResult DiagnosticsConsole::runClaimed(std::string description, bool releaseDrive) {
   DiagRun run(ctx_, rawData_, memory_);
   DiagRunResult result;
   int passes;
@@ -389,7 +394,7 @@ DiagRunResult DiagnosticsConsole::runClaimed(std::string description) {
   {
     std::lock_guard lock(mutex_);
     state_.running = false;
-    ctx_.fgBusy = 0;
+    if (releaseDrive) ctx_.fgBusy = 0;
     lastRun_ = result;
   }
   notify();

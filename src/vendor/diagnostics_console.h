@@ -121,9 +121,12 @@ class DiagnosticsConsole {
 
   // Where run logs, reports and dumps go (default: the current directory).
   void setDirectory(std::filesystem::path dir);
-  // How a run is started: the window starts a worker thread; without a
-  // starter the run happens on the calling thread.
-  void setRunStarter(std::function<void(std::function<void()>)> starter);
+  // How a run is started: the window hands it to its operation runner, which
+  // holds the drive (ctx.fgBusy) while the run goes on on a worker thread,
+  // and answers false when another operation holds the drive. Without a
+  // starter the console holds the drive itself and runs on the calling thread.
+  using RunStarter = std::function<bool(std::function<void()>)>;
+  void setRunStarter(RunStarter starter);
   void setChangeListener(std::function<void()> listener);
 
   DevInfoState state() const;
@@ -161,7 +164,7 @@ class DiagnosticsConsole {
   void setSelectorsEnabled(DevInfoState& s, bool on);
   void writeArmingLines();
   bool startRun();
-  DiagRunResult runClaimed(std::string description);
+  DiagRunResult runClaimed(std::string description, bool releaseDrive);
   void notify();
   void append(std::string_view text);
 
@@ -173,7 +176,7 @@ class DiagnosticsConsole {
   double countdown_ = 0.0;
   bool firstTick_ = true;
   std::filesystem::path directory_ = ".";
-  std::function<void(std::function<void()>)> starter_;
+  RunStarter starter_;
   std::function<void()> listener_;
   RowMemory memory_;
   std::optional<DiagRunResult> lastRun_;

@@ -172,6 +172,7 @@ TEST_F(ConsoleFixture, ARunUsesTheBoxesAsTypedAndLocksThemMeanwhile) {
   console.setRunStarter([&](std::function<void()> body) {
     during = console.state();
     body();
+    return true;
   });
   ASSERT_TRUE(console.onGetDevInfo());
   EXPECT_TRUE(during.running);
@@ -291,7 +292,10 @@ TEST_F(ConsoleFixture, AZeroPeriodRunsOnEveryTickButNeverTwoAtOnce) {
   EXPECT_EQ(drive.sent.size(), 2u);
 
   std::vector<std::function<void()>> pending;
-  console.setRunStarter([&](std::function<void()> body) { pending.push_back(std::move(body)); });
+  console.setRunStarter([&](std::function<void()> body) {
+    pending.push_back(std::move(body));
+    return true;
+  });
   console.onTimerTick();
   console.onTimerTick();  // the first timed run has not finished: skipped
   ASSERT_EQ(pending.size(), 1u);
@@ -302,7 +306,10 @@ TEST_F(ConsoleFixture, AZeroPeriodRunsOnEveryTickButNeverTwoAtOnce) {
 
 TEST_F(ConsoleFixture, AWorkerRunAndTheTimerShareTheStateSafely) {
   std::thread worker;
-  console.setRunStarter([&](std::function<void()> body) { worker = std::thread(std::move(body)); });
+  console.setRunStarter([&](std::function<void()> body) {
+    worker = std::thread(std::move(body));
+    return true;
+  });
   std::atomic<int> changes{0};
   console.setChangeListener([&] { ++changes; });
   console.onCommandChanged(0);
