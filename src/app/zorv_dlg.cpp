@@ -21,7 +21,7 @@ namespace {
 constexpr const char* kDownloaderTitle = "FW Downloader";
 constexpr const char* kDownloaderTitleAfterPass = "Firmware Downloader Ver 1.7";
 constexpr const char* kEngineeringTitle = "Zorv";
-constexpr const char* kStopAndExitQuestion = "An operation is still running.\r\nStop it and exit?";
+constexpr const char* kStopAndExitQuestion = "An operation is still running. Stop it and exit?";
 // Device events that wait while an operation runs only ever cause a rescan,
 // so a burst beyond this many is as good as this many.
 constexpr size_t kMaxPendingEvents = 64;
