@@ -327,6 +327,25 @@ TEST_F(ConsoleFixture, AWorkerRunAndTheTimerShareTheStateSafely) {
   EXPECT_GT(changes.load(), 2);
 }
 
+TEST_F(ConsoleFixture, ARunItsStarterCannotPlaceLeavesTheConsoleIdle) {
+  console.onCommandChanged(14);
+  // The window's runner refuses while another operation holds the drive.
+  console.setRunStarter([](std::function<void()>) { return false; });
+  EXPECT_FALSE(console.onGetDevInfo());
+  EXPECT_FALSE(console.state().running);
+  EXPECT_TRUE(console.state().isEnabled(DevInfoControl::GetDevInfo));
+  EXPECT_TRUE(drive.sent.empty());
+  EXPECT_EQ(tc.ctx.fgBusy, 0);
+
+  console.setRunStarter([](std::function<void()> body) {
+    body();
+    return true;
+  });
+  EXPECT_TRUE(console.onGetDevInfo());
+  EXPECT_FALSE(drive.sent.empty());
+  EXPECT_FALSE(console.state().running);
+}
+
 TEST_F(ConsoleFixture, NoRunWhileAnotherOperationHoldsTheDrive) {
   tc.ctx.fgBusy = 1;
   EXPECT_FALSE(console.RunDiagnostics());
