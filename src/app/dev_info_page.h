@@ -14,6 +14,7 @@
 #include <QDateTimeEdit>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
@@ -23,6 +24,7 @@
 #include <memory>
 
 #include "app/page_registry.h"
+#include "app/qt_progress.h"
 #include "vendor/diagnostics_console.h"
 
 namespace zorv::app {
@@ -52,6 +54,9 @@ class CDevInfo : public QWidget {
   QLineEdit* percent() const { return percent_; }
   QPushButton* clearMessage() const { return clear_; }
   QPushButton* lockModel() const { return lockModel_; }
+  // How far a run's dump is, and the Stop that ends it between two commands.
+  QProgressBar* progressBar() const { return progress_; }
+  QPushButton* stopButton() const { return stop_; }
   QTimer* timer() const { return timer_; }
 
  public Q_SLOTS:
@@ -64,6 +69,9 @@ class CDevInfo : public QWidget {
   PageServices& services_;
   std::unique_ptr<QtMessageSink> rawSink_;
   std::unique_ptr<DiagnosticsConsole> console_;
+  QProgressBar* progress_ = nullptr;
+  std::unique_ptr<QtProgressSink> progressSink_;
+  QPushButton* stop_ = nullptr;
   std::array<QWidget*, kDevInfoControlCount> controls_{};
   std::vector<std::pair<QLineEdit*, std::string DiagInputs::*>> edits_;
   QPlainTextEdit* rawData_ = nullptr;

@@ -77,6 +77,11 @@ void DiagnosticsConsole::setRunStarter(RunStarter starter) {
   starter_ = std::move(starter);
 }
 
+void DiagnosticsConsole::setProgressSink(ProgressSink* progress) {
+  std::lock_guard lock(mutex_);
+  progress_ = progress;
+}
+
 void DiagnosticsConsole::setChangeListener(std::function<void()> listener) {
   std::lock_guard lock(mutex_);
   listener_ = std::move(listener);
@@ -329,6 +334,7 @@ DiagRunResult DiagnosticsConsole::runClaimed(std::string description, bool relea
     setSelectorsEnabled(state_, false);
     run.clock = clock_;
     run.directory = directory_;
+    run.progress = progress_;
     passes = state_.secondDump ? 2 : 1;
     rows = {state_.command, state_.secondCommand};
   }
@@ -340,7 +346,10 @@ DiagRunResult DiagnosticsConsole::runClaimed(std::string description, bool relea
   std::string runText = description + "\r\n";
   run.append(runText);
 
+  if (run.progress) run.progress->setPosition(0);
   for (int pass = 0; pass < passes; ++pass) {
+    // A stopped run does not go on to its second pass.
+    if (run.stopped) break;
     ctx_.CmdBlock.clear();
     size_t row = static_cast<size_t>(rows[static_cast<size_t>(pass)]);
     run.infoSsd.reset();
@@ -362,6 +371,7 @@ DiagRunResult DiagnosticsConsole::runClaimed(std::string description, bool relea
     }
   }
   result.commandFailed = run.commandFailed;
+  result.stopped = run.stopped;
   result.runText = runText;
 
   if (!runText.empty()) {

@@ -106,10 +106,13 @@ struct DiagRunResult {
   std::string runText;
   std::vector<DiagPassResult> passes;
   bool commandFailed = false;
+  bool stopped = false;  // a long row ended early on the operator's stop
   bool runLogWritten = false;
   std::string runLogError;
   std::optional<ReportOutcome> report;
-  bool ok() const { return !commandFailed && runLogWritten && (!report || report->reportWritable); }
+  bool ok() const {
+    return !commandFailed && !stopped && runLogWritten && (!report || report->reportWritable);
+  }
 };
 
 class DiagnosticsConsole {
@@ -128,6 +131,8 @@ class DiagnosticsConsole {
   using RunStarter = std::function<bool(std::function<void()>)>;
   void setRunStarter(RunStarter starter);
   void setChangeListener(std::function<void()> listener);
+  // Where a run shows how far it is (0-100): the page's progress bar.
+  void setProgressSink(ProgressSink* progress);
 
   DevInfoState state() const;
   std::optional<DiagRunResult> lastRun() const;
@@ -178,6 +183,7 @@ class DiagnosticsConsole {
   std::filesystem::path directory_ = ".";
   RunStarter starter_;
   std::function<void()> listener_;
+  ProgressSink* progress_ = nullptr;
   RowMemory memory_;
   std::optional<DiagRunResult> lastRun_;
 };

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 
 #include "app/dev_info_page.h"
 #include "app/firmware_entry.h"
@@ -29,6 +30,7 @@
 namespace zorv::app {
 namespace {
 
+namespace fs = std::filesystem;
 using test::onNextModal;
 using test::pumpUntil;
 
@@ -151,14 +153,55 @@ TEST(DriveBinding, AMemoryDumpKeepsReadingItsDrive) {
   EXPECT_TRUE(run->ok());
   expectEverythingWentTo(*bay.gate, "sim:0");
   size_t dumps = 0;
-  for (const auto& f : std::filesystem::directory_iterator(bay.dir.path())) {
+  for (const auto& f : fs::directory_iterator(bay.dir.path())) {
     if (f.path().filename().string().rfind("MemDmp_", 0) != 0) continue;
     ++dumps;
-    EXPECT_EQ(std::filesystem::file_size(f.path()), 0x40000u);
+    EXPECT_EQ(fs::file_size(f.path()), 0x40000u);
   }
   EXPECT_EQ(dumps, 1u);
   EXPECT_EQ(dlg.context().ucSelDrive, 0);
   EXPECT_TRUE(dlg.driveListWidget()->isEnabled());
+}
+
+TEST(LongRuns, StopEndsADumpBetweenTwoChunksAndTheRunLogSaysSo) {
+  GatedBay bay;
+  ASSERT_TRUE(bay.ok()) << bay.error;
+  CZorvDlg dlg(*bay.gate, bay.options(WindowLayout::Engineering));
+  auto* page = pageOf<CDevInfo>(dlg);
+  ASSERT_NE(page, nullptr);
+  page->console().setDirectory(bay.dir.path());
+  ASSERT_TRUE(selectPhysicalDrive(dlg.context(), 0));
+  page->console().onCommandChanged(9);  // "50 Memory Dump"
+  page->console().editInputs([](DiagInputs& in) {
+    in.startMemory = "1000";
+    in.memoryLength = "40000";
+  });
+  EXPECT_FALSE(page->stopButton()->isEnabled());
+
+  bay.gate->holdAt(0xE4, 200);
+  qobject_cast<QPushButton*>(page->control(DevInfoControl::GetDevInfo))->click();
+  bool held = pumpUntil([&] { return bay.gate->held(); });
+  EXPECT_TRUE(page->stopButton()->isEnabled());
+  page->stopButton()->click();
+  bay.gate->open();
+  ASSERT_TRUE(held);
+  page->waitForRun();
+
+  std::optional<DiagRunResult> run = page->console().lastRun();
+  ASSERT_TRUE(run);
+  EXPECT_TRUE(run->stopped);
+  EXPECT_FALSE(run->ok());
+  EXPECT_NE(run->runText.find("STOP!\r\nFile Name is:\r\nMemDmp_"), std::string::npos) << run->runText;
+  std::ifstream log(fs::path(bay.dir.path()) / run->runLogName, std::ios::binary);
+  std::string logged((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(logged, run->runText);
+  for (const auto& f : fs::directory_iterator(bay.dir.path())) {
+    if (f.path().filename().string().rfind("MemDmp_", 0) != 0) continue;
+    EXPECT_EQ(fs::file_size(f.path()), 0x20000u);
+  }
+  EXPECT_TRUE(pumpUntil([&] { return page->progressBar()->value() == 25; }));
+  EXPECT_FALSE(page->stopButton()->isEnabled());
+  EXPECT_EQ(dlg.context().fgBusy, 0);
 }
 
 // ---- The downloader layout, whose update runs on the GUI thread.
