@@ -346,6 +346,30 @@ TEST_F(ConsoleFixture, ARunItsStarterCannotPlaceLeavesTheConsoleIdle) {
   EXPECT_FALSE(console.state().running);
 }
 
+TEST_F(ConsoleFixture, AStoppedDumpEndsTheRunBeforeItsSecondPass) {
+  console.onCommandChanged(9);  // "50 Memory Dump"
+  console.editInputs([](DiagInputs& in) {
+    in.startMemory = "1000";
+    in.memoryLength = "20000";  // two chunks
+  });
+  console.onSecondDumpToggled(true);
+  console.onSecondCommandChanged(14);
+  auto answer = drive.respond;
+  int reads = 0;
+  drive.respond = [&](const AtaPassThroughRequest& r) {
+    // The operator stops the run during the first chunk.
+    if (r.currentTaskFile[6] == 0xE4 && ++reads == 10) tc.ctx.fgStopRequest = 1;
+    return answer(r);
+  };
+  auto result = console.RunDiagnostics();
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(result->stopped);
+  EXPECT_FALSE(result->ok());
+  EXPECT_EQ(result->passes.size(), 1u);
+  EXPECT_EQ(reads, 128);
+  EXPECT_NE(readFile(dir / result->runLogName).find("STOP!\r\nFile Name is:\r\nMemDmp_"), std::string::npos);
+}
+
 TEST_F(ConsoleFixture, NoRunWhileAnotherOperationHoldsTheDrive) {
   tc.ctx.fgBusy = 1;
   EXPECT_FALSE(console.RunDiagnostics());
