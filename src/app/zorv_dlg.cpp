@@ -192,7 +192,8 @@ void CZorvDlg::pollDeviceEvents() {
 
 void CZorvDlg::applyPendingDeviceEvents() {
   // The drive table must not change under a running operation; the events
-  // wait until it has ended.
+  // wait until it has ended. (The runner is asked too: an enumeration inside
+  // an operation clears fgBusy, as every enumeration does.)
   if (ctx_->fgBusy || runner_->running() || pendingEvents_.empty()) return;
   std::vector<DeviceEvent> events;
   events.swap(pendingEvents_);
