@@ -75,6 +75,17 @@ CDevInfo::CDevInfo(PageServices& services, QWidget* parent) : QWidget(parent), s
   controls_[static_cast<size_t>(C::SecondDump)] = secondDump_;
   controls_[static_cast<size_t>(C::MakeReport)] = makeReport_;
 
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName("diagProgress");
+  progress_->setRange(0, 100);
+  progress_->setValue(0);
+  progressSink_ = std::make_unique<QtProgressSink>(progress_);
+  console_->setProgressSink(progressSink_.get());
+  stop_ = new QPushButton("Stop", this);
+  stop_->setObjectName("stopRun");
+  stop_->setAutoDefault(false);
+  stop_->setEnabled(false);
+
   // Inputs.
   auto* flash = new QGroupBox("Flash Address", this);
   auto* flashGrid = new QGridLayout(flash);
@@ -192,6 +203,10 @@ CDevInfo::CDevInfo(PageServices& services, QWidget* parent) : QWidget(parent), s
   layout->addWidget(flash);
   layout->addLayout(inputs);
   layout->addLayout(lower);
+  auto* progressRow = new QHBoxLayout;
+  progressRow->addWidget(progress_, 1);
+  progressRow->addWidget(stop_);
+  layout->addLayout(progressRow);
   layout->addWidget(new QLabel("RAW Data", this));
   layout->addWidget(rawData_, 1);
 
@@ -199,6 +214,11 @@ CDevInfo::CDevInfo(PageServices& services, QWidget* parent) : QWidget(parent), s
   connect(getDevInfo_, &QPushButton::clicked, this, [this] { console_->onGetDevInfo(); });
   connect(timeTrigger_, &QPushButton::clicked, this, [this] { console_->onTimeTrigger(); });
   connect(clear_, &QPushButton::clicked, this, [this] { console_->onClearMessage(); });
+  // Stop ends whatever operation holds the drive, as Esc does.
+  connect(stop_, &QPushButton::clicked, this, [this] { services_.runner.requestStop(); });
+  connect(&services_.runner, &OperationRunner::operationStarted, stop_, [this] { stop_->setEnabled(true); });
+  connect(&services_.runner, &OperationRunner::operationEnded, stop_, [this] { stop_->setEnabled(false); });
+  connect(&services_.runner, &OperationRunner::selectedDriveChanged, progress_, [this] { progress_->setValue(0); });
   connect(lockModel_, &QPushButton::clicked, this, [this] {
     if (ModelLockOpener open = modelLockOpener()) open(services_, parentWidget() ? parentWidget() : this);
   });
@@ -227,8 +247,10 @@ CDevInfo::CDevInfo(PageServices& services, QWidget* parent) : QWidget(parent), s
     if (!refreshing_) console_->onSliderMoved(position);
   });
 
-  // Runs on a worker thread; state changes come back to the interface thread.
-  console_->setRunStarter([this](std::function<void()> body) { startWorker(std::move(body)); });
+  // Runs on the window's runner; state changes come back to the interface thread.
+  console_->setRunStarter([this](std::function<void()> body) {
+    return services_.runner.start(this, std::move(body), [this] { refresh(); });
+  });
   console_->setChangeListener([this] {
     if (onGuiThread()) {
       if (!refreshing_) refresh();
@@ -248,17 +270,10 @@ CDevInfo::~CDevInfo() {
   timer_->stop();
   console_->setChangeListener(nullptr);
   waitForRun();
+  console_->setProgressSink(nullptr);
 }
 
-void CDevInfo::startWorker(std::function<void()> body) {
-  // The previous run has finished (one run at a time); collect its thread.
-  if (worker_.joinable()) worker_.join();
-  worker_ = std::thread(std::move(body));
-}
-
-void CDevInfo::waitForRun() {
-  if (worker_.joinable()) worker_.join();
-}
+void CDevInfo::waitForRun() { services_.runner.wait(); }
 
 void CDevInfo::refresh() {
   DevInfoState s = console_->state();

@@ -1,8 +1,8 @@
 #pragma once
 // CDevInfo: the vendor diagnostics page. A thin shell over
 // vendor::DiagnosticsConsole: the widgets show the console's state, their
-// events go to the console, a run happens on a worker thread, the timer
-// ticks once a second.
+// events go to the console, a run goes to the window's operation runner, the
+// timer ticks once a second.
 //
 // "Lock Model" opens the model-lock dialog, which the firmware code provides
 // by registering, in a file of src/app:
@@ -14,6 +14,7 @@
 #include <QDateTimeEdit>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
@@ -21,9 +22,9 @@
 
 #include <array>
 #include <memory>
-#include <thread>
 
 #include "app/page_registry.h"
+#include "app/qt_progress.h"
 #include "diagnostics/diagnostics_console.h"
 
 namespace zorv::app {
@@ -53,6 +54,9 @@ class CDevInfo : public QWidget {
   QLineEdit* percent() const { return percent_; }
   QPushButton* clearMessage() const { return clear_; }
   QPushButton* lockModel() const { return lockModel_; }
+  // How far a run's dump is, and the Stop that ends it between two commands.
+  QProgressBar* progressBar() const { return progress_; }
+  QPushButton* stopButton() const { return stop_; }
   QTimer* timer() const { return timer_; }
 
  public Q_SLOTS:
@@ -61,11 +65,13 @@ class CDevInfo : public QWidget {
 
  private:
   QLineEdit* addEdit(DevInfoControl c, const char* name, std::string DiagInputs::*box);
-  void startWorker(std::function<void()> body);
 
   PageServices& services_;
   std::unique_ptr<QtMessageSink> rawSink_;
   std::unique_ptr<DiagnosticsConsole> console_;
+  QProgressBar* progress_ = nullptr;
+  std::unique_ptr<QtProgressSink> progressSink_;
+  QPushButton* stop_ = nullptr;
   std::array<QWidget*, kDevInfoControlCount> controls_{};
   std::vector<std::pair<QLineEdit*, std::string DiagInputs::*>> edits_;
   QPlainTextEdit* rawData_ = nullptr;
@@ -86,7 +92,6 @@ class CDevInfo : public QWidget {
   QPushButton* clear_ = nullptr;
   QPushButton* lockModel_ = nullptr;
   QTimer* timer_ = nullptr;
-  std::thread worker_;
   bool refreshing_ = false;
 };
 

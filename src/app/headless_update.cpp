@@ -7,10 +7,9 @@
 #include <string>
 
 #include "app/firmware_entry.h"
+#include "discovery/device_backend.h"
 #include "discovery/enumerate.h"
 #include "discovery/volumes.h"
-#include "platform/linux/linux_port.h"
-#include "sim/sim_port.h"
 #include "transport/context.h"
 
 namespace zorv::app {
@@ -107,8 +106,7 @@ int runHeadlessUpdate(int argc, const char* const* argv, std::ostream& out, std:
     err << "zorv: " << error << "\nusage: zorv [--sim DIR] [--drive N] --update\n";
     return 2;
   }
-  std::unique_ptr<DevicePort> port =
-      args.simDir.empty() ? platform::makeLinuxPort(error) : sim::openSimPort(args.simDir, error);
+  std::unique_ptr<DevicePort> port = openDeviceBackend(args.simDir, error);
   if (!port) {
     err << "zorv: " << error << '\n';
     return 2;

@@ -21,7 +21,8 @@ QString cellText(const std::string& s) {
 
 }  // namespace
 
-CIdentify::CIdentify(Context& ctx, UserInterface& ui, QWidget* parent) : QWidget(parent), ctx_(ctx), ui_(ui) {
+CIdentify::CIdentify(Context& ctx, UserInterface& ui, OperationRunner& runner, QWidget* parent)
+    : QWidget(parent), ctx_(ctx), ui_(ui), runner_(runner) {
   identify_ = new QPushButton("Identify", this);
   identify_->setObjectName("button1458");
   compare_ = new QPushButton("Compare Binary", this);
@@ -97,14 +98,15 @@ void CIdentify::showRows(bool compare) {
 }
 
 void CIdentify::onIdentify() {
-  if (ctx_.fgBusy) return;
-  list_->clear();
-  list_->setRowCount(0);
-  differences_->hide();
-  differences_->clear();
-  view_.identify(ctx_, ".");
-  showRows(false);
-  if (view_.mode() != IdentifyView::Mode::Single) list_->setRowCount(0);
+  runner_.runHere([this] {
+    list_->clear();
+    list_->setRowCount(0);
+    differences_->hide();
+    differences_->clear();
+    view_.identify(ctx_, ".");
+    showRows(false);
+    if (view_.mode() != IdentifyView::Mode::Single) list_->setRowCount(0);
+  });
 }
 
 void CIdentify::onCompareBinary() {
@@ -128,7 +130,7 @@ void CIdentify::onDifferenceChosen(int index) {
 namespace {
 
 QWidget* makeIdentifyPage(PageServices& services, QWidget* parent) {
-  return new CIdentify(services.ctx, services.ui, parent);
+  return new CIdentify(services.ctx, services.ui, services.runner, parent);
 }
 
 PageRegistrar reg{30, "Identify", &makeIdentifyPage};

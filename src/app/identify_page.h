@@ -17,7 +17,8 @@ namespace zorv::app {
 class CIdentify : public QWidget {
   Q_OBJECT
  public:
-  CIdentify(Context& ctx, UserInterface& ui, QWidget* parent = nullptr);
+  // "Identify" runs through runner, which holds the drive while it runs.
+  CIdentify(Context& ctx, UserInterface& ui, OperationRunner& runner, QWidget* parent = nullptr);
 
   IdentifyView& view() { return view_; }
   QTableWidget* list() const { return list_; }
@@ -35,6 +36,7 @@ class CIdentify : public QWidget {
 
   Context& ctx_;
   UserInterface& ui_;
+  OperationRunner& runner_;
   IdentifyView view_;
   QPushButton* identify_;
   QPushButton* compare_;

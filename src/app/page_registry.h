@@ -8,12 +8,14 @@
 // A page is a QWidget built by its factory with the services it shares with
 // the rest of the window. Pages work on ctx's selected drive, write their own
 // message boxes through QtMessageSink (safe from worker threads), ask the
-// person through ui, and guard operations with ctx.fgBusy / ctx.fgStopRequest.
+// person through ui, and run their operations through the window's runner,
+// which holds the drive (ctx.fgBusy) and the drive list while they run.
 
 #include <QWidget>
 
 #include <vector>
 
+#include "app/operation_runner.h"
 #include "app/qt_message_sink.h"
 #include "app/qt_user_interface.h"
 #include "discovery/drive_list.h"
@@ -27,6 +29,7 @@ struct PageServices {
   QtMessageSink& pane;       // the message pane (CMainMessage) that PrintMessage writes to
   DriveListView& driveList;  // the main window's drive list
   QWidget* mainWindow;
+  OperationRunner& runner;  // runs every operation of the window, one at a time
 };
 
 using PageFactory = QWidget* (*)(PageServices& services, QWidget* parent);

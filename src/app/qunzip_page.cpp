@@ -1,6 +1,5 @@
 #include "app/qunzip_page.h"
 
-#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -8,11 +7,6 @@
 #include <QLabel>
 #include <QTabWidget>
 #include <QVBoxLayout>
-
-#include <chrono>
-#include <thread>
-
-#include "app/gui_thread.h"
 
 namespace zorv::app {
 
@@ -99,29 +93,15 @@ CQUnZip::CQUnZip(PageServices& services, QWidget* parent) : QWidget(parent), ser
   connect(preRb3_, &QPushButton::clicked, this, &CQUnZip::onPreRb3);
   connect(appendQz_, &QPushButton::clicked, this, &CQUnZip::onAppendQz);
   connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) { onRowActivated(item); });
+  // The bar shows the selected drive's download, not another drive's.
+  connect(&services_.runner, &OperationRunner::selectedDriveChanged, progress_, [this] { progress_->setValue(0); });
 }
 
-CQUnZip::~CQUnZip() {
-  // Events are served only while a worker still needs the GUI thread: the
-  // window around this page may already be half taken down.
-  joinWorker();
-}
+CQUnZip::~CQUnZip() { waitForWorker(); }
 
-void CQUnZip::joinWorker() {
-  // The worker may be waiting for the GUI thread (a message box, a file
-  // choice): keep serving it until the worker is done.
-  while (running_) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  if (worker_.joinable()) worker_.join();
-}
+bool CQUnZip::running() const { return services_.runner.running(); }
 
-void CQUnZip::waitForWorker() {
-  joinWorker();
-  // What the worker wrote last is shown by the events it queued.
-  QCoreApplication::processEvents();
-}
+void CQUnZip::waitForWorker() { services_.runner.wait(); }
 
 std::optional<firmware::DownloadResult> CQUnZip::lastDownload() const {
   std::lock_guard lock(resultMutex_);
@@ -171,12 +151,6 @@ void CQUnZip::bringFirstTabToFront() {
   if (auto* tabs = services_.mainWindow->findChild<QTabWidget*>("tabs")) tabs->setCurrentIndex(0);
 }
 
-bool CQUnZip::claimDrive() {
-  if (running_) return false;
-  uint8_t expected = 0;
-  return services_.ctx.fgBusy.compare_exchange_strong(expected, 1);
-}
-
 void CQUnZip::setControlsEnabled(bool enabled) {
   for (QWidget* w : std::initializer_list<QWidget*>{list_, openQz_, downloadQz_, openBin_, clearSmart_, preRb3_,
                                                     appendQz_, disablePowerDown_, abnormalDebug_, rs232_,
@@ -185,41 +159,38 @@ void CQUnZip::setControlsEnabled(bool enabled) {
 }
 
 void CQUnZip::onOpenQz() {
-  if (running_) return;
+  if (running()) return;
   std::optional<std::string> path = services_.ctx.ui->chooseOpenFile("Open QZ", firmware::kQzFileFilter);
   loadQz(path.value_or(std::string()));
 }
 
 bool CQUnZip::loadQz(const std::string& path) {
-  if (running_) return false;
+  if (running()) return false;
   if (!tab_.loadFile(services_.ctx, path, *boxSink_)) return false;
   fillList();
   return true;
 }
 
 void CQUnZip::onDownloadQz() {
-  if (!claimDrive()) return;
   std::optional<int> row;
-  if (list_->topLevelItemCount() == 0) {
-    AppendMessage(services_.ctx, "No QZ code\r\n", *boxSink_);
-  } else {
-    const uint16_t readWith = tab_.modelClass();
-    row = firmware::chooseQzRowForDrive(services_.ctx, tab_, *boxSink_);
-    // The IDs were read again for the drive selected now: show them so.
-    if (tab_.modelClass() != readWith) fillList();
-  }
-  if (!row) {
-    services_.ctx.fgBusy = 0;
-    return;
-  }
+  bool ran = services_.runner.runHere([&] {
+    if (list_->topLevelItemCount() == 0) {
+      AppendMessage(services_.ctx, "No QZ code\r\n", *boxSink_);
+    } else {
+      const uint16_t readWith = tab_.modelClass();
+      row = firmware::chooseQzRowForDrive(services_.ctx, tab_, *boxSink_);
+      // The IDs were read again for the drive selected now: show them so.
+      if (tab_.modelClass() != readWith) fillList();
+    }
+  });
+  if (!ran || !row) return;
   bringFirstTabToFront();
   std::span<const uint8_t> image = tab_.image(*row);
-  services_.ctx.fgBusy = 0;
   startFromTab(std::vector<uint8_t>(image.begin(), image.end()));
 }
 
 void CQUnZip::onRowActivated(QTreeWidgetItem* item) {
-  if (!item || running_) return;
+  if (!item || running()) return;
   int row = list_->indexOfTopLevelItem(item);
   std::span<const uint8_t> image = tab_.image(row);
   if (image.empty()) return;
@@ -228,14 +199,14 @@ void CQUnZip::onRowActivated(QTreeWidgetItem* item) {
 }
 
 void CQUnZip::onOpenBin() {
-  if (running_) return;
+  if (running()) return;
   clearOptionBoxes();
   std::optional<std::string> path = services_.ctx.ui->chooseOpenFile("Open Bin", firmware::kBinFilter);
   openBin(path.value_or(std::string()));
 }
 
 void CQUnZip::openBin(const std::string& path) {
-  if (running_) return;
+  if (running()) return;
   clearOptionBoxes();
   std::optional<std::vector<uint8_t>> bytes = firmware::readBinFile(services_.ctx, path, *boxSink_);
   if (!bytes) return;
@@ -245,60 +216,42 @@ void CQUnZip::openBin(const std::string& path) {
 }
 
 void CQUnZip::startFromTab(std::vector<uint8_t> image) {
-  if (!claimDrive()) return;
   firmware::FirmwareTabOptions o = options();
-  firmware::TabJob job = firmware::planTabStart(o);
+  const firmware::TabJob job = firmware::planTabStart(o);
+  std::function<void()> body;
   if (job == firmware::TabJob::WriteExecutable) {
-    clearOptionBoxes();
-    startWorker([this, image = std::move(image)] {
+    body = [this, image = std::move(image)] {
       firmware::ImageWriteStatus s = firmware::writeImageIntoExecutable(services_.ctx, image);
       std::lock_guard lock(resultMutex_);
       lastImageWrite_ = s;
-    });
-    return;
+    };
+  } else {
+    body = [this, image = std::move(image), switches = o.switches] {
+      firmware::TabDownloadResult r =
+          firmware::runTabDownload(services_.ctx, image, switches, *boxSink_, *progressSink_);
+      std::lock_guard lock(resultMutex_);
+      lastDownload_ = r.download;
+    };
   }
-  progress_->setValue(0);
-  startWorker([this, image = std::move(image), switches = o.switches] {
-    firmware::TabDownloadResult r =
-        firmware::runTabDownload(services_.ctx, image, switches, *boxSink_, *progressSink_);
-    std::lock_guard lock(resultMutex_);
-    lastDownload_ = r.download;
-  });
-}
-
-void CQUnZip::startWorker(std::function<void()> body) {
-  if (worker_.joinable()) worker_.join();
-  running_ = true;
+  if (!services_.runner.start(this, std::move(body), [this] { setControlsEnabled(true); })) return;
   setControlsEnabled(false);
-  services_.ctx.fgStopRequest = 0;
-  worker_ = std::thread([this, body = std::move(body)] {
-    body();
-    services_.ctx.fgBusy = 0;
-    running_ = false;
-    QMetaObject::invokeMethod(this, &CQUnZip::workerEnded, Qt::QueuedConnection);
-  });
-}
-
-void CQUnZip::workerEnded() {
-  if (running_) return;
-  if (worker_.joinable()) worker_.join();
-  setControlsEnabled(true);
+  if (job == firmware::TabJob::WriteExecutable) {
+    clearOptionBoxes();
+  } else {
+    progress_->setValue(0);
+  }
 }
 
 void CQUnZip::onClearSmart() {
-  if (!claimDrive()) return;
-  firmware::clearSmartData(services_.ctx, *boxSink_);
-  services_.ctx.fgBusy = 0;
+  services_.runner.runHere([this] { firmware::clearSmartData(services_.ctx, *boxSink_); });
 }
 
 void CQUnZip::onPreRb3() {
-  if (!claimDrive()) return;
-  firmware::preReboot(services_.ctx, *boxSink_);
-  services_.ctx.fgBusy = 0;
+  services_.runner.runHere([this] { firmware::preReboot(services_.ctx, *boxSink_); });
 }
 
 void CQUnZip::onAppendQz() {
-  if (running_) return;
+  if (running()) return;
   firmware::appendPackageToExecutable(services_.ctx, skipModelNameCheck_->isChecked(), *boxSink_);
 }
 

@@ -6,7 +6,8 @@
 // FW Downloader", write it into an executable), "Open Bin" does the same with
 // a whole file, "Clear SMART", "PreRB3", "Append QZ", and the four option
 // boxes sent as switches before a download. Downloads and executable writing
-// run on a worker thread; the page's controls are disabled meanwhile.
+// run on the window's operation runner; the page's controls are disabled
+// meanwhile.
 
 #include <QCheckBox>
 #include <QPlainTextEdit>
@@ -15,11 +16,10 @@
 #include <QTreeWidget>
 #include <QWidget>
 
-#include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "app/page_registry.h"
@@ -51,9 +51,10 @@ class CQUnZip : public QWidget {
   QCheckBox* skipModelNameCheckBox() const { return skipModelNameCheck_; }
   QCheckBox* makeFwDownloaderBox() const { return makeFwDownloader_; }
 
-  // True while a download or an executable write runs.
-  bool running() const { return running_; }
-  // Waits for the worker to end (the GUI thread keeps serving its calls).
+  // True while an operation of the window runs (a download or an executable
+  // write of this page among them).
+  bool running() const;
+  // Waits for the running operation to end (the GUI thread keeps serving its calls).
   void waitForWorker();
   // The last download's result, once its worker has ended.
   std::optional<firmware::DownloadResult> lastDownload() const;
@@ -81,11 +82,7 @@ class CQUnZip : public QWidget {
   // Starts the worker for an image: a download or, with "Make FW
   // Downloader", the write into an executable.
   void startFromTab(std::vector<uint8_t> image);
-  void startWorker(std::function<void()> body);
-  void joinWorker();
-  void workerEnded();
   void setControlsEnabled(bool enabled);
-  bool claimDrive();
 
   PageServices& services_;
   firmware::QzPackageTab tab_;
@@ -106,8 +103,6 @@ class CQUnZip : public QWidget {
   QCheckBox* skipModelNameCheck_ = nullptr;
   QCheckBox* makeFwDownloader_ = nullptr;
 
-  std::thread worker_;
-  std::atomic<bool> running_{false};
   mutable std::mutex resultMutex_;
   std::optional<firmware::DownloadResult> lastDownload_;
   std::optional<firmware::ImageWriteStatus> lastImageWrite_;

@@ -50,7 +50,8 @@ void DumpTextSink::show() {
   box_->horizontalScrollBar()->setValue(horizontal);
 }
 
-CRecordBuf::CRecordBuf(Context& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
+CRecordBuf::CRecordBuf(Context& ctx, OperationRunner& runner, QWidget* parent)
+    : QWidget(parent), ctx_(ctx), runner_(runner) {
   dump_ = new QPlainTextEdit(this);
   dump_->setObjectName("dump1003");
   dump_->setReadOnly(true);
@@ -116,33 +117,30 @@ void CRecordBuf::onStartEdited(const QString& text) { putBack(start_, viewer_->s
 void CRecordBuf::onLengthEdited(const QString& text) { putBack(length_, viewer_->lengthChanged(text.toStdString())); }
 
 // The buffer commands are short and run here; they wait while another
-// operation owns the transport.
+// operation owns the transport and SectorBuffer.
 void CRecordBuf::onWriteBuffer() {
-  if (ctx_.fgBusy) return;
-  viewer_->writeBuffer();
+  runner_.runHere([this] { viewer_->writeBuffer(); });
 }
 
 void CRecordBuf::onReadBuffer() {
-  if (ctx_.fgBusy) return;
-  viewer_->readBuffer();
+  runner_.runHere([this] { viewer_->readBuffer(); });
 }
 
 void CRecordBuf::onClearBuffer() {
-  if (ctx_.fgBusy) return;
-  viewer_->clearBuffer();
+  runner_.runHere([this] { viewer_->clearBuffer(); });
 }
 
 void CRecordBuf::onSaveFile() { viewer_->saveFile(); }
 
 void CRecordBuf::onLoadFile() {
-  if (ctx_.fgBusy) return;
-  viewer_->loadFile();
+  runner_.runHere([this] { viewer_->loadFile(); });
 }
 
 void CRecordBuf::onEditBuf() {
-  if (ctx_.fgBusy) return;
-  CEditBufDlg dlg(ctx_, &viewer_->dumpPane(), this);
-  dlg.exec();
+  runner_.runHere([this] {
+    CEditBufDlg dlg(ctx_, &viewer_->dumpPane(), this);
+    dlg.exec();
+  });
 }
 
 void CRecordBuf::onRefresh() {
@@ -154,7 +152,9 @@ void CRecordBuf::onRefresh() {
 
 namespace {
 
-QWidget* makeRecordBufPage(PageServices& services, QWidget* parent) { return new CRecordBuf(services.ctx, parent); }
+QWidget* makeRecordBufPage(PageServices& services, QWidget* parent) {
+  return new CRecordBuf(services.ctx, services.runner, parent);
+}
 
 PageRegistrar reg{31, "Buffer", &makeRecordBufPage};
 

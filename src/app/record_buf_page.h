@@ -34,7 +34,9 @@ class DumpTextSink : public MessageSink {
 class CRecordBuf : public QWidget {
   Q_OBJECT
  public:
-  CRecordBuf(Context& ctx, QWidget* parent = nullptr);
+  // The buffer commands, and the changes to SectorBuffer, run through runner,
+  // which holds the drive (and so the buffer) while they run.
+  CRecordBuf(Context& ctx, OperationRunner& runner, QWidget* parent = nullptr);
   ~CRecordBuf() override;
 
   // The dump pane of the page that exists, for the any-ATA console and the
@@ -67,6 +69,7 @@ class CRecordBuf : public QWidget {
 
  private:
   Context& ctx_;
+  OperationRunner& runner_;
   QPlainTextEdit* dump_;
   std::unique_ptr<DumpTextSink> sink_;
   std::unique_ptr<BufferViewer> viewer_;

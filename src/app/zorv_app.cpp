@@ -8,9 +8,8 @@
 #include <memory>
 
 #include "app/zorv_dlg.h"
+#include "discovery/device_backend.h"
 #include "discovery/volumes.h"
-#include "platform/linux/linux_port.h"
-#include "sim/sim_port.h"
 
 namespace zorv::app {
 
@@ -37,8 +36,7 @@ bool CZorvApp::parseArguments(AppOptions& options, std::string& error) {
 
 int CZorvApp::run(const AppOptions& options) {
   std::string error;
-  std::unique_ptr<DevicePort> port =
-      options.simDir.empty() ? platform::makeLinuxPort(error) : sim::openSimPort(options.simDir, error);
+  std::unique_ptr<DevicePort> port = openDeviceBackend(options.simDir, error);
   if (!port) {
     QMessageBox::critical(nullptr, QApplication::applicationDisplayName(), QString::fromStdString(error));
     return 2;

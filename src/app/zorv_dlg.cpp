@@ -21,6 +21,7 @@ namespace {
 constexpr const char* kDownloaderTitle = "FW Downloader";
 constexpr const char* kDownloaderTitleAfterPass = "Firmware Downloader Ver 1.7";
 constexpr const char* kEngineeringTitle = "Zorv";
+constexpr const char* kStopAndExitQuestion = "An operation is still running. Stop it and exit?";
 // Device events that wait while an operation runs only ever cause a rescan,
 // so a burst beyond this many is as good as this many.
 constexpr size_t kMaxPendingEvents = 64;
@@ -42,6 +43,11 @@ CZorvDlg::CZorvDlg(DevicePort& port, DlgOptions options, QWidget* parent)
 
 CZorvDlg::~CZorvDlg() {
   deviceTimer_.stop();
+  // The pages go while the runner and the context they use are still here,
+  // and none of them has an operation left running.
+  if (runner_) runner_->wait();
+  delete tabs_;
+  tabs_ = nullptr;
   attachment_.reset();
 }
 
@@ -87,10 +93,14 @@ void CZorvDlg::buildDownloader() {
   driveList_ = new QtDriveList(driveCombo_, this);
   progressSink_ = std::make_unique<QtProgressSink>(progress_);
   ctx_ = std::make_unique<Context>(port_, ui_, clock_, *paneSink_);
+  runner_ = std::make_unique<OperationRunner>(*ctx_, *driveList_);
   attachment_ = std::make_unique<DriveListAttachment>(*ctx_, *driveList_);
 
   connect(driveList_, &QtDriveList::userSelected, this, &CZorvDlg::onDriveSelected);
   connect(fwUpdate_, &QPushButton::clicked, this, &CZorvDlg::onFwUpdate);
+  // The bar shows the selected drive's update, not another drive's.
+  connect(runner_.get(), &OperationRunner::selectedDriveChanged, progress_, [this] { progress_->setValue(0); });
+  connect(runner_.get(), &OperationRunner::operationEnded, this, &CZorvDlg::applyPendingDeviceEvents);
 }
 
 void CZorvDlg::openDownloader() {
@@ -108,6 +118,7 @@ void CZorvDlg::openDownloader() {
   progress_->setRange(0, 100);
   progress_->setStyleSheet(QStringLiteral("QProgressBar::chunk { background-color: #00FF00; }"));
   progress_->setValue(0);
+  runner_->noteSelection();
 }
 
 void CZorvDlg::buildEngineering() {
@@ -139,8 +150,9 @@ void CZorvDlg::buildEngineering() {
   paneSink_ = &mainMessage_->sink();
   driveList_ = new QtDriveList(driveCombo_, this);
   ctx_ = std::make_unique<Context>(port_, ui_, clock_, *paneSink_);
+  runner_ = std::make_unique<OperationRunner>(*ctx_, *driveList_);
   attachment_ = std::make_unique<DriveListAttachment>(*ctx_, *driveList_);
-  services_ = std::make_unique<PageServices>(PageServices{*ctx_, ui_, *paneSink_, *driveList_, this});
+  services_ = std::make_unique<PageServices>(PageServices{*ctx_, ui_, *paneSink_, *driveList_, this, *runner_});
   for (const RegisteredPage& page : registeredPages()) {
     QWidget* w = page.factory ? page.factory(*services_, tabs_) : nullptr;
     if (w) tabs_->addTab(w, QString::fromUtf8(page.title));
@@ -148,6 +160,7 @@ void CZorvDlg::buildEngineering() {
 
   connect(driveList_, &QtDriveList::userSelected, this, &CZorvDlg::onDriveSelected);
   connect(reflash_, &QPushButton::clicked, this, &CZorvDlg::onReflashDrive);
+  connect(runner_.get(), &OperationRunner::operationEnded, this, &CZorvDlg::applyPendingDeviceEvents);
 }
 
 void CZorvDlg::openEngineering() {
@@ -156,6 +169,7 @@ void CZorvDlg::openEngineering() {
   applyStartupDefaults(*ctx_);
   ProbeReport report;
   EnumerateDrives(*ctx_, *driveList_, &report);
+  runner_->noteSelection();
 }
 
 void CZorvDlg::startDeviceWatch() {
@@ -178,30 +192,53 @@ void CZorvDlg::pollDeviceEvents() {
     if (pendingEvents_.size() >= kMaxPendingEvents) pendingEvents_.erase(pendingEvents_.begin());
     pendingEvents_.push_back(std::move(e));
   }
+  applyPendingDeviceEvents();
+}
+
+void CZorvDlg::applyPendingDeviceEvents() {
   // The drive table must not change under a running operation; the events
-  // wait until it has ended.
-  if (ctx_->fgBusy) return;
+  // wait until it has ended. (The runner is asked too: an enumeration inside
+  // an operation clears fgBusy, as every enumeration does.)
+  if (ctx_->fgBusy || runner_->running() || pendingEvents_.empty()) return;
   std::vector<DeviceEvent> events;
   events.swap(pendingEvents_);
   for (const DeviceEvent& e : events) OnDeviceChange(*ctx_, e, *driveList_);
+  runner_->noteSelection();
 }
 
 void CZorvDlg::onFwUpdate() {
-  if (ctx_->fgBusy) return;
-  ctx_->fgBusy = 1;
-  ctx_->fgStopRequest = 0;
-  progress_->setValue(0);
-  bool ok = runFirmwareUpdate(*ctx_, *progressSink_, *boxSink_);
-  if (!ok) AppendMessage(*ctx_, "Download Fail\r\n", *boxSink_);
-  ctx_->fgBusy = 0;
+  runner_->runHere([this] {
+    progress_->setValue(0);
+    bool ok = runFirmwareUpdate(*ctx_, *progressSink_, *boxSink_);
+    if (!ok) AppendMessage(*ctx_, "Download Fail\r\n", *boxSink_);
+  });
 }
 
-void CZorvDlg::onDriveSelected(int) { OnDriveSelected(*ctx_, *driveList_); }
+void CZorvDlg::onDriveSelected(int) {
+  // A running operation keeps the drive it started on: the line goes back.
+  if (ctx_->fgBusy || runner_->running()) {
+    if (ctx_->hasSelectedDrive()) driveList_->select(ctx_->ucSelDrive);
+    return;
+  }
+  OnDriveSelected(*ctx_, *driveList_);
+  runner_->noteSelection();
+}
 
 void CZorvDlg::onReflashDrive() {
-  if (ctx_->fgBusy) return;
+  if (ctx_->fgBusy || runner_->running()) return;
   ctx_->fgSkipModelCheck = skipModelCheck_ && skipModelCheck_->isChecked() ? 1 : 0;
   EnumerateDrives(*ctx_, *driveList_);
+  runner_->noteSelection();
+}
+
+void CZorvDlg::done(int result) {
+  if (runner_ && runner_->running()) {
+    if (!ui_.askYesNo(kStopAndExitQuestion, {}, BoxIcon::Question)) return;
+    // Stopped between two commands, never in the middle of a transfer.
+    runner_->requestStop();
+    if (!runner_->wait()) return;
+  }
+  QDialog::done(result);
 }
 
 void CZorvDlg::keyPressEvent(QKeyEvent* event) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/main_message.h"
+#include "app/operation_runner.h"
 #include "app/page_registry.h"
 #include "app/qt_drive_list.h"
 #include "app/qt_message_sink.h"
@@ -49,6 +50,8 @@ class CZorvDlg : public QDialog {
   Context& context() { return *ctx_; }
   QtUserInterface& userInterface() { return ui_; }
   WindowLayout layout() const { return options_.layout; }
+  // Runs the operations of this window and of its pages.
+  OperationRunner& runner() { return *runner_; }
 
   QComboBox* driveListWidget() const { return driveCombo_; }
   QtDriveList& driveList() { return *driveList_; }
@@ -77,6 +80,9 @@ class CZorvDlg : public QDialog {
   void onFwUpdate();
   void onDriveSelected(int index);
   void onReflashDrive();
+  // Closing (File > Exit, the window's close button) while an operation runs
+  // asks first, then stops the operation and waits for it to end.
+  void done(int result) override;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -89,6 +95,7 @@ class CZorvDlg : public QDialog {
   void openDownloader();
   void openEngineering();
   void startDeviceWatch();
+  void applyPendingDeviceEvents();
   bool acceptsDrop(const QMimeData* mime) const;
 
   DevicePort& port_;
@@ -112,6 +119,7 @@ class CZorvDlg : public QDialog {
   QtDriveList* driveList_ = nullptr;
   std::unique_ptr<QtProgressSink> progressSink_;
   std::unique_ptr<Context> ctx_;
+  std::unique_ptr<OperationRunner> runner_;
   std::unique_ptr<DriveListAttachment> attachment_;
   std::unique_ptr<PageServices> services_;
   std::unique_ptr<DeviceEventSource> events_;

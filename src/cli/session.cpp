@@ -1,9 +1,8 @@
 #include "cli/session.h"
 
 #include "cli/command_registry.h"
+#include "discovery/device_backend.h"
 #include "discovery/enumerate.h"
-#include "platform/linux/linux_port.h"
-#include "sim/sim_port.h"
 
 namespace zorv::cli {
 
@@ -58,11 +57,7 @@ Session::~Session() = default;
 DevicePort* Session::port() {
   if (port_) return port_.get();
   std::string error;
-  if (!simDir.empty()) {
-    port_ = sim::openSimPort(simDir, error);
-  } else {
-    port_ = platform::makeLinuxPort(error);
-  }
+  port_ = openDeviceBackend(simDir, error);
   if (!port_) {
     err_ << "zorvctl: " << error << '\n';
     fail(kExitUsage);

@@ -21,6 +21,20 @@ void DiagRun::append(std::string_view text) {
   AppendMessage(ctx, shown, pane);
 }
 
+bool DiagRun::stopRequested() {
+  if (!ctx.fgStopRequest) return false;
+  if (!stopped) {
+    stopped = true;
+    append(kRunStoppedText);
+  }
+  return true;
+}
+
+void DiagRun::showProgress(uint64_t done, uint64_t total) {
+  if (!progress || total == 0) return;
+  progress->setPosition(static_cast<int>(std::min<uint64_t>(done, total) * 100 / total));
+}
+
 bool DiagRun::send(bool dataOut, AtaTaskFile& taskFile, bool useDma, uint32_t byteCount) {
   bool ok = SendAtaCommand(ctx, dataOut, taskFile, useDma, byteCount);
   if (!ok) commandFailed = true;

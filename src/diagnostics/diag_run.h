@@ -21,6 +21,7 @@
 #include "transport/context.h"
 #include "diagnostics/info_ssd.h"
 #include "diagnostics/vendor_command.h"
+#include "transport/user_interface.h"
 
 namespace zorv {
 
@@ -74,8 +75,13 @@ struct DiagRun {
   DiagClockValue clock;
   std::filesystem::path directory = ".";
 
+  // Where the long rows (dumps) show how far they are; nullptr: nowhere.
+  ProgressSink* progress = nullptr;
+
   // Set when any command of the run failed (the run goes on regardless).
   bool commandFailed = false;
+  // Set when a long row ended early because the operator asked it to stop.
+  bool stopped = false;
   // Row 33 leaves the address it read here for the console's address box.
   std::optional<std::string> addressBox;
   // The last Info SSD record and SMART sector the run decoded.
@@ -94,12 +100,22 @@ struct DiagRun {
   bool vendorCommand(uint8_t code, uint8_t parameter);
   bool vendorSwitch(uint8_t code, uint8_t value);
 
+  // Asked between two commands of a long row: true when the operator has
+  // asked the run to stop (Stop, Esc). The first time, "STOP!" goes to the
+  // pane and the run is marked stopped; the row ends and says so in its text.
+  bool stopRequested();
+  // done of total steps of the current row, as a percentage.
+  void showProgress(uint64_t done, uint64_t total);
+
   // The first n bytes of SectorBuffer.
   std::span<const uint8_t> buffer(size_t n = 512) const;
   std::filesystem::path file(const std::string& name) const { return directory / name; }
 };
 
 using RowFunction = std::string (*)(DiagRun& run, size_t row);
+
+// What a row that was stopped adds to its text (and so to the run log).
+constexpr std::string_view kRunStoppedText = "STOP!\r\n";
 
 // Hex rows "%04X: " + 16 x "%02X " + "\r\n", then "----------------\r\n".
 std::string RawReplyText(std::span<const uint8_t> bytes);

@@ -72,9 +72,14 @@ void DiagnosticsConsole::setDirectory(std::filesystem::path dir) {
   directory_ = std::move(dir);
 }
 
-void DiagnosticsConsole::setRunStarter(std::function<void(std::function<void()>)> starter) {
+void DiagnosticsConsole::setRunStarter(RunStarter starter) {
   std::lock_guard lock(mutex_);
   starter_ = std::move(starter);
+}
+
+void DiagnosticsConsole::setProgressSink(ProgressSink* progress) {
+  std::lock_guard lock(mutex_);
+  progress_ = progress;
 }
 
 void DiagnosticsConsole::setChangeListener(std::function<void()> listener) {
@@ -278,25 +283,30 @@ bool DiagnosticsConsole::onGetDevInfo() {
 }
 
 bool DiagnosticsConsole::startRun() {
-  std::function<void(std::function<void()>)> starter;
+  RunStarter starter;
   {
     std::lock_guard lock(mutex_);
     // One run at a time, and none while another operation holds the drive:
     // the transport, CmdBlock and SectorBuffer are shared, and the report
     // consumes the run logs a run is writing.
-    if (state_.running || ctx_.fgBusy) return false;
-    state_.running = true;
-    ctx_.fgBusy = 1;
+    if (state_.running) return false;
     starter = starter_;
+    if (!starter) {
+      if (ctx_.fgBusy) return false;
+      ctx_.fgBusy = 1;
+    }
+    state_.running = true;
   }
   std::string description = driveDescriptionFromListLine(selectedDriveLine(ctx_));
-  auto body = [this, description] { runClaimed(description); };
-  if (starter) {
-    starter(body);
-  } else {
-    body();
+  if (!starter) {
+    runClaimed(description, true);
+    return true;
   }
-  return true;
+  // The starter holds the drive for the run and gives it back afterwards.
+  if (starter([this, description] { runClaimed(description, false); })) return true;
+  std::lock_guard lock(mutex_);
+  state_.running = false;
+  return false;
 }
 
 std::optional<DiagRunResult> DiagnosticsConsole::RunDiagnostics() {
@@ -306,10 +316,10 @@ std::optional<DiagRunResult> DiagnosticsConsole::RunDiagnostics() {
     state_.running = true;
     ctx_.fgBusy = 1;
   }
-  return runClaimed(driveDescriptionFromListLine(selectedDriveLine(ctx_)));
+  return runClaimed(driveDescriptionFromListLine(selectedDriveLine(ctx_)), true);
 }
 
-DiagRunResult DiagnosticsConsole::runClaimed(std::string description) {
+DiagRunResult DiagnosticsConsole::runClaimed(std::string description, bool releaseDrive) {
   DiagRun run(ctx_, rawData_, memory_);
   DiagRunResult result;
   int passes;
@@ -324,6 +334,7 @@ DiagRunResult DiagnosticsConsole::runClaimed(std::string description) {
     setSelectorsEnabled(state_, false);
     run.clock = clock_;
     run.directory = directory_;
+    run.progress = progress_;
     passes = state_.secondDump ? 2 : 1;
     rows = {state_.command, state_.secondCommand};
   }
@@ -335,7 +346,10 @@ DiagRunResult DiagnosticsConsole::runClaimed(std::string description) {
   std::string runText = description + "\r\n";
   run.append(runText);
 
+  if (run.progress) run.progress->setPosition(0);
   for (int pass = 0; pass < passes; ++pass) {
+    // A stopped run does not go on to its second pass.
+    if (run.stopped) break;
     ctx_.CmdBlock.clear();
     size_t row = static_cast<size_t>(rows[static_cast<size_t>(pass)]);
     run.infoSsd.reset();
@@ -357,6 +371,7 @@ DiagRunResult DiagnosticsConsole::runClaimed(std::string description) {
     }
   }
   result.commandFailed = run.commandFailed;
+  result.stopped = run.stopped;
   result.runText = runText;
 
   if (!runText.empty()) {
@@ -389,7 +404,7 @@ DiagRunResult DiagnosticsConsole::runClaimed(std::string description) {
   {
     std::lock_guard lock(mutex_);
     state_.running = false;
-    ctx_.fgBusy = 0;
+    if (releaseDrive) ctx_.fgBusy = 0;
     lastRun_ = result;
   }
   notify();

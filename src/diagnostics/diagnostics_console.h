@@ -106,10 +106,13 @@ struct DiagRunResult {
   std::string runText;
   std::vector<DiagPassResult> passes;
   bool commandFailed = false;
+  bool stopped = false;  // a long row ended early on the operator's stop
   bool runLogWritten = false;
   std::string runLogError;
   std::optional<ReportOutcome> report;
-  bool ok() const { return !commandFailed && runLogWritten && (!report || report->reportWritable); }
+  bool ok() const {
+    return !commandFailed && !stopped && runLogWritten && (!report || report->reportWritable);
+  }
 };
 
 class DiagnosticsConsole {
@@ -121,10 +124,15 @@ class DiagnosticsConsole {
 
   // Where run logs, reports and dumps go (default: the current directory).
   void setDirectory(std::filesystem::path dir);
-  // How a run is started: the window starts a worker thread; without a
-  // starter the run happens on the calling thread.
-  void setRunStarter(std::function<void(std::function<void()>)> starter);
+  // How a run is started: the window hands it to its operation runner, which
+  // holds the drive (ctx.fgBusy) while the run goes on on a worker thread,
+  // and answers false when another operation holds the drive. Without a
+  // starter the console holds the drive itself and runs on the calling thread.
+  using RunStarter = std::function<bool(std::function<void()>)>;
+  void setRunStarter(RunStarter starter);
   void setChangeListener(std::function<void()> listener);
+  // Where a run shows how far it is (0-100): the page's progress bar.
+  void setProgressSink(ProgressSink* progress);
 
   DevInfoState state() const;
   std::optional<DiagRunResult> lastRun() const;
@@ -161,7 +169,7 @@ class DiagnosticsConsole {
   void setSelectorsEnabled(DevInfoState& s, bool on);
   void writeArmingLines();
   bool startRun();
-  DiagRunResult runClaimed(std::string description);
+  DiagRunResult runClaimed(std::string description, bool releaseDrive);
   void notify();
   void append(std::string_view text);
 
@@ -173,8 +181,9 @@ class DiagnosticsConsole {
   double countdown_ = 0.0;
   bool firstTick_ = true;
   std::filesystem::path directory_ = ".";
-  std::function<void(std::function<void()>)> starter_;
+  RunStarter starter_;
   std::function<void()> listener_;
+  ProgressSink* progress_ = nullptr;
   RowMemory memory_;
   std::optional<DiagRunResult> lastRun_;
 };

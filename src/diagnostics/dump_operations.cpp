@@ -148,6 +148,12 @@ std::string MemoryDump(DiagRun& run, size_t row) {
   DumpFile file(run, name);
   std::vector<uint8_t> chunkBuffer(size_t{kDumpChunkSectors} * 512);
   for (uint64_t remaining = sectors; remaining > 0;) {
+    // A stop ends the dump between two chunks; the file keeps the chunks read.
+    if (run.stopRequested()) {
+      std::string text = shown(run, "File Name is:\r\n" + name + "\r\n");
+      return std::string(kRunStoppedText) + text;
+    }
+    run.showProgress(sectors - remaining, sectors);
     uint16_t chunk = static_cast<uint16_t>(std::min<uint64_t>(kDumpChunkSectors, remaining));
     VendorCommandSector request(code);
     request.setBe32(16, address);
@@ -163,6 +169,7 @@ std::string MemoryDump(DiagRun& run, size_t row) {
     address += chunk * 512u;
     remaining -= chunk;
   }
+  run.showProgress(sectors, sectors);
   return shown(run, "Memory Dump End\r\nFile Name is:\r\n" + name + "\r\n");
 }
 

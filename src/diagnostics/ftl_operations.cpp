@@ -87,12 +87,16 @@ std::string DumpAllBlockInfo(DiagRun& run, size_t) {
 
   // Every sector read counts down; a drive that keeps announcing records
   // is read no further than its countdown allows (at most 65,535 sectors).
+  int announced = 0;
   while (true) {
     auto sector = run.buffer(512);
     BlockDumpHeader header = parseBlockDumpHeader(sector, cls);
-    if (!countdown) countdown = header.countdown;
+    if (!countdown) countdown = announced = header.countdown;
     *countdown -= 1;
     if (header.endMark || *countdown < 1) break;
+    // A stop ends the dump between two groups of records.
+    if (run.stopRequested()) break;
+    run.showProgress(static_cast<uint64_t>(announced - *countdown), static_cast<uint64_t>(announced));
 
     if (firstGroup) {
       layout = blockRecordLayout(header, cls);
@@ -145,7 +149,12 @@ std::string DumpAllBlockInfo(DiagRun& run, size_t) {
     if (cutShort) break;
     run.readBuffer();
   }
+  if (run.stopped) {
+    // A part of the records would give the report a wrong count.
+    return definitions + std::string(kRunStoppedText);
+  }
   run.append("Dump Block Info Ok\r\n");
+  run.showProgress(1, 1);
 
   if (cls == 0 && anyGroup) {
     UpdateLaterBadReport(run, run.ctx.selectedDrive().strSerial, dumpText);

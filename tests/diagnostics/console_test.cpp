@@ -170,6 +170,7 @@ TEST_F(ConsoleFixture, ARunUsesTheBoxesAsTypedAndLocksThemMeanwhile) {
   console.setRunStarter([&](std::function<void()> body) {
     during = console.state();
     body();
+    return true;
   });
   ASSERT_TRUE(console.onGetDevInfo());
   EXPECT_TRUE(during.running);
@@ -289,7 +290,10 @@ TEST_F(ConsoleFixture, AZeroPeriodRunsOnEveryTickButNeverTwoAtOnce) {
   EXPECT_EQ(drive.sent.size(), 2u);
 
   std::vector<std::function<void()>> pending;
-  console.setRunStarter([&](std::function<void()> body) { pending.push_back(std::move(body)); });
+  console.setRunStarter([&](std::function<void()> body) {
+    pending.push_back(std::move(body));
+    return true;
+  });
   console.onTimerTick();
   console.onTimerTick();  // the first timed run has not finished: skipped
   ASSERT_EQ(pending.size(), 1u);
@@ -300,7 +304,10 @@ TEST_F(ConsoleFixture, AZeroPeriodRunsOnEveryTickButNeverTwoAtOnce) {
 
 TEST_F(ConsoleFixture, AWorkerRunAndTheTimerShareTheStateSafely) {
   std::thread worker;
-  console.setRunStarter([&](std::function<void()> body) { worker = std::thread(std::move(body)); });
+  console.setRunStarter([&](std::function<void()> body) {
+    worker = std::thread(std::move(body));
+    return true;
+  });
   std::atomic<int> changes{0};
   console.setChangeListener([&] { ++changes; });
   console.onCommandChanged(0);
@@ -316,6 +323,49 @@ TEST_F(ConsoleFixture, AWorkerRunAndTheTimerShareTheStateSafely) {
   EXPECT_FALSE(console.state().running);
   EXPECT_EQ(tc.ctx.fgBusy, 0);
   EXPECT_GT(changes.load(), 2);
+}
+
+TEST_F(ConsoleFixture, ARunItsStarterCannotPlaceLeavesTheConsoleIdle) {
+  console.onCommandChanged(14);
+  // The window's runner refuses while another operation holds the drive.
+  console.setRunStarter([](std::function<void()>) { return false; });
+  EXPECT_FALSE(console.onGetDevInfo());
+  EXPECT_FALSE(console.state().running);
+  EXPECT_TRUE(console.state().isEnabled(DevInfoControl::GetDevInfo));
+  EXPECT_TRUE(drive.sent.empty());
+  EXPECT_EQ(tc.ctx.fgBusy, 0);
+
+  console.setRunStarter([](std::function<void()> body) {
+    body();
+    return true;
+  });
+  EXPECT_TRUE(console.onGetDevInfo());
+  EXPECT_FALSE(drive.sent.empty());
+  EXPECT_FALSE(console.state().running);
+}
+
+TEST_F(ConsoleFixture, AStoppedDumpEndsTheRunBeforeItsSecondPass) {
+  console.onCommandChanged(9);  // "50 Memory Dump"
+  console.editInputs([](DiagInputs& in) {
+    in.startMemory = "1000";
+    in.memoryLength = "20000";  // two chunks
+  });
+  console.onSecondDumpToggled(true);
+  console.onSecondCommandChanged(14);
+  auto answer = drive.respond;
+  int reads = 0;
+  drive.respond = [&](const AtaPassThroughRequest& r) {
+    // The operator stops the run during the first chunk.
+    if (r.currentTaskFile[6] == 0xE4 && ++reads == 10) tc.ctx.fgStopRequest = 1;
+    return answer(r);
+  };
+  auto result = console.RunDiagnostics();
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(result->stopped);
+  EXPECT_FALSE(result->ok());
+  EXPECT_EQ(result->passes.size(), 1u);
+  EXPECT_EQ(reads, 128);
+  EXPECT_NE(readFile(dir / result->runLogName).find("STOP!\r\nFile Name is:\r\nMemDmp_"), std::string::npos);
 }
 
 TEST_F(ConsoleFixture, NoRunWhileAnotherOperationHoldsTheDrive) {

@@ -25,7 +25,8 @@ struct PageFixture : ::testing::Test {
   PageFixture()
       : paneBox(QtMessageSink::makeTextBox(nullptr)),
         pane(paneBox),
-        services{sim.ctx(), ui, pane, driveList, nullptr},
+        runner(sim.ctx(), driveList),
+        services{sim.ctx(), ui, pane, driveList, nullptr, runner},
         page(services) {
     page.console().setDirectory(sim.dir.path());
   }
@@ -36,6 +37,7 @@ struct PageFixture : ::testing::Test {
   QPlainTextEdit* paneBox;
   QtMessageSink pane;
   DriveListModel driveList;
+  OperationRunner runner;
   PageServices services;
   CDevInfo page;
 };

@@ -26,11 +26,14 @@ class Pages : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(sim.ok()) << sim.error;
+    runner = std::make_unique<OperationRunner>(sim.ctx(), driveList);
     oldCwd = std::filesystem::current_path();
     std::filesystem::current_path(sim.dir.path());
   }
   void TearDown() override { std::filesystem::current_path(oldCwd); }
   test::SimFixture sim{0};
+  DriveListModel driveList;
+  std::unique_ptr<OperationRunner> runner;
   std::filesystem::path oldCwd;
 };
 
@@ -45,7 +48,7 @@ TEST_F(Pages, BothPagesAreRegistered) {
 }
 
 TEST_F(Pages, IdentifyFillsTheListAndComparesFiles) {
-  CIdentify page(sim.ctx(), sim.ui);
+  CIdentify page(sim.ctx(), sim.ui, *runner);
   EXPECT_TRUE(page.differences()->isHidden());
   QTest::mouseClick(page.identifyButton(), Qt::LeftButton);
   ASSERT_EQ(page.list()->rowCount(), 97);
@@ -90,14 +93,45 @@ TEST_F(Pages, IdentifyFillsTheListAndComparesFiles) {
 
 TEST_F(Pages, IdentifyFailureLeavesTheListEmpty) {
   sim.ctx().ucSelDrive = kNoDrive;
-  CIdentify page(sim.ctx(), sim.ui);
+  CIdentify page(sim.ctx(), sim.ui, *runner);
   QTest::mouseClick(page.identifyButton(), Qt::LeftButton);
   EXPECT_EQ(page.list()->rowCount(), 0);
 }
 
+TEST_F(Pages, TheirDriveCommandsHoldTheDriveAndTheList) {
+  // Every command is looked at on its way to the bay.
+  test::RecordingPort observer;
+  std::vector<bool> held;
+  observer.ata = [&](AtaPassThroughRequest& r) {
+    held.push_back(sim.ctx().fgBusy == 1 && !driveList.isEnabled());
+    return sim.port->ataPassThrough("sim:0", r);
+  };
+  sim.ctx().port = &observer;
+  CIdentify identify(sim.ctx(), sim.ui, *runner);
+  CRecordBuf buffer(sim.ctx(), *runner);
+
+  identify.identifyButton()->click();
+  buffer.readButton()->click();
+  buffer.writeButton()->click();
+  ASSERT_GE(held.size(), 3u);
+  for (size_t i = 0; i < held.size(); ++i) EXPECT_TRUE(held[i]) << "command " << i;
+  EXPECT_EQ(sim.ctx().fgBusy, 0);
+  EXPECT_TRUE(driveList.isEnabled());
+
+  // Nothing is sent while another operation holds the drive.
+  sim.ctx().fgBusy = 1;
+  size_t before = held.size();
+  identify.identifyButton()->click();
+  buffer.readButton()->click();
+  buffer.writeButton()->click();
+  EXPECT_EQ(held.size(), before);
+  sim.ctx().fgBusy = 0;
+  sim.ctx().port = sim.port.get();
+}
+
 TEST_F(Pages, BufferViewerEditsAndButtons) {
   for (int i = 0; i < 0x400; ++i) sim.ctx().SectorBuffer[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
-  CRecordBuf page(sim.ctx());
+  CRecordBuf page(sim.ctx(), *runner);
   EXPECT_EQ(CRecordBuf::activeDumpPane(), &page.viewer().dumpPane());
   EXPECT_EQ(page.startEdit()->text(), "0000");
   EXPECT_EQ(page.lengthEdit()->text(), "0200");
@@ -143,7 +177,7 @@ TEST_F(Pages, BufferViewerEditsAndButtons) {
 
 TEST_F(Pages, BufferEditorGridEnterSaveAndKeys) {
   for (int i = 0; i < 0x400; ++i) sim.ctx().SectorBuffer[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
-  CRecordBuf page(sim.ctx());
+  CRecordBuf page(sim.ctx(), *runner);
   CEditBufDlg dlg(sim.ctx(), &page.viewer().dumpPane());
   dlg.show();
   ASSERT_EQ(dlg.grid()->rowCount(), 32);
@@ -181,7 +215,7 @@ TEST_F(Pages, BufferEditorGridEnterSaveAndKeys) {
 }
 
 TEST_F(Pages, ConsoleSendsAndCloses) {
-  CRecordBuf page(sim.ctx());
+  CRecordBuf page(sim.ctx(), *runner);
   sim.ctx().CmdBlock.clear();
   sim.ctx().CmdBlock.ucCommand = 0xF7;
   sim.ctx().fgBusy = 1;
