@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -126,6 +127,9 @@ class LinuxPort final : public DevicePort {
     return finishAtaRequest(hdr, senseBuffer_, request);
   }
 
+  // ATA PASS-THROUGH(16) has no field for the reserved register byte.
+  bool carriesAtaDataByte() const override { return false; }
+
   IoOutcome scsiPassThrough(const std::string& path, ScsiRequest& request) override {
     std::lock_guard lock(syncMutex_);
     return scsiPassThroughLocked(path, request);
@@ -195,6 +199,23 @@ class LinuxPort final : public DevicePort {
       case QueueState::InFlight: break;
     }
     return collect(slot) ? SlotState::Complete : SlotState::InFlight;
+  }
+
+  void waitQueued(std::chrono::milliseconds timeout) override {
+    std::lock_guard lock(queueMutex_);
+    for (const QueueSlot& s : slots_)
+      if (s.state == QueueState::Complete) return;
+    waitForCompletion(static_cast<int>(std::min<std::chrono::milliseconds::rep>(timeout.count(), INT_MAX)));
+  }
+
+  void abandonQueue() override {
+    std::lock_guard lock(queueMutex_);
+    for (QueueSlot& s : slots_) {
+      if (s.state != QueueState::Complete) continue;
+      s.state = QueueState::Idle;
+      s.request = nullptr;
+    }
+    abandonInFlight();
   }
 
   void drainQueue() override {
