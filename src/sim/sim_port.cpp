@@ -188,6 +188,7 @@ class SimPort : public DevicePort {
   }
 
   void waitQueued(std::chrono::milliseconds timeout) override {
+    if (timeout.count() <= 0) return;
     std::unique_lock<std::mutex> lock(queueMutex_);
     reap(false);
     const Clock::TimePoint now = bay_->clock().now();

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -205,7 +206,8 @@ class LinuxPort final : public DevicePort {
     std::lock_guard lock(queueMutex_);
     for (const QueueSlot& s : slots_)
       if (s.state == QueueState::Complete) return;
-    waitForCompletion(static_cast<int>(std::min<std::chrono::milliseconds::rep>(timeout.count(), INT_MAX)));
+    // poll(2) would wait forever on a negative time-out.
+    waitForCompletion(static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 0, INT_MAX)));
   }
 
   void abandonQueue() override {
