@@ -43,54 +43,6 @@ bool identifySelected(Context& ctx, IdentifyData& id) {
   return true;
 }
 
-// Forwards to the real port and remembers a pass-through refused for want of
-// permission: a disk may open for a user in the disk group while SG_IO still
-// needs CAP_SYS_RAWIO, and SendAtaCommand reports only failure.
-class RefusalWatch : public DevicePort {
- public:
-  explicit RefusalWatch(DevicePort& inner) : inner_(inner) {}
-  std::string_view name() const override { return inner_.name(); }
-  std::string physicalDrivePath(int n) const override { return inner_.physicalDrivePath(n); }
-  IoOutcome queryBusType(const std::string& path, uint8_t& busType) override {
-    return inner_.queryBusType(path, busType);
-  }
-  IoOutcome ataPassThrough(const std::string& path, AtaPassThroughRequest& request) override {
-    return note(inner_.ataPassThrough(path, request));
-  }
-  IoOutcome scsiPassThrough(const std::string& path, ScsiRequest& request) override {
-    return note(inner_.scsiPassThrough(path, request));
-  }
-  IoOutcome submitQueued(const std::string& path, int slot, ScsiRequest& request) override {
-    return note(inner_.submitQueued(path, slot, request));
-  }
-  SlotState pollSlot(int slot) override { return inner_.pollSlot(slot); }
-  void drainQueue() override { inner_.drainQueue(); }
-
-  bool denied = false;
-
- private:
-  IoOutcome note(IoOutcome o) {
-    if (o.error == IoError::PermissionDenied) denied = true;
-    return o;
-  }
-  DevicePort& inner_;
-};
-
-// Swaps the watch in for the length of one probe.
-class ScopedRefusalWatch {
- public:
-  explicit ScopedRefusalWatch(Context& ctx) : ctx_(ctx), watch_(*ctx.port), saved_(ctx.port) { ctx.port = &watch_; }
-  ~ScopedRefusalWatch() { ctx_.port = saved_; }
-  ScopedRefusalWatch(const ScopedRefusalWatch&) = delete;
-  ScopedRefusalWatch& operator=(const ScopedRefusalWatch&) = delete;
-  bool denied() const { return watch_.denied; }
-
- private:
-  Context& ctx_;
-  RefusalWatch watch_;
-  DevicePort* saved_;
-};
-
 uint8_t namedBusType(uint8_t bus) { return (bus == kBusAta || bus == kBusUsb || bus == kBusSata) ? bus : 0; }
 
 // Opens physical drive n for its bus type, then asks it IDENTIFY DEVICE
@@ -110,14 +62,14 @@ bool probeIntoSelectedEntry(Context& ctx, int n, IdentifyData& id, ProbeReport* 
   entry = DriveEntry{};
   entry.ucBusType = namedBusType(bus);
   entry.strDevicePath = path;
-  bool answered = false, denied = false;
-  {
-    ScopedRefusalWatch watch(ctx);
-    answered = identifySelected(ctx, id);
-    denied = watch.denied();
-  }
-  if (!answered) {
-    if (report && denied) report->deniedPaths.push_back(path);
+  if (!identifySelected(ctx, id)) {
+    // A disk may open for a user in the disk group while the pass-through
+    // request still needs CAP_SYS_RAWIO.
+    const CommandOutcome& why = ctx.lastOutcome;
+    if (report && why.failure == CommandFailure::Io && why.io.error == IoError::PermissionDenied)
+      report->deniedPaths.push_back(path);
+    if (report && why.failure == CommandFailure::Io && why.io.error == IoError::Busy)
+      report->busyPaths.push_back(path);
     return false;
   }
   entry.strModel = modelText(id);
@@ -254,7 +206,10 @@ void OnDriveSelected(Context& ctx, DriveListView& list) {
                        : static_cast<uint8_t>(selection);
   if (ctx.ucSelDrive == kNoDrive) return;
   IdentifyData id{};
-  if (!identifySelected(ctx, id)) return;
+  if (!identifySelected(ctx, id)) {
+    PrintFailureCause(ctx);
+    return;
+  }
   toPane(ctx, "Model Name      : " + modelField(id) + "\r\n");
   toPane(ctx, "Firmware Version: " + firmwareText(id) + "\r\n");
   toPane(ctx, "\n\n");

@@ -238,6 +238,7 @@ DownloadResult downloadFirmware(Context& ctx, const DownloadRequest& request, Pr
     for (int attempt = 1;; ++attempt) {
       if (sendSegment(ctx, image.subspan(offset, length), offset)) break;
       PrintMessage(ctx, "ATA Command Fail");
+      PrintFailureCause(ctx);
       if (attempt >= kSegmentAttempts) {
         PrintMessage(ctx, "Retry 10 Times, Exit");
         DownloadResult r;

@@ -111,9 +111,8 @@ ConsoleTransfer planConsoleTransfer(const AtaTaskFile& tf, bool dataOutChecked) 
     t.length = uint32_t{tf.ucFeature} * 512;
   }
 
-  // A 16-bit count can name up to 32 MiB; no transfer may run past the
-  // 1 MiB SectorBuffer.
-  t.length = std::min<uint32_t>(t.length, kSectorBufferSize);
+  // A 16-bit count can name up to 32 MiB; SendAtaCommand refuses what does
+  // not fit SectorBuffer rather than send registers that ask for more.
   return t;
 }
 
@@ -145,6 +144,9 @@ bool AnyAtaConsole::send(Context& ctx, DumpPane* dump) {
   ctx.CmdBlock = consoleTaskFile(edits);
   lastTransfer = planConsoleTransfer(ctx.CmdBlock, dataOut);
   const ConsoleTransfer t = lastTransfer;
+  if (ctx.CmdBlock.ucDataByte != 0 && ctx.hasSelectedDrive() && !ataDataByteTravels(ctx))
+    PrintMessage(ctx, "Data Byte %02X cannot reach this drive (no register for it on its path), sent without it",
+                 ctx.CmdBlock.ucDataByte);
   bool ok = SendAtaCommand(ctx, t.dataOut, ctx.CmdBlock, t.dma, t.length);
   if (ok) {
     if (t.length != 0) {
@@ -156,6 +158,8 @@ bool AnyAtaConsole::send(Context& ctx, DumpPane* dump) {
       QueryFlashLocation(ctx, ctx.CmdBlock.ucCount);
     }
     PrintMessage(ctx, "ATA Command Success");
+  } else {
+    PrintFailureCause(ctx);
   }
   finish(ctx, dump);
   return ok;

@@ -49,7 +49,8 @@ struct ConsoleTransfer {
 };
 
 // Direction, DMA and length of a console command. "Data out" decides for
-// opcodes neither table names. The length never exceeds SectorBuffer.
+// opcodes neither table names. The length is what the registers ask for, up
+// to 32 MiB; sending refuses more than SectorBuffer holds.
 ConsoleTransfer planConsoleTransfer(const AtaTaskFile& tf, bool dataOutChecked);
 
 // The vendor flash-location query (F7h, feature 31h) for one argument:

@@ -55,7 +55,10 @@ IdentifyView::IdentifyResult IdentifyView::identify(Context& ctx, const std::str
 
 bool IdentifyView::readDrive(Context& ctx) {
   clear();
-  if (!SendIdentifyDevice(ctx)) return false;
+  if (!SendIdentifyDevice(ctx)) {
+    PrintFailureCause(ctx);
+    return false;
+  }
   std::memcpy(data_.data(), ctx.SectorBuffer.data(), data_.size());
   rows_ = identifySingleRows(identifyWordsFromBytes(data_.data(), data_.size()));
   mode_ = Mode::Single;

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <mutex>
+#include <optional>
 
 #include "sim/media.h"
 #include "sim/sim_bay.h"
@@ -154,11 +156,12 @@ class SimPort : public DevicePort {
       e.request = nullptr;
       return noDrive(drive);
     } else if (e.reply.fate == Fate::TimedOut) {
-      // Lost in the device: the slot comes back aborted once the host gives up.
-      uint32_t waitMs = e.reply.waitMs;
+      // Lost in the device: the slot comes back aborted once the host gives
+      // up, after the fault's wait or else the request's own time-out.
+      uint64_t waitMs = e.reply.waitMs ? e.reply.waitMs : uint64_t{request.timeOutValue} * 1000;
       e.reply = ScsiReply{};
       e.reply.status = kScsiTaskAborted;
-      e.reply.sense = fixedSense(kSenseAbortedCommand, 0x00, 0x00);
+      e.reply.sense = fixedSense(kSenseAbortedCommand, 0x3E, 0x02);  // TIMEOUT ON LOGICAL UNIT
       e.due = e.submitted + std::chrono::milliseconds(waitMs);
       e.state = State::Waiting;
       return IoOutcome::success();
@@ -182,6 +185,34 @@ class SimPort : public DevicePort {
         return SlotState::Complete;
     }
     return SlotState::Idle;
+  }
+
+  void waitQueued(std::chrono::milliseconds timeout) override {
+    if (timeout.count() <= 0) return;
+    std::unique_lock<std::mutex> lock(queueMutex_);
+    reap(false);
+    const Clock::TimePoint now = bay_->clock().now();
+    std::optional<Clock::TimePoint> earliest;
+    bool inIo = false;
+    for (const Entry& e : queue_) {
+      if (e.state == State::InIo) inIo = true;
+      if (e.state != State::Waiting) continue;
+      if (e.due <= now) return;  // one is ready to collect
+      if (!earliest || e.due < *earliest) earliest = e.due;
+    }
+    std::chrono::milliseconds wait = timeout;
+    if (earliest)
+      wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(*earliest - now));
+    if (inIo) {
+      // Media transfers in the kernel: wait for the ring, in real time.
+      reap(true, wait);
+      return;
+    }
+    if (!earliest) return;  // nothing in flight
+    // Latencies and time-outs run on the bay's clock (a ManualClock in
+    // tests moves at once); the lock is not held while the time passes.
+    lock.unlock();
+    bay_->clock().sleepFor(wait);
   }
 
   void drainQueue() override {
@@ -235,12 +266,20 @@ class SimPort : public DevicePort {
     return io_uring_submit(&ring_) >= 1;
   }
 
-  // Collects finished transfers; wait: block for at least one.
-  void reap(bool wait) {
+  // Collects finished transfers; wait: block for at least one, at most
+  // `limit` when one is given.
+  void reap(bool wait, std::optional<std::chrono::milliseconds> limit = std::nullopt) {
     if (!ringReady_) return;
     io_uring_cqe* cqe = nullptr;
     bool first = true;
-    while ((wait && first ? io_uring_wait_cqe(&ring_, &cqe) : io_uring_peek_cqe(&ring_, &cqe)) == 0 && cqe) {
+    auto next = [&] {
+      if (!(wait && first)) return io_uring_peek_cqe(&ring_, &cqe);
+      if (!limit) return io_uring_wait_cqe(&ring_, &cqe);
+      const auto ms = limit->count();
+      __kernel_timespec ts{ms / 1000, (ms % 1000) * 1000000};
+      return io_uring_wait_cqe_timeout(&ring_, &cqe, &ts);
+    };
+    while (next() == 0 && cqe) {
       first = false;
       uint64_t slot = io_uring_cqe_get_data64(cqe);
       int res = cqe->res;

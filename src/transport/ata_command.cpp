@@ -85,8 +85,10 @@ namespace {
 bool sendAtaPath(Context& ctx, bool dataOut, AtaTaskFile& tf, bool useDma, uint32_t byteCount) {
   if (dataOut && ctx.fgFamilyDrive == 0) {
     PrintMessage(ctx, "ATA: It's not SSD disk");
+    ctx.lastOutcome = CommandOutcome::notSent("not a drive of the family", true);
     return false;
   }
+  if (!transferFitsBuffer(ctx, byteCount, kSectorBufferSize)) return false;
   if (!dataOut) std::memset(ctx.SectorBuffer.data(), 0xFF, byteCount);
 
   AtaPassThroughRequest req = buildAtaPassThrough(tf, dataOut, useDma, byteCount);
@@ -94,13 +96,24 @@ bool sendAtaPath(Context& ctx, bool dataOut, AtaTaskFile& tf, bool useDma, uint3
   req.timeOutValue = ctx.usTimeoutMid;
 
   IoOutcome outcome = ctx.port->ataPassThrough(ctx.selectedDrive().strDevicePath, req);
-  if (!outcome.ok()) return false;
+  if (!outcome.ok()) {
+    ctx.lastOutcome = CommandOutcome{};
+    ctx.lastOutcome.failure = CommandFailure::Io;
+    ctx.lastOutcome.io = std::move(outcome);
+    return false;
+  }
 
   uint8_t status = req.currentTaskFile[6];
   if (status & 0x01) {
     PrintMessage(ctx, "ATA Command Error, Status = 0x%02X", status);
+    ctx.lastOutcome = CommandOutcome{};
+    ctx.lastOutcome.failure = CommandFailure::AtaError;
+    ctx.lastOutcome.ataStatus = status;
+    ctx.lastOutcome.ataError = req.currentTaskFile[0];
+    ctx.lastOutcome.reported = true;
     return false;
   }
+  ctx.lastOutcome = CommandOutcome{};
   tf.ucLbaLow = req.currentTaskFile[2];
   tf.ucLbaMid = req.currentTaskFile[3];
   tf.ucLbaHigh = req.currentTaskFile[4];
@@ -115,8 +128,10 @@ bool sendUsbPath(Context& ctx, bool dataOut, AtaTaskFile& tf, uint32_t byteCount
   bool dmaWithoutCount = (tf.ucCommand == kOpWriteDma || tf.ucCommand == kOpReadDma) && sectors == 0;
   if (sectors > kUsbMaxSectors || dmaWithoutCount) {
     ctx.ui->messageBox("USB Sector Length Over 0x80, Exit", BoxIcon::Stop);
+    ctx.lastOutcome = CommandOutcome::notSent("more than 128 sectors behind a USB bridge", true);
     return false;
   }
+  if (!transferFitsBuffer(ctx, byteCount, kSectorBufferSize)) return false;
   if (!dataOut) std::memset(ctx.SectorBuffer.data(), 0xFF, byteCount);
 
   UsbAtaCdb usb = buildUsbAtaCdb(tf, dataOut, byteCount);
@@ -125,7 +140,7 @@ bool sendUsbPath(Context& ctx, bool dataOut, AtaTaskFile& tf, uint32_t byteCount
   req.cdbLength = 16;
   req.senseInfoLength = kSenseLength;
   req.dataIn = dataOut ? kScsiDataOut : kScsiDataIn;
-  req.dataTransferLength = std::min<uint32_t>(usb.transferLength, kSectorBufferSize);
+  req.dataTransferLength = usb.transferLength;
   req.timeOutValue = ctx.usTimeoutShort;
   req.dataBuffer = ctx.SectorBuffer.data();
   req.cdb = usb.cdb;
@@ -134,9 +149,17 @@ bool sendUsbPath(Context& ctx, bool dataOut, AtaTaskFile& tf, uint32_t byteCount
 
 }  // namespace
 
-bool SendAtaCommand(Context& ctx, bool dataOut, AtaTaskFile& taskFile, bool useDma, uint32_t byteCount) {
+bool ataDataByteTravels(const Context& ctx) {
   if (!ctx.hasSelectedDrive()) return false;
-  byteCount = std::min<uint32_t>(byteCount, kSectorBufferSize);
+  const uint8_t bus = ctx.DriveTable[ctx.ucSelDrive].ucBusType;
+  return (bus == kBusAta || bus == kBusSata) && ctx.port->carriesAtaDataByte();
+}
+
+bool SendAtaCommand(Context& ctx, bool dataOut, AtaTaskFile& taskFile, bool useDma, uint32_t byteCount) {
+  if (!ctx.hasSelectedDrive()) {
+    ctx.lastOutcome = CommandOutcome::notSent("no drive selected", false);
+    return false;
+  }
   switch (ctx.selectedDrive().ucBusType) {
     case kBusAta:
     case kBusSata:
@@ -144,6 +167,7 @@ bool SendAtaCommand(Context& ctx, bool dataOut, AtaTaskFile& taskFile, bool useD
     case kBusUsb:
       return sendUsbPath(ctx, dataOut, taskFile, byteCount);
     default:
+      ctx.lastOutcome = CommandOutcome::notSent("the drive's bus type takes no ATA command", false);
       return false;
   }
 }

@@ -26,6 +26,11 @@ struct UsbAtaCdb {
 };
 UsbAtaCdb buildUsbAtaCdb(const AtaTaskFile& tf, bool dataOut, uint32_t byteCount);
 
+// Whether ucDataByte reaches the selected drive: only the ATA/SATA path has a
+// register for it, and only on a backend that carries the register image as
+// it is.
+bool ataDataByteTravels(const Context& ctx);
+
 // Sends taskFile to DriveTable[ucSelDrive]; data moves through SectorBuffer.
 // On success the six LBA bytes hold what the device returned (ATA/SATA path).
 bool SendAtaCommand(Context& ctx, bool dataOut, AtaTaskFile& taskFile, bool useDma, uint32_t byteCount);

@@ -14,6 +14,7 @@
 #include "transport/aligned_buffer.h"
 #include "transport/ata_task_file.h"
 #include "transport/clock.h"
+#include "transport/command_outcome.h"
 #include "transport/device_port.h"
 #include "transport/drive_table.h"
 #include "transport/message.h"
@@ -56,6 +57,8 @@ struct Context {
   AtaTaskFile CmdBlock{};
   AlignedBuffer SectorBuffer{kSectorBufferSize};
   std::array<uint8_t, kSenseLength> LastSense{};
+  // Why the most recent command failed (whether it reached the drive at all).
+  CommandOutcome lastOutcome{};
 
   // Transport switches.
   uint8_t fgFamilyDrive = 0;

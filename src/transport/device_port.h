@@ -10,6 +10,7 @@
 // sense data inside the request.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -114,6 +115,11 @@ class DevicePort {
   // ATA pass-through on an ATA/SATA port. Synchronous.
   virtual IoOutcome ataPassThrough(const std::string& path, AtaPassThroughRequest& request) = 0;
 
+  // Whether ataPassThrough carries current task file byte 7 (the console's
+  // data byte) to the drive; a backend that translates to a SCSI CDB has no
+  // field for it.
+  virtual bool carriesAtaDataByte() const { return true; }
+
   // SCSI pass-through. Synchronous.
   virtual IoOutcome scsiPassThrough(const std::string& path, ScsiRequest& request) = 0;
 
@@ -126,8 +132,19 @@ class DevicePort {
   // Complete (collected by this call; the slot becomes Idle).
   virtual SlotState pollSlot(int slot) = 0;
 
+  // Blocks until a queued transfer has finished (its next pollSlot reports
+  // Complete) or `timeout` has passed, whichever comes first; returns at once
+  // when one has already finished or none is in flight. A backend without a
+  // way to wait returns at once, and its caller polls again.
+  virtual void waitQueued(std::chrono::milliseconds timeout) { (void)timeout; }
+
   // Waits for every queued transfer to finish and forgets them.
   virtual void drainQueue() = 0;
+
+  // Forgets the queued transfers without waiting for a drive that may never
+  // answer, where the backend can do so safely (the slot buffers are never
+  // touched again); otherwise the same as drainQueue().
+  virtual void abandonQueue() { drainQueue(); }
 
   // Device arrival/removal notifications; nullptr when the backend has none.
   virtual std::unique_ptr<DeviceEventSource> watchDevices() { return nullptr; }

@@ -1,6 +1,8 @@
 #include "transport/ncq_queue.h"
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
 
 #include "transport/block_stamp.h"
 #include "transport/context.h"
@@ -29,25 +31,69 @@ bool InitQueue(Context& ctx) {
   return ok;
 }
 
-int AcquireSlot(Context& ctx) {
-  for (int pos = ctx.queueRingPosition;; pos = (pos + 1) % kQueueSlots) {
-    SlotState state = ctx.port->pollSlot(pos);
-    if (state == SlotState::InFlight) continue;
-    NcqSlot& slot = ctx.slots[static_cast<size_t>(pos)];
-    if (state == SlotState::Complete) {
-      slot.bytesTransferred = slot.request.bytesTransferred;
-      slot.completedOk = slot.request.scsiStatus == 0;
-      if (!slot.completedOk)
-        std::copy(slot.request.sense.begin(), slot.request.sense.end(), ctx.LastSense.begin());
+namespace {
+
+// How often a wait for the next completion looks at the stop flag.
+constexpr std::chrono::milliseconds kStopCheckInterval{100};
+// The kernel ends a command that outlived its time-out a little after the
+// time-out itself; the grace lets that aborted completion arrive, which says
+// more than giving up on the slot.
+constexpr std::chrono::seconds kTimeoutGrace{5};
+
+// Hands out slot pos, whose transfer (if it carried one) has just been collected.
+int handOut(Context& ctx, int pos, SlotState state) {
+  NcqSlot& slot = ctx.slots[static_cast<size_t>(pos)];
+  ctx.lastOutcome = CommandOutcome{};
+  if (state == SlotState::Complete) {
+    slot.bytesTransferred = slot.request.bytesTransferred;
+    slot.completedOk = slot.request.scsiStatus == 0;
+    if (!slot.completedOk) {
+      std::copy(slot.request.sense.begin(), slot.request.sense.end(), ctx.LastSense.begin());
+      ctx.lastOutcome.failure = CommandFailure::ScsiStatus;
+      ctx.lastOutcome.scsiStatus = slot.request.scsiStatus;
     }
-    ctx.currentSlot = pos;
-    ctx.queueRingPosition = (pos + 1) % kQueueSlots;
-    return pos;
+  }
+  ctx.currentSlot = pos;
+  ctx.queueRingPosition = (pos + 1) % kQueueSlots;
+  return pos;
+}
+
+}  // namespace
+
+int AcquireSlot(Context& ctx) {
+  std::optional<Clock::TimePoint> deadline;
+  for (;;) {
+    uint32_t longestTimeout = 0;
+    for (int i = 0; i < kQueueSlots; ++i) {
+      const int pos = (ctx.queueRingPosition + i) % kQueueSlots;
+      SlotState state = ctx.port->pollSlot(pos);
+      if (state != SlotState::InFlight) return handOut(ctx, pos, state);
+      longestTimeout = std::max(longestTimeout, ctx.slots[static_cast<size_t>(pos)].request.timeOutValue);
+    }
+    // All 16 are in flight: wait for the next completion, a slice at a time
+    // so that a stop request ends the wait, and no longer than the transfers'
+    // own time-out when the drive has stopped answering.
+    if (ctx.fgStopRequest) {
+      ctx.lastOutcome = CommandOutcome{};
+      ctx.lastOutcome.failure = CommandFailure::Stopped;
+      return kNoSlot;
+    }
+    const Clock::TimePoint now = ctx.clock->now();
+    if (!deadline) deadline = now + std::chrono::seconds(longestTimeout) + kTimeoutGrace;
+    if (now >= *deadline) {
+      ctx.lastOutcome = CommandOutcome{};
+      ctx.lastOutcome.failure = CommandFailure::QueueTimeout;
+      return kNoSlot;
+    }
+    ctx.port->waitQueued(std::min<std::chrono::milliseconds>(
+        kStopCheckInterval, std::chrono::ceil<std::chrono::milliseconds>(*deadline - now)));
   }
 }
 
 namespace {
 
+// Prepares the slot's request; the caller has checked that count blocks fit
+// the slot buffer.
 ScsiRequest& prepareSlot(Context& ctx, int slot, uint8_t opcode, uint8_t dataIn, uint32_t lba, uint32_t count) {
   NcqSlot& s = ctx.slots[static_cast<size_t>(slot)];
   if (s.buffer.size() != kSlotBufferSize) s.buffer.reset(kSlotBufferSize);
@@ -58,7 +104,7 @@ ScsiRequest& prepareSlot(Context& ctx, int slot, uint8_t opcode, uint8_t dataIn,
   r.dataIn = dataIn;
   r.timeOutValue = ctx.usTimeoutShort;
   r.dataBuffer = s.buffer.data();
-  r.dataTransferLength = std::min<uint32_t>(count * 512, kSlotBufferSize);
+  r.dataTransferLength = count * 512;
   r.cdb[0] = opcode;
   r.cdb[2] = static_cast<uint8_t>(lba >> 24);
   r.cdb[3] = static_cast<uint8_t>(lba >> 16);
@@ -71,10 +117,14 @@ ScsiRequest& prepareSlot(Context& ctx, int slot, uint8_t opcode, uint8_t dataIn,
 
 bool validSlot(int slot) { return slot >= 0 && slot < kQueueSlots; }
 
+bool fitsSlot(Context& ctx, uint32_t count) {
+  return transferFitsBuffer(ctx, uint64_t{count} * 512, kSlotBufferSize);
+}
+
 }  // namespace
 
 bool QueueRead(Context& ctx, int slot, uint32_t lba, uint32_t count) {
-  if (!validSlot(slot)) return false;
+  if (!validSlot(slot) || !fitsSlot(ctx, count)) return false;
   ctx.currentSlot = slot;
   prepareSlot(ctx, slot, 0x28, kScsiDataIn, lba, count);
   ctx.slots[static_cast<size_t>(slot)].lba = lba;
@@ -82,7 +132,7 @@ bool QueueRead(Context& ctx, int slot, uint32_t lba, uint32_t count) {
 }
 
 bool QueueWrite(Context& ctx, int slot, uint32_t lba, uint32_t count) {
-  if (!validSlot(slot)) return false;
+  if (!validSlot(slot) || !fitsSlot(ctx, count)) return false;
   ctx.currentSlot = slot;
   ScsiRequest& r = prepareSlot(ctx, slot, 0x2A, kScsiDataOut, lba, count);
   StampBlocks(r.dataTransferLength / kStampedBlockSize, lba, r.dataBuffer);
@@ -92,7 +142,13 @@ bool QueueWrite(Context& ctx, int slot, uint32_t lba, uint32_t count) {
 
 void CloseQueue(Context& ctx) {
   PrintMessage(ctx, "Close NCQ Func");
-  ctx.port->drainQueue();
+  // After a stop request or a drive that stopped answering, waiting for the
+  // outstanding transfers could take as long again as their time-outs.
+  if (ctx.fgStopRequest || ctx.lastOutcome.failure == CommandFailure::QueueTimeout) {
+    ctx.port->abandonQueue();
+  } else {
+    ctx.port->drainQueue();
+  }
   ctx.queueOpen = false;
 }
 

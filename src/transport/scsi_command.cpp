@@ -30,16 +30,27 @@ uint32_t be32(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
-// Clears the shared request and sets what every block primitive sets.
-ScsiRequest& prepareShared(Context& ctx, uint8_t dataIn, uint32_t length) {
+// Clears the shared request and sets what every block primitive sets; the
+// caller has checked that length fits SectorBuffer.
+ScsiRequest& prepareShared(Context& ctx, uint8_t dataIn, uint64_t length) {
   ScsiRequest& r = ctx.scsiRequest;
   r.clear();
   r.cdbLength = 12;
   r.senseInfoLength = kSenseLength;
   r.dataIn = dataIn;
-  r.dataTransferLength = std::min<uint32_t>(length, kSectorBufferSize);
+  r.dataTransferLength = static_cast<uint32_t>(length);
   r.dataBuffer = ctx.SectorBuffer.data();
   return r;
+}
+
+void keepSense(Context& ctx, const ScsiRequest& req) {
+  std::copy(req.sense.begin(), req.sense.end(), ctx.LastSense.begin());
+}
+
+void noteIoFailure(Context& ctx, IoOutcome&& outcome) {
+  ctx.lastOutcome = CommandOutcome{};
+  ctx.lastOutcome.failure = CommandFailure::Io;
+  ctx.lastOutcome.io = std::move(outcome);
 }
 
 void putTag(ScsiRequest& r, bool tag) {
@@ -69,7 +80,10 @@ uint32_t scsiTimeoutFor(const Context& ctx, const uint8_t* cdb) {
 }
 
 bool SendScsiCommand(Context& ctx, bool preFill, int slot) {
-  if (!ctx.hasSelectedDrive()) return false;
+  if (!ctx.hasSelectedDrive()) {
+    ctx.lastOutcome = CommandOutcome::notSent("no drive selected", false);
+    return false;
+  }
   bool slotGiven = slot >= 0 && slot < kQueueSlots;
   bool queued = slotGiven && ctx._fgNCQEnable == 1;
   // A queued primitive prepared the slot's own request; with the queue off it
@@ -77,11 +91,17 @@ bool SendScsiCommand(Context& ctx, bool preFill, int slot) {
   ScsiRequest& req = slotGiven ? ctx.slots[static_cast<size_t>(slot)].request : ctx.scsiRequest;
 
   uint8_t opcode = req.cdb[0];
-  if (opcode == kOpVendor && ctx.fgVendorCdbEnable == 0) return false;
-  if (ctx.fgFamilyDrive == 0 && req.dataIn == kScsiDataOut && req.dataTransferLength != 0) {
-    ctx.ui->messageBox(formatText("ATAPI: It's not SSD disk, %02X", opcode), BoxIcon::Information);
+  if (opcode == kOpVendor && ctx.fgVendorCdbEnable == 0) {
+    ctx.lastOutcome = CommandOutcome::notSent("vendor CDBs are switched off", false);
     return false;
   }
+  if (ctx.fgFamilyDrive == 0 && req.dataIn == kScsiDataOut && req.dataTransferLength != 0) {
+    ctx.ui->messageBox(formatText("ATAPI: It's not SSD disk, %02X", opcode), BoxIcon::Information);
+    ctx.lastOutcome = CommandOutcome::notSent("not a drive of the family", true);
+    return false;
+  }
+  // Both SectorBuffer and the slot buffers hold 1 MiB.
+  if (!transferFitsBuffer(ctx, req.dataTransferLength, kSectorBufferSize)) return false;
   req.timeOutValue = scsiTimeoutFor(ctx, req.cdb.data());
   if (preFill && req.dataIn == kScsiDataIn && req.dataBuffer)
     std::memset(req.dataBuffer, 0xFF, req.dataTransferLength);
@@ -90,16 +110,26 @@ bool SendScsiCommand(Context& ctx, bool preFill, int slot) {
   if (queued) {
     IoOutcome outcome = ctx.port->submitQueued(path, slot, req);
     if (!outcome.ok()) {
-      std::copy(req.sense.begin(), req.sense.end(), ctx.LastSense.begin());
+      keepSense(ctx, req);
+      noteIoFailure(ctx, std::move(outcome));
       return false;
     }
     // Issued: the completion is collected by AcquireSlot.
+    ctx.lastOutcome = CommandOutcome{};
     return true;
   }
 
   IoOutcome outcome = ctx.port->scsiPassThrough(path, req);
-  if (!outcome.ok() || req.scsiStatus != 0) {
-    std::copy(req.sense.begin(), req.sense.end(), ctx.LastSense.begin());
+  if (!outcome.ok()) {
+    keepSense(ctx, req);
+    noteIoFailure(ctx, std::move(outcome));
+    return false;
+  }
+  if (req.scsiStatus != 0) {
+    keepSense(ctx, req);
+    ctx.lastOutcome = CommandOutcome{};
+    ctx.lastOutcome.failure = CommandFailure::ScsiStatus;
+    ctx.lastOutcome.scsiStatus = req.scsiStatus;
     return false;
   }
   if (slotGiven) ctx.slots[static_cast<size_t>(slot)].bytesTransferred = req.bytesTransferred;
@@ -110,15 +140,21 @@ bool SendScsiCommand(Context& ctx, bool preFill, int slot) {
     std::string error = CheckStampedBlocks(ctx, first, count);
     if (!error.empty()) {
       ctx.ui->messageBox(formatText("Error LBA 0x%8X, %s", ctx.ulCurLba, error.c_str()), BoxIcon::Information);
+      ctx.lastOutcome = CommandOutcome{};
+      ctx.lastOutcome.failure = CommandFailure::ReadCheck;
+      ctx.lastOutcome.reported = true;
       return false;
     }
   }
+  ctx.lastOutcome = CommandOutcome{};
   return true;
 }
 
 bool ReadBlocks(Context& ctx, uint32_t lba, uint32_t count, bool tag) {
   count &= 0xFFFFFF;
-  ScsiRequest& r = prepareShared(ctx, kScsiDataIn, count * 512);
+  const uint64_t bytes = uint64_t{count} * 512;
+  if (!transferFitsBuffer(ctx, bytes, kSectorBufferSize)) return false;
+  ScsiRequest& r = prepareShared(ctx, kScsiDataIn, bytes);
   r.cdb[0] = kOpRead10;
   putBe32(&r.cdb[2], lba);
   r.cdb[7] = static_cast<uint8_t>(count >> 8);
@@ -128,7 +164,9 @@ bool ReadBlocks(Context& ctx, uint32_t lba, uint32_t count, bool tag) {
 }
 
 bool WriteBlocks(Context& ctx, uint32_t lba, uint32_t count, uint16_t unitSize) {
-  ScsiRequest& r = prepareShared(ctx, kScsiDataOut, count * unitSize);
+  const uint64_t bytes = uint64_t{count} * unitSize;
+  if (!transferFitsBuffer(ctx, bytes, kSectorBufferSize)) return false;
+  ScsiRequest& r = prepareShared(ctx, kScsiDataOut, bytes);
   r.cdb[0] = kOpWrite10;
   putBe32(&r.cdb[2], lba);
   r.cdb[7] = static_cast<uint8_t>(count >> 8);
@@ -138,7 +176,9 @@ bool WriteBlocks(Context& ctx, uint32_t lba, uint32_t count, uint16_t unitSize) 
 }
 
 bool WriteBlocks12(Context& ctx, uint32_t count, uint32_t lba, bool streaming) {
-  ScsiRequest& r = prepareShared(ctx, kScsiDataOut, count * 512);
+  const uint64_t bytes = uint64_t{count} * 512;
+  if (!transferFitsBuffer(ctx, bytes, kSectorBufferSize)) return false;
+  ScsiRequest& r = prepareShared(ctx, kScsiDataOut, bytes);
   r.cdb[0] = kOpWrite12;
   putBe32(&r.cdb[2], lba);
   putBe32(&r.cdb[6], count);

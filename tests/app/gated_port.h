@@ -59,6 +59,9 @@ class GatedPort : public DevicePort {
   }
   SlotState pollSlot(int slot) override { return inner_.pollSlot(slot); }
   void drainQueue() override { inner_.drainQueue(); }
+  void waitQueued(std::chrono::milliseconds timeout) override { inner_.waitQueued(timeout); }
+  void abandonQueue() override { inner_.abandonQueue(); }
+  bool carriesAtaDataByte() const override { return inner_.carriesAtaDataByte(); }
   std::unique_ptr<DeviceEventSource> watchDevices() override { return inner_.watchDevices(); }
 
  private:

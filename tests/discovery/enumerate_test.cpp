@@ -236,6 +236,20 @@ TEST(Selection, SelectingALinePrintsThatDrive) {
   EXPECT_EQ(b.ctx.ucSelDrive, kNoDrive);
 }
 
+TEST(Selection, ADriveThatCannotBeReachedSaysWhy) {
+  BayContext b;
+  b.bay.put(0, drive("ORBENNE PA256", "A", 1000));
+  DriveListModel list;
+  EnumerateDrives(b.ctx, list);
+  b.pane.clear();
+  // Opens, but the pass-through now needs a capability the program lacks.
+  b.bay.drives["rec:0"].identifyError = IoError::PermissionDenied;
+  list.select(0);
+  OnDriveSelected(b.ctx, list);
+  EXPECT_EQ(b.pane.text(), "Cause: permission denied (needs root or CAP_SYS_RAWIO)\n");
+  EXPECT_FALSE(list.isEnabled());
+}
+
 TEST(Selection, SelectPhysicalDriveFindsTheAcceptedEntry) {
   BayContext b;
   b.bay.put(3, drive("ORBENNE PA256", "A", 1000));

@@ -429,6 +429,17 @@ TEST(Download, ASegmentTakenOnItsRetryIsAnUpdate) {
             (std::vector<std::string>{"ATA 93", "sleep 500", "ATA 93", "sleep 300", "ATA 93", "sleep 300"}));
 }
 
+TEST(Download, TheRetryLineSaysWhyTheSegmentFailed) {
+  Bench b(0);
+  ASSERT_TRUE(b.sim.ok()) << b.sim.error;
+  std::string err;
+  ASSERT_TRUE(
+      b.sim.bay->addFault(0, sim::Fault{.kind = sim::FaultKind::Timeout, .opcode = 0x93, .count = 1}, err));
+  b.download(imageFor(*b.sim.bay, 0, "S1108A", 65536));
+  const std::string pane = b.sim.pane.text();
+  EXPECT_TRUE(contains(pane, "ATA Command Fail\nCause: time-out: the drive did not answer\n")) << pane;
+}
+
 TEST(Download, TenFailedAttemptsStopTheTransfer) {
   Bench b(1);
   ASSERT_TRUE(b.sim.ok()) << b.sim.error;

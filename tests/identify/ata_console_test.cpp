@@ -124,7 +124,7 @@ TEST(ConsolePlan, OtherOpcodesFollowTheDataOutBox) {
   }
 }
 
-TEST(ConsolePlan, LengthNeverExceedsTheSectorBuffer) {
+TEST(ConsolePlan, LengthIsWhatTheRegistersAskFor) {
   AtaTaskFile tf;
   tf.ucCommand = 0x25;
   tf.ucCount = 0x00;
@@ -132,7 +132,7 @@ TEST(ConsolePlan, LengthNeverExceedsTheSectorBuffer) {
   EXPECT_EQ(planConsoleTransfer(tf, false).length, kSectorBufferSize);
   tf.ucCount = 0xFF;
   tf.ucCountExt = 0xFF;
-  EXPECT_EQ(planConsoleTransfer(tf, false).length, kSectorBufferSize);
+  EXPECT_EQ(planConsoleTransfer(tf, false).length, 0xFFFFu * 512) << "not cut to the buffer behind the drive's back";
 }
 
 class ConsoleSend : public ::testing::Test {
@@ -308,6 +308,59 @@ TEST_F(ConsoleSend, DataInLandsInTheDumpAfterSend) {
   console.edits = {"00", "00", "01", "00", "00", "00", "00", "E4"};
   ASSERT_TRUE(console.send(t.ctx, &dump));
   EXPECT_EQ(dumpSink.text().substr(0, 8), "0000:5A ");
+}
+
+TEST_F(ConsoleSend, ARequestLargerThanTheSectorBufferIsRefusedBeforeSending) {
+  t.ctx.fgBusy = 1;
+  EXPECT_FALSE(send({"00", "00", "0801", "00", "00", "00", "40", "25"}));
+  EXPECT_TRUE(port.ataRequests.empty());
+  EXPECT_EQ(t.pane.text(), "Data Length 1049088(0x100200) Bytes Over Buffer Size 0x100000, Not Sent\n\n\n");
+  EXPECT_EQ(t.ctx.fgBusy, 0);
+}
+
+TEST_F(ConsoleSend, ACommandThatCouldNotBeSentSaysWhy) {
+  port.ata = [](AtaPassThroughRequest&) {
+    return IoOutcome::failure(IoError::PermissionDenied, 1, "SG_IO rec:0");
+  };
+  EXPECT_FALSE(send({"00", "00", "01", "00", "00", "00", "40", "EC"}));
+  EXPECT_EQ(t.pane.text(), "Cause: permission denied (needs root or CAP_SYS_RAWIO): SG_IO rec:0\n\n\n");
+}
+
+// A port that translates the register image into a SCSI CDB, as the Linux
+// backend does, has no field for the reserved data byte.
+class CdbOnlyPort : public test::RecordingPort {
+ public:
+  bool carriesAtaDataByte() const override { return false; }
+};
+
+TEST(ConsoleDataByte, ADataByteThatCannotTravelIsReported) {
+  struct Case {
+    const char* name;
+    bool cdbOnlyPort;
+    uint8_t bus;
+    const char* dataByte;
+    bool reported;
+  } cases[] = {
+      {"register image on SATA", false, kBusSata, "5A", false},
+      {"CDB-only backend", true, kBusSata, "5A", true},
+      {"USB bridge", false, kBusUsb, "5A", true},
+      {"zero data byte", true, kBusSata, "00", false},
+  };
+  for (const Case& c : cases) {
+    test::RecordingPort plain;
+    CdbOnlyPort cdbOnly;
+    test::RecordingPort& port = c.cdbOnlyPort ? cdbOnly : plain;
+    test::TestContext t(port, c.bus);
+    AnyAtaConsole console;
+    console.edits = {c.dataByte, "00", "01", "00", "00", "00", "40", "EC"};
+    EXPECT_TRUE(console.send(t.ctx)) << c.name;
+    const std::string expected = c.reported ? std::string("Data Byte ") + c.dataByte +
+                                                  " cannot reach this drive (no register for it on its path), "
+                                                  "sent without it\n"
+                                            : std::string();
+    EXPECT_EQ(t.pane.text(), expected + "   Data In, DataCnt = 512(0x200)Bytes\nATA Command Success\n\n\n")
+        << c.name;
+  }
 }
 
 }  // namespace

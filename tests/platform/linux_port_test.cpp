@@ -193,6 +193,10 @@ TEST(LinuxPortTransport, MissingDriveFailsCommandsCleanly) {
     tf.ucCount = 1;
     tf.ucDevice = 0x40;
     EXPECT_FALSE(SendAtaCommand(t.ctx, false, tf, false, 512));
+    EXPECT_EQ(t.ctx.lastOutcome.failure, CommandFailure::Io) << "the reason is kept";
+    EXPECT_EQ(t.ctx.lastOutcome.io.error, IoError::NoDevice);
+    // ATA PASS-THROUGH(16) has no field for the console's data byte.
+    EXPECT_FALSE(ataDataByteTravels(t.ctx));
     EXPECT_FALSE(ReadBlocks(t.ctx, 0, 8, false));
     EXPECT_FALSE(TestUnitReady(t.ctx));
     EXPECT_EQ(t.ctx.LastSense, (std::array<uint8_t, kSenseLength>{}));

@@ -135,10 +135,17 @@ TEST(SimBlockIo, TransfersLargerThanTheHostBufferAreRefused) {
   SimFixture sim(0);
   ASSERT_TRUE(sim.ok()) << sim.error;
   Context& ctx = sim.ctx();
-  // 4096 blocks do not fit the 1 MiB sector buffer the transport offers.
-  EXPECT_FALSE(ReadBlocks(ctx, 0, 4096, false));
-  EXPECT_EQ(lastSenseKey(ctx), 0x05);
-  EXPECT_EQ(lastSenseAsc(ctx), 0x24);
+  // A READ(10) of 4096 blocks with only 1 MiB of host buffer behind it.
+  ScsiRequest r;
+  r.cdbLength = 10;
+  r.dataIn = kScsiDataIn;
+  r.dataTransferLength = 1 << 20;
+  r.dataBuffer = ctx.SectorBuffer.data();
+  r.cdb = {0x28, 0, 0, 0, 0, 0, 0, 0x10, 0x00, 0};
+  ASSERT_TRUE(sim.port->scsiPassThrough("sim:0", r).ok());
+  EXPECT_EQ(r.scsiStatus, 0x02);
+  EXPECT_EQ(r.sense[2] & 0x0F, 0x05);
+  EXPECT_EQ(r.sense[12], 0x24);
   // ATA: a DMA read of 8 sectors into a 512-byte buffer is aborted.
   AtaTaskFile tf = test::dmaExt(false, 0, 8);
   EXPECT_FALSE(SendAtaCommand(ctx, false, tf, true, 512));

@@ -102,6 +102,102 @@ TEST(SimQueue, QueuedErrorsComeBackWithTheirSense) {
   CloseQueue(ctx);
 }
 
+// Sixteen reads in flight on a drive that has stopped answering them.
+void sixteenReadsToADriveThatStoppedAnswering(test::SimFixture& sim, uint32_t waitMs) {
+  std::string error;
+  ASSERT_TRUE(sim.bay->addFault(
+      0, sim::Fault{.kind = sim::FaultKind::Timeout, .opcode = 0x28, .count = kQueueSlots, .waitMs = waitMs},
+      error))
+      << error;
+  Context& ctx = sim.ctx();
+  ASSERT_TRUE(InitQueue(ctx));
+  for (int i = 0; i < kQueueSlots; ++i) {
+    int slot = AcquireSlot(ctx);
+    ASSERT_EQ(slot, i);
+    ASSERT_TRUE(QueueRead(ctx, slot, static_cast<uint32_t>(i) * 8, 8));
+  }
+}
+
+TEST(SimQueueStall, TheStopFlagEndsTheWaitAtOnce) {
+  SimFixture sim(0);
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  sixteenReadsToADriveThatStoppedAnswering(sim, 0);
+  Context& ctx = sim.ctx();
+  const auto before = sim.clock.totalSlept();
+  ctx.fgStopRequest = 1;
+  EXPECT_EQ(AcquireSlot(ctx), kNoSlot);
+  EXPECT_EQ(ctx.lastOutcome.failure, CommandFailure::Stopped);
+  EXPECT_EQ(sim.clock.totalSlept(), before) << "no time was spent waiting";
+  CloseQueue(ctx);
+  EXPECT_EQ(sim.clock.totalSlept(), before);
+}
+
+TEST(SimQueueStall, WithoutStopTheHostsTimeOutEndsIt) {
+  // The host gives up on each read after its 7 s time-out: the slot comes
+  // back aborted (TIMEOUT ON LOGICAL UNIT), and the caller sees why.
+  SimFixture sim(0);
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  sixteenReadsToADriveThatStoppedAnswering(sim, 0);
+  Context& ctx = sim.ctx();
+  const auto before = sim.clock.totalSlept();
+  EXPECT_EQ(AcquireSlot(ctx), 0);
+  EXPECT_FALSE(ctx.slots[0].completedOk);
+  EXPECT_EQ(ctx.slots[0].request.scsiStatus, 0x40);
+  EXPECT_EQ(lastSenseKey(ctx), 0x0B);
+  EXPECT_EQ(lastSenseAsc(ctx), 0x3E);
+  EXPECT_EQ(commandFailureText(ctx), "SCSI status 40h, sense B/3E/02");
+  EXPECT_GE(sim.clock.totalSlept() - before, std::chrono::seconds(ctx.usTimeoutShort));
+  EXPECT_LE(sim.clock.totalSlept() - before, std::chrono::seconds(ctx.usTimeoutShort + 1));
+  CloseQueue(ctx);
+}
+
+TEST(SimQueueStall, ADriveThatNeverAnswersEndsInAQueueTimeOut) {
+  SimFixture sim(0);
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  sixteenReadsToADriveThatStoppedAnswering(sim, 3600 * 1000);
+  Context& ctx = sim.ctx();
+  const auto before = sim.clock.totalSlept();
+  EXPECT_EQ(AcquireSlot(ctx), kNoSlot);
+  EXPECT_EQ(ctx.lastOutcome.failure, CommandFailure::QueueTimeout);
+  EXPECT_GE(sim.clock.totalSlept() - before, std::chrono::seconds(ctx.usTimeoutShort));
+  EXPECT_LE(sim.clock.totalSlept() - before, std::chrono::seconds(ctx.usTimeoutShort + 10));
+  CloseQueue(ctx);
+}
+
+// The same on the system clock, with Esc pressed from another thread while
+// the queue waits: it must end long before the drive or the time-out would.
+TEST(SimQueueStall, StopFromAnotherThreadEndsARealWait) {
+  test::TempDir dir;
+  std::string error;
+  auto bay = sim::SimBay::open(dir.path(), error);
+  ASSERT_TRUE(bay) << error;
+  auto port = sim::makeSimPort(bay);
+  SystemClock clock;
+  test::RecordingUi ui;
+  StringSink pane;
+  Context ctx(*port, ui, clock, pane);
+  ASSERT_TRUE(test::describeSimDrive(*bay, 0, ctx.DriveTable[0]));
+  ctx.ucDriveCount = 1;
+  ctx.ucSelDrive = 0;
+  ctx.fgFamilyDrive = 1;
+  ctx.usTimeoutShort = 255;  // a time-out that would outlast the test by far
+  ASSERT_TRUE(bay->addFault(
+      0, sim::Fault{.kind = sim::FaultKind::Timeout, .opcode = 0x28, .count = kQueueSlots, .waitMs = 3600 * 1000},
+      error));
+  ASSERT_TRUE(InitQueue(ctx));
+  for (int i = 0; i < kQueueSlots; ++i) ASSERT_TRUE(QueueRead(ctx, AcquireSlot(ctx), static_cast<uint32_t>(i), 1));
+
+  std::thread esc([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ctx.fgStopRequest = 1;
+  });
+  const int slot = AcquireSlot(ctx);
+  esc.join();
+  EXPECT_EQ(slot, kNoSlot);
+  EXPECT_EQ(ctx.lastOutcome.failure, CommandFailure::Stopped);
+  CloseQueue(ctx);
+}
+
 // File media: a real file read and written with O_DIRECT, queued transfers
 // through io_uring.
 class SimFileMedia : public ::testing::Test {

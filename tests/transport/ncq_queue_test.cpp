@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -30,7 +32,20 @@ class HeldQueuePort : public test::RecordingPort {
     inFlight[static_cast<size_t>(slot)] = nullptr;
     return SlotState::Complete;
   }
+  // A wait that lets the test's clock run for the time asked, as a drive
+  // that does not answer would; onWait may release a slot or press stop.
+  void waitQueued(std::chrono::milliseconds timeout) override {
+    ++waits;
+    if (clock) clock->advance(timeout);
+    if (onWait) onWait();
+  }
   void drainQueue() override {
+    ++drains;
+    requests.clear();
+    inFlight.fill(nullptr);
+  }
+  void abandonQueue() override {
+    ++abandons;
     requests.clear();
     inFlight.fill(nullptr);
   }
@@ -38,6 +53,29 @@ class HeldQueuePort : public test::RecordingPort {
   std::map<int, ScsiRequest*> requests;
   std::set<int> released, failSlots;
   long polls = 0;
+  ManualClock* clock = nullptr;
+  std::function<void()> onWait;
+  int waits = 0, drains = 0, abandons = 0;
+};
+
+// Sixteen transfers in flight on a drive that has stopped answering.
+struct StuckQueue {
+  explicit StuckQueue(bool writes = false) {
+    port.clock = &t.clock;
+    EXPECT_TRUE(InitQueue(t.ctx));
+    for (int i = 0; i < kQueueSlots; ++i) {
+      int slot = AcquireSlot(t.ctx);
+      EXPECT_TRUE(writes ? QueueWrite(t.ctx, slot, static_cast<uint32_t>(i) * 8, 8)
+                         : QueueRead(t.ctx, slot, static_cast<uint32_t>(i) * 8, 8));
+    }
+    start = t.clock.now();
+  }
+  std::chrono::milliseconds waited() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(t.clock.now() - start);
+  }
+  HeldQueuePort port;
+  test::TestContext t{port};
+  Clock::TimePoint start;
 };
 
 TEST(Queue, SixteenInFlightAndRingOrder) {
@@ -113,6 +151,78 @@ TEST(Queue, WithQueueOffTheSlotRequestRunsSynchronously) {
   ASSERT_EQ(port.scsiRequests.size(), 1u);
   EXPECT_EQ(port.scsiRequests[0].cdb[5], 7);
   EXPECT_EQ(port.inFlight[static_cast<size_t>(slot)], nullptr) << "nothing was queued";
+}
+
+using namespace std::chrono_literals;
+
+TEST(QueueWait, StopEndsTheWaitForADriveThatStoppedAnswering) {
+  StuckQueue q;
+  q.t.ctx.fgStopRequest = 1;
+  EXPECT_EQ(AcquireSlot(q.t.ctx), kNoSlot);
+  EXPECT_EQ(q.t.ctx.lastOutcome.failure, CommandFailure::Stopped);
+  EXPECT_EQ(q.waited(), 0ms);
+
+  // Pressed while it waits: it returns within one look at the flag.
+  StuckQueue r;
+  r.port.onWait = [&] {
+    if (r.port.waits == 30) r.t.ctx.fgStopRequest = 1;
+  };
+  EXPECT_EQ(AcquireSlot(r.t.ctx), kNoSlot);
+  EXPECT_EQ(r.t.ctx.lastOutcome.failure, CommandFailure::Stopped);
+  EXPECT_EQ(r.port.waits, 30);
+  EXPECT_LE(r.waited(), 30 * 100ms);
+
+  // Closing after a stop lets the transfers go instead of waiting for them.
+  CloseQueue(r.t.ctx);
+  EXPECT_EQ(r.port.abandons, 1);
+  EXPECT_EQ(r.port.drains, 0);
+}
+
+TEST(QueueWait, WithoutStopTheTransfersTimeOutEndsTheWait) {
+  struct Case {
+    bool writes;
+    std::chrono::seconds timeout;  // of the transfers in flight
+  } cases[] = {{false, 7s}, {true, 255s}};
+  for (const Case& c : cases) {
+    StuckQueue q(c.writes);
+    EXPECT_EQ(AcquireSlot(q.t.ctx), kNoSlot) << c.writes;
+    EXPECT_EQ(q.t.ctx.lastOutcome.failure, CommandFailure::QueueTimeout) << c.writes;
+    EXPECT_GE(q.waited(), c.timeout) << c.writes;
+    EXPECT_LE(q.waited(), c.timeout + 10s) << c.writes;
+    EXPECT_EQ(commandFailureText(q.t.ctx), "no queued transfer completed within the command time-out");
+    CloseQueue(q.t.ctx);
+    EXPECT_EQ(q.port.abandons, 1) << "a drive that stopped answering is not waited for again";
+  }
+}
+
+TEST(QueueWait, ACompletionDuringTheWaitIsHandedOut) {
+  StuckQueue q;
+  q.port.onWait = [&] {
+    if (q.port.waits == 3) q.port.released.insert(5);
+  };
+  EXPECT_EQ(AcquireSlot(q.t.ctx), 5);
+  EXPECT_EQ(q.port.waits, 3);
+  EXPECT_TRUE(q.t.ctx.lastOutcome.ok());
+  CloseQueue(q.t.ctx);
+  EXPECT_EQ(q.port.drains, 1);
+  EXPECT_EQ(q.port.abandons, 0);
+}
+
+TEST(Queue, TransfersLargerThanASlotBufferAreRefusedBeforeSending) {
+  HeldQueuePort port;
+  test::TestContext t(port);
+  ASSERT_TRUE(InitQueue(t.ctx));
+  t.pane.clear();
+  int slot = AcquireSlot(t.ctx);
+  EXPECT_TRUE(QueueRead(t.ctx, slot, 0, 2048)) << "exactly 1 MiB";
+  slot = AcquireSlot(t.ctx);
+  EXPECT_FALSE(QueueRead(t.ctx, slot, 0, 2049));
+  EXPECT_FALSE(QueueWrite(t.ctx, slot, 0, 0x10000));
+  EXPECT_EQ(port.submitted.size(), 1u);
+  EXPECT_EQ(t.pane.text(),
+            "Data Length 1049088(0x100200) Bytes Over Buffer Size 0x100000, Not Sent\n"
+            "Data Length 33554432(0x2000000) Bytes Over Buffer Size 0x100000, Not Sent\n");
+  EXPECT_EQ(port.inFlight[static_cast<size_t>(slot)], nullptr) << "the refused slot carries nothing";
 }
 
 }  // namespace

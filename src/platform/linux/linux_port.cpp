@@ -7,8 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -126,6 +128,9 @@ class LinuxPort final : public DevicePort {
     return finishAtaRequest(hdr, senseBuffer_, request);
   }
 
+  // ATA PASS-THROUGH(16) has no field for the reserved register byte.
+  bool carriesAtaDataByte() const override { return false; }
+
   IoOutcome scsiPassThrough(const std::string& path, ScsiRequest& request) override {
     std::lock_guard lock(syncMutex_);
     return scsiPassThroughLocked(path, request);
@@ -195,6 +200,24 @@ class LinuxPort final : public DevicePort {
       case QueueState::InFlight: break;
     }
     return collect(slot) ? SlotState::Complete : SlotState::InFlight;
+  }
+
+  void waitQueued(std::chrono::milliseconds timeout) override {
+    std::lock_guard lock(queueMutex_);
+    for (const QueueSlot& s : slots_)
+      if (s.state == QueueState::Complete) return;
+    // poll(2) would wait forever on a negative time-out.
+    waitForCompletion(static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 0, INT_MAX)));
+  }
+
+  void abandonQueue() override {
+    std::lock_guard lock(queueMutex_);
+    for (QueueSlot& s : slots_) {
+      if (s.state != QueueState::Complete) continue;
+      s.state = QueueState::Idle;
+      s.request = nullptr;
+    }
+    abandonInFlight();
   }
 
   void drainQueue() override {
