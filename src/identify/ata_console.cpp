@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "discovery/drive_list.h"
+#include "discovery/drive_selected.h"
 #include "identify/identify_text.h"
 #include "transport/ata_command.h"
 #include "transport/context.h"
@@ -145,7 +146,7 @@ bool AnyAtaConsole::send(Context& ctx, DumpPane* dump) {
   ctx.CmdBlock = consoleTaskFile(edits);
   lastTransfer = planConsoleTransfer(ctx.CmdBlock, dataOut);
   const ConsoleTransfer t = lastTransfer;
-  bool ok = SendAtaCommand(ctx, t.dataOut, ctx.CmdBlock, t.dma, t.length);
+  bool ok = checkDriveSelected(ctx) && SendAtaCommand(ctx, t.dataOut, ctx.CmdBlock, t.dma, t.length);
   if (ok) {
     if (t.length != 0) {
       PrintMessage(ctx, t.dataOut ? "   Data Out, DataCnt = %d(0x%X)Bytes" : "   Data In, DataCnt = %d(0x%X)Bytes",

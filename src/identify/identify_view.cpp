@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "discovery/drive_selected.h"
 #include "identify/identify_text.h"
 #include "transport/ata_command.h"
 #include "transport/context.h"
@@ -55,7 +56,7 @@ IdentifyView::IdentifyResult IdentifyView::identify(Context& ctx, const std::str
 
 bool IdentifyView::readDrive(Context& ctx) {
   clear();
-  if (!SendIdentifyDevice(ctx)) return false;
+  if (!checkDriveSelected(ctx) || !SendIdentifyDevice(ctx)) return false;
   std::memcpy(data_.data(), ctx.SectorBuffer.data(), data_.size());
   rows_ = identifySingleRows(identifyWordsFromBytes(data_.data(), data_.size()));
   mode_ = Mode::Single;

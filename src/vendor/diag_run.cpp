@@ -57,6 +57,8 @@ bool DiagRun::vendorSwitch(uint8_t code, uint8_t value) {
   return ok;
 }
 
+DiagClockValue DiagRun::now() const { return DiagClockValue{ctx.clock->localTime(), true}; }
+
 std::span<const uint8_t> DiagRun::buffer(size_t n) const {
   return std::span<const uint8_t>(ctx.SectorBuffer.data(), std::min(n, kSectorBufferSize));
 }

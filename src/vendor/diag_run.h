@@ -76,6 +76,12 @@ struct DiagRun {
 
   // Set when any command of the run failed (the run goes on regardless).
   bool commandFailed = false;
+  // Set when a row refused what it was given (an input box, a file or the
+  // lack of one) as unusable; nothing was sent for that row.
+  bool inputRefused = false;
+  // Whether the vendor query of the current row wrote its sector and read
+  // the reply that is now at the start of SectorBuffer.
+  bool replyRead = true;
   // Row 33 leaves the address it read here for the console's address box.
   std::optional<std::string> addressBox;
   // The last Info SSD record and SMART sector the run decoded.
@@ -96,6 +102,9 @@ struct DiagRun {
 
   // The first n bytes of SectorBuffer.
   std::span<const uint8_t> buffer(size_t n = 512) const;
+  // The clock at this moment: files a row writes are named when they are
+  // made, not when the run started.
+  DiagClockValue now() const;
   std::filesystem::path file(const std::string& name) const { return directory / name; }
 };
 

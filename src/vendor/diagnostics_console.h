@@ -89,8 +89,8 @@ struct SpanParts {
 };
 SpanParts splitSpan(double days);
 
-// The address of the slider rule: p x N / 100 (p = 0 reads as 1), or N itself
-// when that is above 99.7 % of N.
+// The address of the slider rule: p x N / 100 (p = 0 reads as 1), or the
+// native max address N - 1 when that is above 99.7 % of N.
 uint64_t sliderAddress(int position, uint64_t sectorCount);
 
 struct DiagPassResult {
@@ -106,10 +106,14 @@ struct DiagRunResult {
   std::string runText;
   std::vector<DiagPassResult> passes;
   bool commandFailed = false;
+  // A row refused its input as unusable and sent nothing.
+  bool inputRefused = false;
   bool runLogWritten = false;
   std::string runLogError;
   std::optional<ReportOutcome> report;
-  bool ok() const { return !commandFailed && runLogWritten && (!report || report->reportWritable); }
+  bool ok() const {
+    return !commandFailed && !inputRefused && runLogWritten && (!report || report->reportWritable);
+  }
 };
 
 class DiagnosticsConsole {

@@ -74,6 +74,8 @@ std::string DecodeFlashId(DiagRun& run, size_t) { return shown(run, flashIdText(
 std::string DecodeFlashCheck(DiagRun& run, size_t) { return shown(run, flashCheckText(run.buffer(512))); }
 
 std::string DecodeDiagnosticDump(DiagRun& run, size_t) {
+  // Without the reply there is no length to follow.
+  if (!run.replyRead) return shown(run, "Diagnostic Dump Fail: the drive did not answer\r\n");
   auto first = run.buffer(4);
   uint32_t length = uint32_t{first[0]} | uint32_t{first[1]} << 8 | uint32_t{first[2]} << 16 | uint32_t{first[3]} << 24;
   if (length == 0) return {};
@@ -84,7 +86,8 @@ std::string DecodeDiagnosticDump(DiagRun& run, size_t) {
                                  kMaxDiagnosticLength));
   }
   std::string text;
-  DumpFile file(run, "DiagDump" + run.clock.stamp() + ".txt");
+  const std::string name = "DiagDump" + run.now().stamp() + ".txt";
+  DumpFile file(run, name);
   std::array<uint8_t, 512> piece{};
   // A 0Ah that ends a piece waits for the next one: its 0Dh may open it.
   bool heldLineFeed = false;
@@ -94,10 +97,15 @@ std::string DecodeDiagnosticDump(DiagRun& run, size_t) {
     file.write(chunk);
     text += chunk;
   };
-  for (uint32_t taken = 0; taken < length;) {
+  uint32_t taken = 0;
+  bool readFailed = false;
+  while (taken < length) {
     size_t size = std::min<uint32_t>(512, length - taken);
     // Once the drive stops answering, the rest of the text is not coming.
-    if (!run.readBuffer()) break;
+    if (!run.readBuffer()) {
+      readFailed = true;
+      break;
+    }
     auto data = run.buffer(size);
     std::copy(data.begin(), data.end(), piece.begin());
     std::span<uint8_t> bytes(piece.data(), size);
@@ -124,6 +132,11 @@ std::string DecodeDiagnosticDump(DiagRun& run, size_t) {
     taken += static_cast<uint32_t>(size);
   }
   if (heldLineFeed) emit("\n");
+  if (readFailed) {
+    std::string failure = formatText("\r\nDiagnostic Dump Fail: %u of %u bytes read\r\n", taken, length);
+    failure += taken == 0 ? std::string("No file was written\r\n") : "The file is incomplete: " + name + "\r\n";
+    text += shown(run, failure);
+  }
   return text;
 }
 
@@ -132,38 +145,61 @@ std::string DecodeDiagnosticDump(DiagRun& run, size_t) {
 std::string MemoryDump(DiagRun& run, size_t row) {
   const VendorOperation* op = vendorOperation(row);
   const uint8_t code = op && op->code == 0x52 ? 0x52 : 0x50;
+  const DiagClockValue clock = run.now();
   uint32_t address = 0;
   uint64_t sectors = 0;
   std::string name;
   if (code == 0x52) {
     sectors = 0x400;
-    name = spiDumpName(run.clock);
+    name = spiDumpName(clock);
   } else {
     address = readHexBox(run.inputs.startMemory);
     uint32_t length = readHexBox(run.inputs.memoryLength);
-    if (address == 0 || length == 0) return shown(run, "Error.... Input Empty");
+    if (address == 0 || length == 0) {
+      run.inputRefused = true;
+      return shown(run, "Error.... Input Empty");
+    }
     sectors = (uint64_t{length} + 511) / 512;
-    name = memoryDumpName(run.inputs.startMemory, sectors, run.clock);
+    name = memoryDumpName(run.inputs.startMemory, sectors, clock);
   }
   DumpFile file(run, name);
   std::vector<uint8_t> chunkBuffer(size_t{kDumpChunkSectors} * 512);
-  for (uint64_t remaining = sectors; remaining > 0;) {
+  // A dump is whole only when every request went out and every sector came
+  // back: after the first failure the drive is asked for nothing more, and
+  // the file keeps only the sectors that were read.
+  uint64_t sectorsRead = 0;
+  bool failed = false;
+  for (uint64_t remaining = sectors; remaining > 0 && !failed && !file.failed();) {
     uint16_t chunk = static_cast<uint16_t>(std::min<uint64_t>(kDumpChunkSectors, remaining));
     VendorCommandSector request(code);
     request.setBe32(16, address);
     request.setBe16(20, chunk);
     run.append(formatText("Current Memory: %08X, Length: %08X\r\n", address, chunk * 512u));
-    run.write(request);
-    for (size_t i = 0; i < chunk; ++i) {
-      run.readBuffer();
+    size_t got = 0;
+    failed = !run.write(request);
+    while (!failed && got < chunk) {
+      failed = !run.readBuffer();
+      if (failed) break;
       auto data = run.buffer(512);
-      std::copy(data.begin(), data.end(), chunkBuffer.begin() + static_cast<std::ptrdiff_t>(i * 512));
+      std::copy(data.begin(), data.end(), chunkBuffer.begin() + static_cast<std::ptrdiff_t>(got * 512));
+      ++got;
     }
-    file.write(std::span<const uint8_t>(chunkBuffer.data(), size_t{chunk} * 512));
+    if (got > 0) file.write(std::span<const uint8_t>(chunkBuffer.data(), got * 512));
+    sectorsRead += got;
     address += chunk * 512u;
     remaining -= chunk;
   }
-  return shown(run, "Memory Dump End\r\nFile Name is:\r\n" + name + "\r\n");
+  if (!failed && !file.failed()) return shown(run, "Memory Dump End\r\nFile Name is:\r\n" + name + "\r\n");
+  std::string text = "Memory Dump Fail\r\n";
+  if (sectorsRead == 0) {
+    text += "No data was read: no file written\r\n";
+  } else {
+    text += "File Name is:\r\n" + name + "\r\nThe file is incomplete: ";
+    text += file.failed() ? std::string("it could not be written whole\r\n")
+                          : formatText("%llX of %llX bytes read\r\n", static_cast<unsigned long long>(sectorsRead * 512),
+                                       static_cast<unsigned long long>(sectors * 512));
+  }
+  return shown(run, text);
 }
 
 // ---- Restore ------------------------------------------------------------------------
@@ -197,12 +233,12 @@ std::string RestoreStream(DiagRun& run, size_t row) {
 std::string SpiFlashRead(DiagRun& run, size_t) {
   if (!sendF7(run, kFeatureSpiRead, false, kSpiImageSize)) {
     // What the buffer holds after a failed read is no image: nothing is offered for saving.
-    return {};
+    return shown(run, "Read SPI Flash Fail\r\n");
   }
   PrintMessage(run.ctx, "Read SPI Flash Success");
   std::string text = shown(run, "Read SPI Flash Success\r\n");
   auto path = run.ctx.ui->chooseSaveFile("Save", "All Files(*.*)|*.*||",
-                                         run.file("SpiFlash" + run.clock.stamp() + ".bin").string());
+                                         run.file("SpiFlash" + run.now().stamp() + ".bin").string());
   if (!path) return text;
   std::ofstream out(*path, std::ios::binary | std::ios::trunc);
   if (!out || !out.write(reinterpret_cast<const char*>(run.ctx.SectorBuffer.data()), kSpiImageSize) || !out.flush()) {
@@ -214,7 +250,11 @@ std::string SpiFlashRead(DiagRun& run, size_t) {
 
 std::string SpiFlashWrite(DiagRun& run, size_t row) {
   auto chosen = run.ctx.ui->chooseOpenFile("Open", "Bin Files(*.Bin)|*.*||");
-  if (!chosen) return {};
+  if (!chosen) {
+    // No file, nothing to write: a cancelled dialog does nothing.
+    run.inputRefused = true;
+    return {};
+  }
   std::vector<uint8_t> image;
   std::string error;
   bool loaded = loadFile(*chosen, kSpiImageSize, image, error);
@@ -223,7 +263,7 @@ std::string SpiFlashWrite(DiagRun& run, size_t row) {
     loaded = false;
   }
   if (!loaded) {
-    run.commandFailed = true;
+    run.inputRefused = true;
     return shown(run, error);
   }
   uint8_t* buffer = run.ctx.SectorBuffer.data();
@@ -235,7 +275,7 @@ std::string SpiFlashWrite(DiagRun& run, size_t row) {
   std::string text;
   if (!sendF7(run, kFeatureSpiWrite, true, kSpiImageSize)) {
     // Nothing new reached the drive: saving now would store whatever it held before.
-    return text;
+    return shown(run, "Write SPI Flash Fail\r\n");
   }
   PrintMessage(run.ctx, "Write SPI Flash Success");
   text += shown(run, "Write SPI Flash Success\r\n");
@@ -243,6 +283,8 @@ std::string SpiFlashWrite(DiagRun& run, size_t row) {
   if (sendF7(run, kFeatureSpiSave, true, 512)) {
     PrintMessage(run.ctx, "Save SPI Flash Success");
     text += shown(run, "Save SPI Flash Success\r\n");
+  } else {
+    text += shown(run, "Save SPI Flash Fail\r\n");
   }
   return text;
 }
@@ -259,12 +301,13 @@ std::string ShowBadBlockList(DiagRun& run, size_t) {
 // ---- Later-bad report -------------------------------------------------------------------
 
 void UpdateLaterBadReport(DiagRun& run, std::string_view serial, std::string_view dumpText) {
-  const std::string name = laterBadReportName(serial, run.clock);
+  const DiagClockValue clock = run.now();
+  const std::string name = laterBadReportName(serial, clock);
   const std::filesystem::path path = run.file(name);
   std::error_code ec;
   std::string out;
   if (!std::filesystem::exists(path, ec)) out = laterBadReportHeader(dumpText);
-  out += laterBadReportRow(dumpText, run.clock);
+  out += laterBadReportRow(dumpText, clock);
   std::ofstream file(path, std::ios::binary | std::ios::app);
   if (!file || !file.write(out.data(), static_cast<std::streamsize>(out.size())) || !file.flush()) {
     run.commandFailed = true;
