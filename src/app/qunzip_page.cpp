@@ -1,7 +1,6 @@
 #include "app/qunzip_page.h"
 
 #include <QCoreApplication>
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -12,6 +11,7 @@
 #include <chrono>
 #include <thread>
 
+#include "app/fixed_pitch_font.h"
 #include "app/gui_thread.h"
 
 namespace zorv::app {
@@ -42,9 +42,7 @@ CQUnZip::CQUnZip(PageServices& services, QWidget* parent) : QWidget(parent), ser
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setAllColumnsShowFocus(true);
-  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  fixed.setPointSize(10);
-  list_->setFont(fixed);
+  list_->setFont(fixedPitchFont(10));
   applyColumns(firmware::initialQzColumns(services_.ctx.selectedDrive().usModelClass));
 
   box_ = QtMessageSink::makeTextBox(this, 10);

@@ -79,7 +79,9 @@ void BufferViewer::clearBuffer() {
 }
 
 bool BufferViewer::saveFile() {
-  std::optional<std::string> path = ctx_.ui->chooseSaveFile("", kFileFilter, "*.bin");
+  // The page asks before replacing a file, so the dialog does not ask too.
+  std::optional<std::string> path = ctx_.ui->chooseSaveFileWith(
+      "", kFileFilter, "*.bin", SaveDialogOptions{.defaultExtension = "bin", .callerAsksBeforeReplacing = true});
   if (!path) return false;
   std::error_code ec;
   if (std::filesystem::exists(*path, ec)) {
