@@ -279,7 +279,15 @@ bool DiagnosticsConsole::onGetDevInfo() {
   return startRun();
 }
 
+bool DiagnosticsConsole::driveSelected() {
+  if (ctx_.hasSelectedDrive()) return true;
+  // Every command of a run would fail without a word: say why nothing runs.
+  append("No drive is selected\r\n");
+  return false;
+}
+
 bool DiagnosticsConsole::startRun() {
+  if (!driveSelected()) return false;
   std::function<void(std::function<void()>)> starter;
   {
     std::lock_guard lock(mutex_);
@@ -302,6 +310,7 @@ bool DiagnosticsConsole::startRun() {
 }
 
 std::optional<DiagRunResult> DiagnosticsConsole::RunDiagnostics() {
+  if (!driveSelected()) return std::nullopt;
   {
     std::lock_guard lock(mutex_);
     if (state_.running || ctx_.fgBusy) return std::nullopt;

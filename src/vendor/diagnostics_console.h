@@ -153,7 +153,7 @@ class DiagnosticsConsole {
   void onTimerTick();
 
   // Runs now on the calling thread (zorvctl, tests). nullopt when a run is in
-  // progress or ctx.fgBusy is set.
+  // progress, ctx.fgBusy is set or no drive is selected (the pane says so).
   std::optional<DiagRunResult> RunDiagnostics();
 
  private:
@@ -164,6 +164,7 @@ class DiagnosticsConsole {
   void setInputGroupEnabled(DevInfoState& s, bool on);
   void setSelectorsEnabled(DevInfoState& s, bool on);
   void writeArmingLines();
+  bool driveSelected();
   bool startRun();
   DiagRunResult runClaimed(std::string description);
   void notify();

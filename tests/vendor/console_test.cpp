@@ -346,6 +346,17 @@ TEST_F(ConsoleFixture, AWorkerRunAndTheTimerShareTheStateSafely) {
   EXPECT_GT(changes.load(), 2);
 }
 
+TEST_F(ConsoleFixture, NoRunWithoutADriveAndThePaneSaysWhy) {
+  tc.ctx.ucSelDrive = kNoDrive;
+  tc.ctx.ucDriveCount = kNoDrive;
+  EXPECT_FALSE(console.onGetDevInfo());
+  EXPECT_FALSE(console.RunDiagnostics());
+  EXPECT_EQ(raw.text(), "No drive is selected\r\nNo drive is selected\r\n");
+  EXPECT_TRUE(drive.sent.empty());
+  EXPECT_FALSE(console.state().running);
+  EXPECT_EQ(tc.ctx.fgBusy, 0);
+}
+
 TEST_F(ConsoleFixture, NoRunWhileAnotherOperationHoldsTheDrive) {
   tc.ctx.fgBusy = 1;
   EXPECT_FALSE(console.RunDiagnostics());
