@@ -130,7 +130,8 @@ std::optional<std::string> QtUserInterface::chooseSaveFile(std::string_view capt
   return chooseSaveFileWith(caption, filter, suggestedName, {});
 }
 
-std::optional<std::string> QtUserInterface::chooseSaveFileWith(std::string_view caption, std::string_view filter,
+std::optional<std::string> QtUserInterface::chooseSaveFileWith(std::string_view caption,
+                                                               std::string_view filter,
                                                                std::string_view suggestedName,
                                                                const SaveDialogOptions& options) {
   QString c = qs(caption), s = qs(suggestedName), ext = qs(options.defaultExtension);

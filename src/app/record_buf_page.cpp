@@ -15,9 +15,7 @@ namespace {
 
 CRecordBuf* g_activePage = nullptr;
 
-QFont fixedFont(int pointSize) {
-  return fixedPitchFont(pointSize);
-}
+QFont fixedFont(int pointSize) { return fixedPitchFont(pointSize); }
 
 // Puts a corrected text back into an edit without moving the caret.
 void putBack(QLineEdit* edit, const std::string& text) {

@@ -81,7 +81,8 @@ void BufferViewer::clearBuffer() {
 bool BufferViewer::saveFile() {
   // The page asks before replacing a file, so the dialog does not ask too.
   std::optional<std::string> path = ctx_.ui->chooseSaveFileWith(
-      "", kFileFilter, "*.bin", SaveDialogOptions{.defaultExtension = "bin", .callerAsksBeforeReplacing = true});
+      "", kFileFilter, "*.bin",
+      SaveDialogOptions{.defaultExtension = "bin", .callerAsksBeforeReplacing = true});
   if (!path) return false;
   std::error_code ec;
   if (std::filesystem::exists(*path, ec)) {

@@ -21,6 +21,11 @@ void DiagRun::append(std::string_view text) {
   AppendMessage(ctx, shown, pane);
 }
 
+std::string DiagRun::show(std::string text) {
+  append(text);
+  return text;
+}
+
 bool DiagRun::send(bool dataOut, AtaTaskFile& taskFile, bool useDma, uint32_t byteCount) {
   bool ok = SendAtaCommand(ctx, dataOut, taskFile, useDma, byteCount);
   if (!ok) commandFailed = true;

@@ -91,6 +91,8 @@ struct DiagRun {
   // Appends to the pane (AppendMessage, message mode applies). The pane is a
   // text box: NUL bytes are dropped there, the returned texts keep them.
   void append(std::string_view text);
+  // Appends text to the pane and returns it, for the run log.
+  std::string show(std::string text);
 
   // The transport calls, remembering failures.
   bool send(bool dataOut, AtaTaskFile& taskFile, bool useDma, uint32_t byteCount);

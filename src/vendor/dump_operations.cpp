@@ -28,11 +28,6 @@ constexpr uint8_t kRestoreMarker = 0x55;
 // length is not believed.
 constexpr uint32_t kMaxDiagnosticLength = 64 * 1024;
 
-std::string shown(DiagRun& run, std::string text) {
-  run.append(text);
-  return text;
-}
-
 bool sendF7(DiagRun& run, uint8_t feature, bool dataOut, uint32_t bytes) {
   AtaTaskFile& tf = run.ctx.CmdBlock;
   tf.clear();
@@ -67,23 +62,25 @@ bool loadFile(const std::string& path, uint64_t limit, std::vector<uint8_t>& out
 
 // ---- Query rows ----------------------------------------------------------------------
 
-std::string DecodePlaneInfo(DiagRun& run, size_t) { return shown(run, planeInfoText(run.buffer(512), run.modelClass)); }
+std::string DecodePlaneInfo(DiagRun& run, size_t) {
+  return run.show(planeInfoText(run.buffer(512), run.modelClass));
+}
 
-std::string DecodeFlashId(DiagRun& run, size_t) { return shown(run, flashIdText(run.buffer(512))); }
+std::string DecodeFlashId(DiagRun& run, size_t) { return run.show(flashIdText(run.buffer(512))); }
 
-std::string DecodeFlashCheck(DiagRun& run, size_t) { return shown(run, flashCheckText(run.buffer(512))); }
+std::string DecodeFlashCheck(DiagRun& run, size_t) { return run.show(flashCheckText(run.buffer(512))); }
 
 std::string DecodeDiagnosticDump(DiagRun& run, size_t) {
   // Without the reply there is no length to follow.
-  if (!run.replyRead) return shown(run, "Diagnostic Dump Fail: the drive did not answer\r\n");
+  if (!run.replyRead) return run.show("Diagnostic Dump Fail: the drive did not answer\r\n");
   auto first = run.buffer(4);
   uint32_t length = uint32_t{first[0]} | uint32_t{first[1]} << 8 | uint32_t{first[2]} << 16 | uint32_t{first[3]} << 24;
   if (length == 0) return {};
   if (length > kMaxDiagnosticLength) {
     // Not a diagnostic header (a drive that returned nothing reads FFFFFFFFh):
     // what follows is no text either.
-    return shown(run, formatText("Diagnostic length %08X is more than %u bytes: nothing read\r\n", length,
-                                 kMaxDiagnosticLength));
+    return run.show(formatText("Diagnostic length %08X is more than %u bytes: nothing read\r\n", length,
+                               kMaxDiagnosticLength));
   }
   std::string text;
   const std::string name = "DiagDump" + run.now().stamp() + ".txt";
@@ -134,8 +131,9 @@ std::string DecodeDiagnosticDump(DiagRun& run, size_t) {
   if (heldLineFeed) emit("\n");
   if (readFailed) {
     std::string failure = formatText("\r\nDiagnostic Dump Fail: %u of %u bytes read\r\n", taken, length);
-    failure += taken == 0 ? std::string("No file was written\r\n") : "The file is incomplete: " + name + "\r\n";
-    text += shown(run, failure);
+    failure +=
+        taken == 0 ? std::string("No file was written\r\n") : "The file is incomplete: " + name + "\r\n";
+    text += run.show(failure);
   }
   return text;
 }
@@ -157,7 +155,7 @@ std::string MemoryDump(DiagRun& run, size_t row) {
     uint32_t length = readHexBox(run.inputs.memoryLength);
     if (address == 0 || length == 0) {
       run.inputRefused = true;
-      return shown(run, "Error.... Input Empty");
+      return run.show("Error.... Input Empty");
     }
     sectors = (uint64_t{length} + 511) / 512;
     name = memoryDumpName(run.inputs.startMemory, sectors, clock);
@@ -189,17 +187,18 @@ std::string MemoryDump(DiagRun& run, size_t row) {
     address += chunk * 512u;
     remaining -= chunk;
   }
-  if (!failed && !file.failed()) return shown(run, "Memory Dump End\r\nFile Name is:\r\n" + name + "\r\n");
+  if (!failed && !file.failed()) return run.show("Memory Dump End\r\nFile Name is:\r\n" + name + "\r\n");
   std::string text = "Memory Dump Fail\r\n";
   if (sectorsRead == 0) {
     text += "No data was read: no file written\r\n";
   } else {
     text += "File Name is:\r\n" + name + "\r\nThe file is incomplete: ";
     text += file.failed() ? std::string("it could not be written whole\r\n")
-                          : formatText("%llX of %llX bytes read\r\n", static_cast<unsigned long long>(sectorsRead * 512),
+                          : formatText("%llX of %llX bytes read\r\n",
+                                       static_cast<unsigned long long>(sectorsRead * 512),
                                        static_cast<unsigned long long>(sectors * 512));
   }
-  return shown(run, text);
+  return run.show(text);
 }
 
 // ---- Restore ------------------------------------------------------------------------
@@ -225,7 +224,8 @@ std::string RestoreStream(DiagRun& run, size_t row) {
     ok = run.send(true, tf, false, 512);
   }
   bool closed = run.vendorCommand(kRestoreMarker, 0x00);
-  return shown(run, std::string(ok && closed ? "Restore Bin Success\r\n" : "Restore Bin Fail\r\n") + std::string(kRule));
+  return run.show(std::string(ok && closed ? "Restore Bin Success\r\n" : "Restore Bin Fail\r\n") +
+                  std::string(kRule));
 }
 
 // ---- SPI flash image ----------------------------------------------------------------
@@ -233,17 +233,17 @@ std::string RestoreStream(DiagRun& run, size_t row) {
 std::string SpiFlashRead(DiagRun& run, size_t) {
   if (!sendF7(run, kFeatureSpiRead, false, kSpiImageSize)) {
     // What the buffer holds after a failed read is no image: nothing is offered for saving.
-    return shown(run, "Read SPI Flash Fail\r\n");
+    return run.show("Read SPI Flash Fail\r\n");
   }
   PrintMessage(run.ctx, "Read SPI Flash Success");
-  std::string text = shown(run, "Read SPI Flash Success\r\n");
+  std::string text = run.show("Read SPI Flash Success\r\n");
   auto path = run.ctx.ui->chooseSaveFile("Save", "All Files(*.*)|*.*||",
                                          run.file("SpiFlash" + run.now().stamp() + ".bin").string());
   if (!path) return text;
   std::ofstream out(*path, std::ios::binary | std::ios::trunc);
   if (!out || !out.write(reinterpret_cast<const char*>(run.ctx.SectorBuffer.data()), kSpiImageSize) || !out.flush()) {
     run.commandFailed = true;
-    text += shown(run, "Cannot write " + *path + "\r\n");
+    text += run.show("Cannot write " + *path + "\r\n");
   }
   return text;
 }
@@ -264,7 +264,7 @@ std::string SpiFlashWrite(DiagRun& run, size_t row) {
   }
   if (!loaded) {
     run.inputRefused = true;
-    return shown(run, error);
+    return run.show(error);
   }
   uint8_t* buffer = run.ctx.SectorBuffer.data();
   std::memcpy(buffer, image.data(), image.size());
@@ -275,16 +275,16 @@ std::string SpiFlashWrite(DiagRun& run, size_t row) {
   std::string text;
   if (!sendF7(run, kFeatureSpiWrite, true, kSpiImageSize)) {
     // Nothing new reached the drive: saving now would store whatever it held before.
-    return shown(run, "Write SPI Flash Fail\r\n");
+    return run.show("Write SPI Flash Fail\r\n");
   }
   PrintMessage(run.ctx, "Write SPI Flash Success");
-  text += shown(run, "Write SPI Flash Success\r\n");
+  text += run.show("Write SPI Flash Success\r\n");
   run.ctx.clock->sleepFor(std::chrono::milliseconds(500));
   if (sendF7(run, kFeatureSpiSave, true, 512)) {
     PrintMessage(run.ctx, "Save SPI Flash Success");
-    text += shown(run, "Save SPI Flash Success\r\n");
+    text += run.show("Save SPI Flash Success\r\n");
   } else {
-    text += shown(run, "Save SPI Flash Fail\r\n");
+    text += run.show("Save SPI Flash Fail\r\n");
   }
   return text;
 }
@@ -295,7 +295,7 @@ std::string ShowBadBlockList(DiagRun& run, size_t) {
   if (!sendF7(run, kFeatureBadBlocks, false, kSpiImageSize)) return "ATA read fail";
   PrintMessage(run.ctx, "Read SPI Flash Success");
   run.append("Read SPI Flash Success\r\n");
-  return shown(run, badBlockListText(run.buffer(kSpiImageSize)));
+  return run.show(badBlockListText(run.buffer(kSpiImageSize)));
 }
 
 // ---- Later-bad report -------------------------------------------------------------------

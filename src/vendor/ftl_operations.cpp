@@ -16,11 +16,6 @@ namespace {
 // The row whose memory keeps the PPN layout once "3103" has read it.
 constexpr size_t kBitLayoutRow = 3;
 
-std::string shownText(DiagRun& run, std::string text) {
-  run.append(text);
-  return text;
-}
-
 uint64_t littleEndian64(std::span<const uint8_t> bytes) {
   uint64_t v = 0;
   for (size_t i = 0; i < 8 && i < bytes.size(); ++i) v |= uint64_t{bytes[i]} << (8 * i);
@@ -80,7 +75,7 @@ std::string DumpAllBlockInfo(DiagRun& run, size_t) {
   const std::string serial = fileNamePart(run.ctx.selectedDrive().strSerial);
   const std::string base = "BlkInfoSNum__" + serial + "__" + run.now().stamp();
   // Without the first header there is nothing to dump: no files.
-  if (!run.replyRead) return shownText(run, "Dump Block Info Fail: the drive did not answer\r\n");
+  if (!run.replyRead) return run.show("Dump Block Info Fail: the drive did not answer\r\n");
   DumpFile txt(run, base + ".txt");
   DumpFile bin(run, base + ".bin");
 
@@ -165,8 +160,9 @@ std::string DumpAllBlockInfo(DiagRun& run, size_t) {
   if (readFailed) {
     // The files hold what was read before the failure; the later-bad report
     // takes no row from a dump that does not cover every plane.
-    return definitions + shownText(run, "Dump Block Info Fail: READ BUFFER failed\r\n"
-                                        "The files are incomplete: " + base + ".txt, " + base + ".bin\r\n");
+    std::string failure = "Dump Block Info Fail: READ BUFFER failed\r\nThe files are incomplete: ";
+    failure += base + ".txt, " + base + ".bin\r\n";
+    return definitions + run.show(failure);
   }
   run.append("Dump Block Info Ok\r\n");
 

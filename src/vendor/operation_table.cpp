@@ -257,8 +257,9 @@ std::string performMaxAddress(DiagRun& run, const VendorOperation& op) {
       const std::string typed = addressBoxText(run.inputs.address);
       std::optional<uint64_t> address = parseAddressBox(run.inputs.address);
       if (!address) {
-        return refuseMaxAddress(run, typed.empty() ? std::string("no address given")
-                                                   : "\"" + run.inputs.address + "\" is not a hexadecimal address");
+        return refuseMaxAddress(run, typed.empty()
+                                         ? std::string("no address given")
+                                         : "\"" + run.inputs.address + "\" is not a hexadecimal address");
       }
       // Up to the capacity the drive reported nothing needs asking; beyond
       // it (a drive shrunk earlier) the drive is asked for its native max
@@ -268,9 +269,10 @@ std::string performMaxAddress(DiagRun& run, const VendorOperation& op) {
       if (!limit && sectors > 0 && *address <= sectors - 1) limit = sectors - 1;
       if (!limit && run.ctx.selectedDrive().ucBusType == kBusUsb) {
         if (sectors == 0) return refuseMaxAddress(run, "the native max address of the drive is not known");
-        return refuseMaxAddress(run, typed + "H is beyond the last LBA the drive reports, " +
-                                         formatText("%012llXH", static_cast<unsigned long long>(sectors - 1)) +
-                                         " (its native max address cannot be read behind a USB bridge)");
+        return refuseMaxAddress(run,
+                                typed + "H is beyond the last LBA the drive reports, " +
+                                    formatText("%012llXH", static_cast<unsigned long long>(sectors - 1)) +
+                                    " (its native max address cannot be read behind a USB bridge)");
       }
       if (!limit) limit = getNativeMaxAddress(run);
       if (!limit) {

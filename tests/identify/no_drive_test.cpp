@@ -44,7 +44,8 @@ TEST(NoDrive, HandStartedCommandsSayThatNoDriveIsSelected) {
     t.ctx.ucSelDrive = kNoDrive;
     t.ctx.ucDriveCount = kNoDrive;
     EXPECT_FALSE(c.run(t.ctx)) << c.command;
-    EXPECT_NE(t.pane.text().find("No drive is selected"), std::string::npos) << c.command << ": " << t.pane.text();
+    EXPECT_NE(t.pane.text().find("No drive is selected"), std::string::npos)
+        << c.command << ": " << t.pane.text();
     EXPECT_TRUE(port.ataRequests.empty()) << c.command;
     EXPECT_EQ(t.ctx.fgBusy, 0) << c.command;
   }
