@@ -428,7 +428,8 @@ TEST_F(FlashRows, DiagnosticDumpOfNothingAndOfAnAbsurdLength) {
   drive.failNth = 3;  // query write, query read, first piece, second piece
   EXPECT_EQ(perform(kRowDiagnostic), std::string(512, 'a') +
                                          "\r\nDiagnostic Dump Fail: 512 of 4096 bytes read\r\n"
-                                         "The file is incomplete: DiagDump" + kStamp + ".txt\r\n");
+                                         "The file is incomplete: DiagDump" +
+                                         kStamp + ".txt\r\n");
   EXPECT_EQ(reads(), 3u);
 
   // A reply that never came names no length.
@@ -541,7 +542,8 @@ TEST_F(FlashRows, MemoryDumpStopsAtAFailedReadAndKeepsOnlyWhatWasRead) {
   drive.failNth = 135;
   std::string text = perform(kRowMemory);
   const std::string name = "MemDmp_Adr10000_Len20000_" + kStamp + ".bin";
-  EXPECT_EQ(text, "Memory Dump Fail\r\nFile Name is:\r\n" + name + "\r\nThe file is incomplete: 10A00 of 20000 bytes read\r\n");
+  EXPECT_EQ(text, "Memory Dump Fail\r\nFile Name is:\r\n" + name +
+                      "\r\nThe file is incomplete: 10A00 of 20000 bytes read\r\n");
   EXPECT_TRUE(pane().ends_with(text));
   EXPECT_EQ(pane().find("Memory Dump End"), std::string::npos);
   EXPECT_EQ(drive.sent.size(), 136u);  // nothing more is asked after the failure
@@ -580,8 +582,9 @@ TEST_F(FlashRows, BlockDumpCutByAFailedReadSaysItsFilesAreIncomplete) {
   drive.failNth = 3;  // query write, header, first record sector, second record sector
   std::string returned = perform(kRowDumpAll);
   const std::string base = "BlkInfoSNum__SN0042__" + kStamp;
-  const std::string failure = "Dump Block Info Fail: READ BUFFER failed\r\nThe files are incomplete: " + base +
-                              ".txt, " + base + ".bin\r\n";
+  const std::string failure =
+      "Dump Block Info Fail: READ BUFFER failed\r\nThe files are incomplete: " + base + ".txt, " + base +
+      ".bin\r\n";
   EXPECT_TRUE(returned.starts_with("User Data Bit: 02,"));
   EXPECT_TRUE(returned.ends_with(failure)) << returned;  // the run log keeps the failure
   EXPECT_TRUE(pane().ends_with(failure));
@@ -606,8 +609,9 @@ TEST_F(FlashRows, DumpFilesAreNamedByTheClockWhenTheyAreMade) {
   drive.replies.push_back(head);
   drive.replies.push_back(filledSector('d'));
   perform(kRowDiagnostic);
-  EXPECT_EQ(files(), (std::vector<fs::path>{"BlkInfoSNum__SN0042__1210093120.bin", "BlkInfoSNum__SN0042__1210093120.txt",
-                                            "DiagDump1210093120.txt", "LtrBadRptSNum__SN0042__1210.csv",
+  EXPECT_EQ(files(), (std::vector<fs::path>{"BlkInfoSNum__SN0042__1210093120.bin",
+                                            "BlkInfoSNum__SN0042__1210093120.txt", "DiagDump1210093120.txt",
+                                            "LtrBadRptSNum__SN0042__1210.csv",
                                             "MemDmp_Adr1000_Len200_1210093120.bin"}));
   EXPECT_TRUE(readFile(file("LtrBadRptSNum__SN0042__1210.csv")).ends_with("12/10 09:31:20,\r\n"));
 }

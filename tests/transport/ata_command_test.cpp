@@ -116,7 +116,8 @@ TEST(AtaPassThrough, TheFortyEightBitFlagGoesWithExactlyTheListedOpcodes) {
     AtaTaskFile tf;
     tf.ucCommand = static_cast<uint8_t>(op);
     EXPECT_EQ(isAta48BitOpcode(static_cast<uint8_t>(op)), listed) << std::hex << op;
-    EXPECT_EQ((buildAtaPassThrough(tf, false, false, 512).ataFlags & kAtaFlags48Bit) != 0, listed) << std::hex << op;
+    EXPECT_EQ((buildAtaPassThrough(tf, false, false, 512).ataFlags & kAtaFlags48Bit) != 0, listed)
+        << std::hex << op;
   }
 }
 

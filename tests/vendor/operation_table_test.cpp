@@ -313,11 +313,13 @@ TEST(SetMaxAddress, RefusesWhatIsNoAddressWithinTheDriveAndSetsNothing) {
       {"1D1C 5970", "Set Accessible Max Address: \"1D1C 5970\" is not a hexadecimal address\r\n"},
       {"-1", "Set Accessible Max Address: \"-1\" is not a hexadecimal address\r\n"},
       // The sector count is one past the last LBA.
-      {"1DCF32B0H", "Set Accessible Max Address: 1DCF32B0H is beyond the native max address 00001DCF32AFH\r\n"},
+      {"1DCF32B0H",
+       "Set Accessible Max Address: 1DCF32B0H is beyond the native max address 00001DCF32AFH\r\n"},
       {"1000000000000",
        "Set Accessible Max Address: 1000000000000H is beyond the native max address 00001DCF32AFH\r\n"},
       {"FFFFFFFFFFFFFFFFFFFF",
-       "Set Accessible Max Address: FFFFFFFFFFFFFFFFFFFFH is beyond the native max address 00001DCF32AFH\r\n"},
+       "Set Accessible Max Address: FFFFFFFFFFFFFFFFFFFFH is beyond the native max address "
+       "00001DCF32AFH\r\n"},
   };
   for (const auto& c : refused) {
     MaxAddressRig rig;
@@ -360,7 +362,8 @@ TEST(SetMaxAddress, BeyondTheReportedCapacityTheDriveIsAskedFirst) {
   rig.tc.ctx.DriveTable[0].strDevicePath = "rec:5";
   rig.drive.returnedLba = std::array<uint8_t, 6>{0, 0, 0, 0, 0x1F, 0xFF};
   rig.run.inputRefused = false;
-  EXPECT_EQ(rig.set("2000"), "Set Accessible Max Address: 2000H is beyond the native max address 000000001FFFH\r\n");
+  EXPECT_EQ(rig.set("2000"),
+            "Set Accessible Max Address: 2000H is beyond the native max address 000000001FFFH\r\n");
   EXPECT_EQ(rig.sets(), 1u);
   EXPECT_TRUE(rig.run.inputRefused);
 
@@ -376,10 +379,12 @@ TEST(SetMaxAddress, BeyondTheReportedCapacityTheDriveIsAskedFirst) {
   // Behind a USB bridge there is no answer to ask for.
   MaxAddressRig usb(kBusUsb);
   usb.tc.ctx.DriveTable[0].ulSectorsLo = 0x1000;
-  EXPECT_EQ(usb.set("1000"), "Set Accessible Max Address: 1000H is beyond the last LBA the drive reports, "
-                             "000000000FFFH (its native max address cannot be read behind a USB bridge)\r\n");
+  EXPECT_EQ(usb.set("1000"),
+            "Set Accessible Max Address: 1000H is beyond the last LBA the drive reports, "
+            "000000000FFFH (its native max address cannot be read behind a USB bridge)\r\n");
   usb.tc.ctx.DriveTable[0].ulSectorsLo = 0;
-  EXPECT_EQ(usb.set("1000"), "Set Accessible Max Address: the native max address of the drive is not known\r\n");
+  EXPECT_EQ(usb.set("1000"),
+            "Set Accessible Max Address: the native max address of the drive is not known\r\n");
   EXPECT_TRUE(usb.port.scsiRequests.empty());
 }
 
@@ -387,12 +392,14 @@ TEST(GetMaxAddress, SaysWhenNoAddressCameBack) {
   MaxAddressRig usb(kBusUsb);
   usb.drive.returnedLba.reset();
   usb.run.inputs.address = "1234H";
-  EXPECT_EQ(PerformOperation(usb.run, 33), "Get Native Max Address:\r\nNot available behind a USB bridge\r\n");
+  EXPECT_EQ(PerformOperation(usb.run, 33),
+            "Get Native Max Address:\r\nNot available behind a USB bridge\r\n");
   EXPECT_FALSE(usb.run.addressBox);
 
   MaxAddressRig failing;
   failing.drive.failCommand = 0x78;
-  EXPECT_EQ(PerformOperation(failing.run, 33), "Get Native Max Address:\r\nNot available: the command failed\r\n");
+  EXPECT_EQ(PerformOperation(failing.run, 33),
+            "Get Native Max Address:\r\nNot available: the command failed\r\n");
   EXPECT_EQ(failing.raw.text().find("000000000000H"), std::string::npos);
 }
 

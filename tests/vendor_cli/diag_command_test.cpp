@@ -111,7 +111,8 @@ TEST_F(DiagCommand, MaxAddressFromTheSliderRuleAndAFailedSet) {
   // back by address, and nothing beyond it.
   Result beyond = run({"--drive", "0", "diag", "780001", "--address", "1DCF32B0H", "--dir", dir()});
   EXPECT_EQ(beyond.code, 2);
-  EXPECT_NE(beyond.out.find("Set Accessible Max Address: 1DCF32B0H is beyond the native max address 00001DCF32AFH\r\n"),
+  EXPECT_NE(beyond.out.find(
+                "Set Accessible Max Address: 1DCF32B0H is beyond the native max address 00001DCF32AFH\r\n"),
             std::string::npos)
       << beyond.out;
   EXPECT_EQ(beyond.out.find("ATA Command Error"), std::string::npos);
