@@ -1,6 +1,5 @@
 #include "app/edit_ata_dialog.h"
 
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -8,6 +7,7 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include "app/fixed_pitch_font.h"
 #include "app/record_buf_page.h"
 
 namespace zorv::app {
@@ -35,8 +35,7 @@ void CEditAta::build() {
   group_->setStyleSheet("QGroupBox { color: rgb(128, 0, 255); }");
   auto* grid = new QGridLayout(group_);
 
-  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  font.setPointSize(12);
+  QFont font = fixedPitchFont(12);
   QPalette editPalette;
   editPalette.setColor(QPalette::Text, QColor(128, 0, 0));
   editPalette.setColor(QPalette::Base, QColor(250, 251, 200));

@@ -1,6 +1,5 @@
 #include "app/edit_buf_dialog.h"
 
-#include <QFontDatabase>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -8,6 +7,8 @@
 #include <QLabel>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
+
+#include "app/fixed_pitch_font.h"
 
 namespace zorv::app {
 
@@ -48,7 +49,7 @@ CEditBufDlg::CEditBufDlg(Context& ctx, DumpPane* dump, QWidget* parent) : QDialo
   const std::vector<ColumnSpec> columns = parseColumnSpec(BufferEditor::kColumnSpec);
   grid_ = new QTableWidget(BufferEditor::kRows, static_cast<int>(columns.size()), this);
   grid_->setObjectName("list1048");
-  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  QFont font = fixedPitchFont();
   font.setPixelSize(14);
   font.setWeight(QFont::Medium);
   grid_->setFont(font);

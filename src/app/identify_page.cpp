@@ -1,12 +1,13 @@
 #include "app/identify_page.h"
 
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
 #include <algorithm>
+
+#include "app/fixed_pitch_font.h"
 
 namespace zorv::app {
 
@@ -35,9 +36,7 @@ CIdentify::CIdentify(Context& ctx, UserInterface& ui, OperationRunner& runner, Q
 
   list_ = new QTableWidget(this);
   list_->setObjectName("list1457");
-  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  font.setPointSize(12);
-  list_->setFont(font);
+  list_->setFont(fixedPitchFont(12));
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);

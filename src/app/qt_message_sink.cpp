@@ -1,9 +1,9 @@
 #include "app/qt_message_sink.h"
 
-#include <QFontDatabase>
 #include <QScrollBar>
 #include <QTextCursor>
 
+#include "app/fixed_pitch_font.h"
 #include "app/gui_thread.h"
 
 namespace zorv::app {
@@ -13,9 +13,7 @@ QtMessageSink::QtMessageSink(QPlainTextEdit* box, QObject* parent) : QObject(par
 QPlainTextEdit* QtMessageSink::makeTextBox(QWidget* parent, int pointSize) {
   auto* box = new QPlainTextEdit(parent);
   box->setReadOnly(true);
-  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  font.setPointSize(pointSize);
-  box->setFont(font);
+  box->setFont(fixedPitchFont(pointSize));
   box->setLineWrapMode(QPlainTextEdit::NoWrap);
   return box;
 }

@@ -77,9 +77,9 @@ bool QtUserInterface::askYesNo(std::string_view text, std::string_view caption, 
   });
 }
 
-bool QtUserInterface::askGoOn(std::string_view text) {
+bool QtUserInterface::replyWindow(std::string_view text, bool withGoOn) {
   QString t = qs(text);
-  return runOnGuiThread([this, t] {
+  return runOnGuiThread([this, t, withGoOn] {
     QDialog dialog(parent_);
     dialog.setObjectName("replyWindow");
     dialog.setWindowTitle(QApplication::applicationDisplayName());
@@ -88,18 +88,24 @@ bool QtUserInterface::askGoOn(std::string_view text) {
     label->setWordWrap(true);
     layout->addWidget(label);
     auto* buttons = new QHBoxLayout;
-    auto* goOn = new QPushButton(QStringLiteral("Go On"), &dialog);
+    buttons->addStretch();
+    if (withGoOn) {
+      auto* goOn = new QPushButton(QStringLiteral("Go On"), &dialog);
+      buttons->addWidget(goOn);
+      QObject::connect(goOn, &QPushButton::clicked, &dialog, &QDialog::accept);
+    }
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), &dialog);
     cancel->setDefault(true);
-    buttons->addStretch();
-    buttons->addWidget(goOn);
     buttons->addWidget(cancel);
     layout->addLayout(buttons);
-    QObject::connect(goOn, &QPushButton::clicked, &dialog, &QDialog::accept);
     QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
     return dialog.exec() == QDialog::Accepted;
   });
 }
+
+bool QtUserInterface::askGoOn(std::string_view text) { return replyWindow(text, true); }
+
+void QtUserInterface::showCancelOnly(std::string_view text) { replyWindow(text, false); }
 
 std::optional<std::string> QtUserInterface::chooseOpenFile(std::string_view caption, std::string_view filter) {
   QString c = qs(caption);
@@ -121,11 +127,29 @@ std::vector<std::string> QtUserInterface::chooseOpenFiles(std::string_view capti
 
 std::optional<std::string> QtUserInterface::chooseSaveFile(std::string_view caption, std::string_view filter,
                                                            std::string_view suggestedName) {
-  QString c = qs(caption), s = qs(suggestedName);
-  QString f = windowsFilterToQt(filter).join(QStringLiteral(";;"));
+  return chooseSaveFileWith(caption, filter, suggestedName, {});
+}
+
+std::optional<std::string> QtUserInterface::chooseSaveFileWith(std::string_view caption,
+                                                               std::string_view filter,
+                                                               std::string_view suggestedName,
+                                                               const SaveDialogOptions& options) {
+  QString c = qs(caption), s = qs(suggestedName), ext = qs(options.defaultExtension);
+  QStringList filters = windowsFilterToQt(filter);
   // "*.*" as a suggested name is a filter, not a name.
   if (s.contains('*')) s.clear();
-  QString chosen = runOnGuiThread([this, c, f, s] { return QFileDialog::getSaveFileName(parent_, c, s, f); });
+  const bool callerAsks = options.callerAsksBeforeReplacing;
+  QString chosen = runOnGuiThread([this, c, filters, s, ext, callerAsks] {
+    QFileDialog dialog(parent_, c, QString(), filters.join(QStringLiteral(";;")));
+    dialog.setObjectName("saveDialog");
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (!ext.isEmpty()) dialog.setDefaultSuffix(ext);
+    if (callerAsks) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (!s.isEmpty()) dialog.selectFile(s);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+    return dialog.selectedFiles().constFirst();
+  });
   if (chosen.isEmpty()) return std::nullopt;
   return chosen.toStdString();
 }

@@ -27,8 +27,15 @@ class QtUserInterface : public UserInterface {
   std::vector<std::string> chooseOpenFiles(std::string_view caption, std::string_view filter) override;
   std::optional<std::string> chooseSaveFile(std::string_view caption, std::string_view filter,
                                             std::string_view suggestedName) override;
+  std::optional<std::string> chooseSaveFileWith(std::string_view caption, std::string_view filter,
+                                                std::string_view suggestedName,
+                                                const SaveDialogOptions& options) override;
+  void showCancelOnly(std::string_view text) override;
 
  private:
+  // The reply window: the text, "Go On" when asked for, and "Cancel".
+  bool replyWindow(std::string_view text, bool withGoOn);
+
   QPointer<QWidget> parent_;
 };
 

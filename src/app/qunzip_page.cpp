@@ -1,12 +1,14 @@
 #include "app/qunzip_page.h"
 
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QTabWidget>
 #include <QVBoxLayout>
+
+
+#include "app/fixed_pitch_font.h"
 
 namespace zorv::app {
 
@@ -36,9 +38,7 @@ CQUnZip::CQUnZip(PageServices& services, QWidget* parent) : QWidget(parent), ser
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setAllColumnsShowFocus(true);
-  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  fixed.setPointSize(10);
-  list_->setFont(fixed);
+  list_->setFont(fixedPitchFont(10));
   applyColumns(firmware::initialQzColumns(services_.ctx.selectedDrive().usModelClass));
 
   box_ = QtMessageSink::makeTextBox(this, 10);

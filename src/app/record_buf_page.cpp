@@ -1,6 +1,5 @@
 #include "app/record_buf_page.h"
 
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -8,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "app/edit_buf_dialog.h"
+#include "app/fixed_pitch_font.h"
 
 namespace zorv::app {
 
@@ -15,11 +15,7 @@ namespace {
 
 CRecordBuf* g_activePage = nullptr;
 
-QFont fixedFont(int pointSize) {
-  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  font.setPointSize(pointSize);
-  return font;
-}
+QFont fixedFont(int pointSize) { return fixedPitchFont(pointSize); }
 
 // Puts a corrected text back into an edit without moving the caret.
 void putBack(QLineEdit* edit, const std::string& text) {

@@ -119,6 +119,16 @@ void runDiag(Session& session, const DiagOptions& o) {
     session.fail(kExitUsage);
     return;
   }
+  // The rows that open a file take it from --file, one per such pass.
+  auto opensFile = [](size_t row) { return row == 10 || row == 21; };
+  size_t filesNeeded = (opensFile(*first) ? 1u : 0u) + (hasSecond && opensFile(secondRow) ? 1u : 0u);
+  if (o.files.size() < filesNeeded) {
+    const size_t row = opensFile(*first) && o.files.empty() ? *first : secondRow;
+    std::string_view text = VendorOperationList()[row].text;
+    session.err() << "zorvctl: " << text.substr(0, text.find(' ')) << " needs --file\n";
+    session.fail(kExitUsage);
+    return;
+  }
 
   Context* ctx = selectedDriveContext(session);
   if (!ctx) return;
@@ -166,6 +176,8 @@ void runDiag(Session& session, const DiagOptions& o) {
     session.fail(kExitFailed);
     return;
   }
+  // A row that refused its input sent nothing for it: unusable input.
+  if (result->inputRefused) session.fail(kExitUsage);
   if (!result->ok()) session.fail(kExitFailed);
   if (result->report && !result->report->scratch.empty()) session.err() << result->report->scratch;
 
@@ -190,6 +202,7 @@ void runDiag(Session& session, const DiagOptions& o) {
               {"passes", passes},
               {"report", report},
               {"commandFailed", result->commandFailed},
+              {"inputRefused", result->inputRefused},
               {"pane", captured.text()}};
   session.out() << out.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
 }

@@ -12,6 +12,8 @@
 #include <nlohmann/json.hpp>
 
 #include <cctype>
+#include <filesystem>
+#include <fstream>
 
 #include "cli/command_registry.h"
 #include "cli/session.h"
@@ -167,7 +169,19 @@ void runUpdate(Session& session, const FwOptions& o) {
   }
 }
 
+// The files a command reads must be there before it starts: one that is not
+// is unusable input, not a failed run.
+bool readable(Session& session, const std::string& path) {
+  std::error_code ec;
+  std::ifstream in;
+  if (std::filesystem::is_regular_file(path, ec)) in.open(path, std::ios::binary);
+  if (in.is_open()) return true;
+  usage(session, "cannot read " + path);
+  return false;
+}
+
 void runAppend(Session& session, const FwOptions& o) {
+  if (!readable(session, o.exe) || !readable(session, o.package)) return;
   Context* ctx = session.context();
   if (!ctx) return;
   session.ui().files = {o.exe, o.package, o.output};
@@ -204,6 +218,7 @@ void runLockModel(Session& session, const FwOptions& o) {
   Context* ctx = session.context();
   if (!ctx) return;
   if (o.brand < 0 || o.brand >= kBrandCount) return usage(session, "--brand must be 0 to 4");
+  if (!readable(session, o.exe)) return;
   session.ui().files = {o.exe, o.output};
   if (!fw::lockModel(*ctx, static_cast<uint8_t>(o.brand), session.pane())) session.fail(kExitFailed);
 }

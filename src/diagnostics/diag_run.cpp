@@ -35,6 +35,11 @@ void DiagRun::showProgress(uint64_t done, uint64_t total) {
   progress->setPosition(static_cast<int>(std::min<uint64_t>(done, total) * 100 / total));
 }
 
+std::string DiagRun::show(std::string text) {
+  append(text);
+  return text;
+}
+
 bool DiagRun::send(bool dataOut, AtaTaskFile& taskFile, bool useDma, uint32_t byteCount) {
   bool ok = SendAtaCommand(ctx, dataOut, taskFile, useDma, byteCount);
   if (!ok) commandFailed = true;
@@ -70,6 +75,8 @@ bool DiagRun::vendorSwitch(uint8_t code, uint8_t value) {
   if (!ok) commandFailed = true;
   return ok;
 }
+
+DiagClockValue DiagRun::now() const { return DiagClockValue{ctx.clock->localTime(), true}; }
 
 std::span<const uint8_t> DiagRun::buffer(size_t n) const {
   return std::span<const uint8_t>(ctx.SectorBuffer.data(), std::min(n, kSectorBufferSize));

@@ -82,6 +82,12 @@ struct DiagRun {
   bool commandFailed = false;
   // Set when a long row ended early because the operator asked it to stop.
   bool stopped = false;
+  // Set when a row refused what it was given (an input box, a file or the
+  // lack of one) as unusable; nothing was sent for that row.
+  bool inputRefused = false;
+  // Whether the vendor query of the current row wrote its sector and read
+  // the reply that is now at the start of SectorBuffer.
+  bool replyRead = true;
   // Row 33 leaves the address it read here for the console's address box.
   std::optional<std::string> addressBox;
   // The last Info SSD record and SMART sector the run decoded.
@@ -91,6 +97,8 @@ struct DiagRun {
   // Appends to the pane (AppendMessage, message mode applies). The pane is a
   // text box: NUL bytes are dropped there, the returned texts keep them.
   void append(std::string_view text);
+  // Appends text to the pane and returns it, for the run log.
+  std::string show(std::string text);
 
   // The transport calls, remembering failures.
   bool send(bool dataOut, AtaTaskFile& taskFile, bool useDma, uint32_t byteCount);
@@ -109,6 +117,9 @@ struct DiagRun {
 
   // The first n bytes of SectorBuffer.
   std::span<const uint8_t> buffer(size_t n = 512) const;
+  // The clock at this moment: files a row writes are named when they are
+  // made, not when the run started.
+  DiagClockValue now() const;
   std::filesystem::path file(const std::string& name) const { return directory / name; }
 };
 

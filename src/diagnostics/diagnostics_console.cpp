@@ -39,7 +39,9 @@ uint64_t sliderAddress(int position, uint64_t sectorCount) {
   if (sectorCount == 0) return 0;
   // p x N fits: N is at most 48 bits, p at most 100.
   uint64_t value = static_cast<uint64_t>(position) * sectorCount / 100;
-  if (static_cast<double>(value) / static_cast<double>(sectorCount) > 0.997) value = sectorCount;
+  // The full capacity is named by its last LBA, the native max address: the
+  // sector count itself lies one past it and would be refused by the drive.
+  if (static_cast<double>(value) / static_cast<double>(sectorCount) > 0.997) value = sectorCount - 1;
   return value;
 }
 
@@ -282,7 +284,15 @@ bool DiagnosticsConsole::onGetDevInfo() {
   return startRun();
 }
 
+bool DiagnosticsConsole::driveSelected() {
+  if (ctx_.hasSelectedDrive()) return true;
+  // Every command of a run would fail without a word: say why nothing runs.
+  append("No drive is selected\r\n");
+  return false;
+}
+
 bool DiagnosticsConsole::startRun() {
+  if (!driveSelected()) return false;
   RunStarter starter;
   {
     std::lock_guard lock(mutex_);
@@ -310,6 +320,7 @@ bool DiagnosticsConsole::startRun() {
 }
 
 std::optional<DiagRunResult> DiagnosticsConsole::RunDiagnostics() {
+  if (!driveSelected()) return std::nullopt;
   {
     std::lock_guard lock(mutex_);
     if (state_.running || ctx_.fgBusy) return std::nullopt;
@@ -324,11 +335,15 @@ DiagRunResult DiagnosticsConsole::runClaimed(std::string description, bool relea
   DiagRunResult result;
   int passes;
   std::array<int, 2> rows{};
+  std::vector<std::string> mapChoices;
+  bool mapEnabled;
   {
     std::lock_guard lock(mutex_);
     // The boxes are read as they are when the run starts; the run then
     // locks them.
     run.inputs = state_.inputs;
+    mapChoices = state_.mapChoices;
+    mapEnabled = state_.isEnabled(C::Map);
     resetInputs(state_);
     setEnabled(state_, {C::GetDevInfo, C::TimeTrigger, C::SecondDump}, false);
     setSelectorsEnabled(state_, false);
@@ -372,6 +387,7 @@ DiagRunResult DiagnosticsConsole::runClaimed(std::string description, bool relea
   }
   result.commandFailed = run.commandFailed;
   result.stopped = run.stopped;
+  result.inputRefused = run.inputRefused;
   result.runText = runText;
 
   if (!runText.empty()) {
@@ -389,6 +405,12 @@ DiagRunResult DiagnosticsConsole::runClaimed(std::string description, bool relea
       setEnabled(state_, {C::SecondCommand}, state_.secondDump);
       // The operation and the timer period can be chosen again.
       setEnabled(state_, {C::Command, C::Hours, C::Minutes}, true);
+    } else {
+      // The next timed run reads the same structure: the "0 Map, 1Table"
+      // choice the run cleared while it ran comes back as it was.
+      state_.mapChoices = mapChoices;
+      state_.inputs.map = run.inputs.map;
+      setEnabled(state_, {C::Map}, mapEnabled);
     }
     makeReport = state_.makeReport;
   }

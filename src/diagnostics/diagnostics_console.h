@@ -89,8 +89,8 @@ struct SpanParts {
 };
 SpanParts splitSpan(double days);
 
-// The address of the slider rule: p x N / 100 (p = 0 reads as 1), or N itself
-// when that is above 99.7 % of N.
+// The address of the slider rule: p x N / 100 (p = 0 reads as 1), or the
+// native max address N - 1 when that is above 99.7 % of N.
 uint64_t sliderAddress(int position, uint64_t sectorCount);
 
 struct DiagPassResult {
@@ -107,11 +107,13 @@ struct DiagRunResult {
   std::vector<DiagPassResult> passes;
   bool commandFailed = false;
   bool stopped = false;  // a long row ended early on the operator's stop
+  // A row refused its input as unusable and sent nothing.
+  bool inputRefused = false;
   bool runLogWritten = false;
   std::string runLogError;
   std::optional<ReportOutcome> report;
   bool ok() const {
-    return !commandFailed && !stopped && runLogWritten && (!report || report->reportWritable);
+    return !commandFailed && !stopped && !inputRefused && runLogWritten && (!report || report->reportWritable);
   }
 };
 
@@ -157,7 +159,7 @@ class DiagnosticsConsole {
   void onTimerTick();
 
   // Runs now on the calling thread (zorvctl, tests). nullopt when a run is in
-  // progress or ctx.fgBusy is set.
+  // progress, ctx.fgBusy is set or no drive is selected (the pane says so).
   std::optional<DiagRunResult> RunDiagnostics();
 
  private:
@@ -168,6 +170,7 @@ class DiagnosticsConsole {
   void setInputGroupEnabled(DevInfoState& s, bool on);
   void setSelectorsEnabled(DevInfoState& s, bool on);
   void writeArmingLines();
+  bool driveSelected();
   bool startRun();
   DiagRunResult runClaimed(std::string description, bool releaseDrive);
   void notify();

@@ -28,11 +28,6 @@ constexpr uint8_t kRestoreMarker = 0x55;
 // length is not believed.
 constexpr uint32_t kMaxDiagnosticLength = 64 * 1024;
 
-std::string shown(DiagRun& run, std::string text) {
-  run.append(text);
-  return text;
-}
-
 bool sendF7(DiagRun& run, uint8_t feature, bool dataOut, uint32_t bytes) {
   AtaTaskFile& tf = run.ctx.CmdBlock;
   tf.clear();
@@ -67,24 +62,29 @@ bool loadFile(const std::string& path, uint64_t limit, std::vector<uint8_t>& out
 
 // ---- Query rows ----------------------------------------------------------------------
 
-std::string DecodePlaneInfo(DiagRun& run, size_t) { return shown(run, planeInfoText(run.buffer(512), run.modelClass)); }
+std::string DecodePlaneInfo(DiagRun& run, size_t) {
+  return run.show(planeInfoText(run.buffer(512), run.modelClass));
+}
 
-std::string DecodeFlashId(DiagRun& run, size_t) { return shown(run, flashIdText(run.buffer(512))); }
+std::string DecodeFlashId(DiagRun& run, size_t) { return run.show(flashIdText(run.buffer(512))); }
 
-std::string DecodeFlashCheck(DiagRun& run, size_t) { return shown(run, flashCheckText(run.buffer(512))); }
+std::string DecodeFlashCheck(DiagRun& run, size_t) { return run.show(flashCheckText(run.buffer(512))); }
 
 std::string DecodeDiagnosticDump(DiagRun& run, size_t) {
+  // Without the reply there is no length to follow.
+  if (!run.replyRead) return run.show("Diagnostic Dump Fail: the drive did not answer\r\n");
   auto first = run.buffer(4);
   uint32_t length = uint32_t{first[0]} | uint32_t{first[1]} << 8 | uint32_t{first[2]} << 16 | uint32_t{first[3]} << 24;
   if (length == 0) return {};
   if (length > kMaxDiagnosticLength) {
     // Not a diagnostic header (a drive that returned nothing reads FFFFFFFFh):
     // what follows is no text either.
-    return shown(run, formatText("Diagnostic length %08X is more than %u bytes: nothing read\r\n", length,
-                                 kMaxDiagnosticLength));
+    return run.show(formatText("Diagnostic length %08X is more than %u bytes: nothing read\r\n", length,
+                               kMaxDiagnosticLength));
   }
   std::string text;
-  DumpFile file(run, "DiagDump" + run.clock.stamp() + ".txt");
+  const std::string name = "DiagDump" + run.now().stamp() + ".txt";
+  DumpFile file(run, name);
   std::array<uint8_t, 512> piece{};
   // A 0Ah that ends a piece waits for the next one: its 0Dh may open it.
   bool heldLineFeed = false;
@@ -94,10 +94,15 @@ std::string DecodeDiagnosticDump(DiagRun& run, size_t) {
     file.write(chunk);
     text += chunk;
   };
-  for (uint32_t taken = 0; taken < length;) {
+  uint32_t taken = 0;
+  bool readFailed = false;
+  while (taken < length) {
     size_t size = std::min<uint32_t>(512, length - taken);
     // Once the drive stops answering, the rest of the text is not coming.
-    if (!run.readBuffer()) break;
+    if (!run.readBuffer()) {
+      readFailed = true;
+      break;
+    }
     auto data = run.buffer(size);
     std::copy(data.begin(), data.end(), piece.begin());
     std::span<uint8_t> bytes(piece.data(), size);
@@ -124,6 +129,12 @@ std::string DecodeDiagnosticDump(DiagRun& run, size_t) {
     taken += static_cast<uint32_t>(size);
   }
   if (heldLineFeed) emit("\n");
+  if (readFailed) {
+    std::string failure = formatText("\r\nDiagnostic Dump Fail: %u of %u bytes read\r\n", taken, length);
+    failure +=
+        taken == 0 ? std::string("No file was written\r\n") : "The file is incomplete: " + name + "\r\n";
+    text += run.show(failure);
+  }
   return text;
 }
 
@@ -132,25 +143,34 @@ std::string DecodeDiagnosticDump(DiagRun& run, size_t) {
 std::string MemoryDump(DiagRun& run, size_t row) {
   const VendorOperation* op = vendorOperation(row);
   const uint8_t code = op && op->code == 0x52 ? 0x52 : 0x50;
+  const DiagClockValue clock = run.now();
   uint32_t address = 0;
   uint64_t sectors = 0;
   std::string name;
   if (code == 0x52) {
     sectors = 0x400;
-    name = spiDumpName(run.clock);
+    name = spiDumpName(clock);
   } else {
     address = readHexBox(run.inputs.startMemory);
     uint32_t length = readHexBox(run.inputs.memoryLength);
-    if (address == 0 || length == 0) return shown(run, "Error.... Input Empty");
+    if (address == 0 || length == 0) {
+      run.inputRefused = true;
+      return run.show("Error.... Input Empty");
+    }
     sectors = (uint64_t{length} + 511) / 512;
-    name = memoryDumpName(run.inputs.startMemory, sectors, run.clock);
+    name = memoryDumpName(run.inputs.startMemory, sectors, clock);
   }
   DumpFile file(run, name);
   std::vector<uint8_t> chunkBuffer(size_t{kDumpChunkSectors} * 512);
-  for (uint64_t remaining = sectors; remaining > 0;) {
+  // A dump is whole only when every request went out and every sector came
+  // back: after the first failure the drive is asked for nothing more, and
+  // the file keeps only the sectors that were read.
+  uint64_t sectorsRead = 0;
+  bool failed = false;
+  for (uint64_t remaining = sectors; remaining > 0 && !failed && !file.failed();) {
     // A stop ends the dump between two chunks; the file keeps the chunks read.
     if (run.stopRequested()) {
-      std::string text = shown(run, "File Name is:\r\n" + name + "\r\n");
+      std::string text = run.show("File Name is:\r\n" + name + "\r\n");
       return std::string(kRunStoppedText) + text;
     }
     run.showProgress(sectors - remaining, sectors);
@@ -159,18 +179,33 @@ std::string MemoryDump(DiagRun& run, size_t row) {
     request.setBe32(16, address);
     request.setBe16(20, chunk);
     run.append(formatText("Current Memory: %08X, Length: %08X\r\n", address, chunk * 512u));
-    run.write(request);
-    for (size_t i = 0; i < chunk; ++i) {
-      run.readBuffer();
+    size_t got = 0;
+    failed = !run.write(request);
+    while (!failed && got < chunk) {
+      failed = !run.readBuffer();
+      if (failed) break;
       auto data = run.buffer(512);
-      std::copy(data.begin(), data.end(), chunkBuffer.begin() + static_cast<std::ptrdiff_t>(i * 512));
+      std::copy(data.begin(), data.end(), chunkBuffer.begin() + static_cast<std::ptrdiff_t>(got * 512));
+      ++got;
     }
-    file.write(std::span<const uint8_t>(chunkBuffer.data(), size_t{chunk} * 512));
+    if (got > 0) file.write(std::span<const uint8_t>(chunkBuffer.data(), got * 512));
+    sectorsRead += got;
     address += chunk * 512u;
     remaining -= chunk;
   }
   run.showProgress(sectors, sectors);
-  return shown(run, "Memory Dump End\r\nFile Name is:\r\n" + name + "\r\n");
+  if (!failed && !file.failed()) return run.show("Memory Dump End\r\nFile Name is:\r\n" + name + "\r\n");
+  std::string text = "Memory Dump Fail\r\n";
+  if (sectorsRead == 0) {
+    text += "No data was read: no file written\r\n";
+  } else {
+    text += "File Name is:\r\n" + name + "\r\nThe file is incomplete: ";
+    text += file.failed() ? std::string("it could not be written whole\r\n")
+                          : formatText("%llX of %llX bytes read\r\n",
+                                       static_cast<unsigned long long>(sectorsRead * 512),
+                                       static_cast<unsigned long long>(sectors * 512));
+  }
+  return run.show(text);
 }
 
 // ---- Restore ------------------------------------------------------------------------
@@ -196,7 +231,8 @@ std::string RestoreStream(DiagRun& run, size_t row) {
     ok = run.send(true, tf, false, 512);
   }
   bool closed = run.vendorCommand(kRestoreMarker, 0x00);
-  return shown(run, std::string(ok && closed ? "Restore Bin Success\r\n" : "Restore Bin Fail\r\n") + std::string(kRule));
+  return run.show(std::string(ok && closed ? "Restore Bin Success\r\n" : "Restore Bin Fail\r\n") +
+                  std::string(kRule));
 }
 
 // ---- SPI flash image ----------------------------------------------------------------
@@ -204,24 +240,28 @@ std::string RestoreStream(DiagRun& run, size_t row) {
 std::string SpiFlashRead(DiagRun& run, size_t) {
   if (!sendF7(run, kFeatureSpiRead, false, kSpiImageSize)) {
     // What the buffer holds after a failed read is no image: nothing is offered for saving.
-    return {};
+    return run.show("Read SPI Flash Fail\r\n");
   }
   PrintMessage(run.ctx, "Read SPI Flash Success");
-  std::string text = shown(run, "Read SPI Flash Success\r\n");
+  std::string text = run.show("Read SPI Flash Success\r\n");
   auto path = run.ctx.ui->chooseSaveFile("Save", "All Files(*.*)|*.*||",
-                                         run.file("SpiFlash" + run.clock.stamp() + ".bin").string());
+                                         run.file("SpiFlash" + run.now().stamp() + ".bin").string());
   if (!path) return text;
   std::ofstream out(*path, std::ios::binary | std::ios::trunc);
   if (!out || !out.write(reinterpret_cast<const char*>(run.ctx.SectorBuffer.data()), kSpiImageSize) || !out.flush()) {
     run.commandFailed = true;
-    text += shown(run, "Cannot write " + *path + "\r\n");
+    text += run.show("Cannot write " + *path + "\r\n");
   }
   return text;
 }
 
 std::string SpiFlashWrite(DiagRun& run, size_t row) {
   auto chosen = run.ctx.ui->chooseOpenFile("Open", "Bin Files(*.Bin)|*.*||");
-  if (!chosen) return {};
+  if (!chosen) {
+    // No file, nothing to write: a cancelled dialog does nothing.
+    run.inputRefused = true;
+    return {};
+  }
   std::vector<uint8_t> image;
   std::string error;
   bool loaded = loadFile(*chosen, kSpiImageSize, image, error);
@@ -230,8 +270,8 @@ std::string SpiFlashWrite(DiagRun& run, size_t row) {
     loaded = false;
   }
   if (!loaded) {
-    run.commandFailed = true;
-    return shown(run, error);
+    run.inputRefused = true;
+    return run.show(error);
   }
   uint8_t* buffer = run.ctx.SectorBuffer.data();
   std::memcpy(buffer, image.data(), image.size());
@@ -242,14 +282,16 @@ std::string SpiFlashWrite(DiagRun& run, size_t row) {
   std::string text;
   if (!sendF7(run, kFeatureSpiWrite, true, kSpiImageSize)) {
     // Nothing new reached the drive: saving now would store whatever it held before.
-    return text;
+    return run.show("Write SPI Flash Fail\r\n");
   }
   PrintMessage(run.ctx, "Write SPI Flash Success");
-  text += shown(run, "Write SPI Flash Success\r\n");
+  text += run.show("Write SPI Flash Success\r\n");
   run.ctx.clock->sleepFor(std::chrono::milliseconds(500));
   if (sendF7(run, kFeatureSpiSave, true, 512)) {
     PrintMessage(run.ctx, "Save SPI Flash Success");
-    text += shown(run, "Save SPI Flash Success\r\n");
+    text += run.show("Save SPI Flash Success\r\n");
+  } else {
+    text += run.show("Save SPI Flash Fail\r\n");
   }
   return text;
 }
@@ -260,18 +302,19 @@ std::string ShowBadBlockList(DiagRun& run, size_t) {
   if (!sendF7(run, kFeatureBadBlocks, false, kSpiImageSize)) return "ATA read fail";
   PrintMessage(run.ctx, "Read SPI Flash Success");
   run.append("Read SPI Flash Success\r\n");
-  return shown(run, badBlockListText(run.buffer(kSpiImageSize)));
+  return run.show(badBlockListText(run.buffer(kSpiImageSize)));
 }
 
 // ---- Later-bad report -------------------------------------------------------------------
 
 void UpdateLaterBadReport(DiagRun& run, std::string_view serial, std::string_view dumpText) {
-  const std::string name = laterBadReportName(serial, run.clock);
+  const DiagClockValue clock = run.now();
+  const std::string name = laterBadReportName(serial, clock);
   const std::filesystem::path path = run.file(name);
   std::error_code ec;
   std::string out;
   if (!std::filesystem::exists(path, ec)) out = laterBadReportHeader(dumpText);
-  out += laterBadReportRow(dumpText, run.clock);
+  out += laterBadReportRow(dumpText, clock);
   std::ofstream file(path, std::ios::binary | std::ios::app);
   if (!file || !file.write(out.data(), static_cast<std::streamsize>(out.size())) || !file.flush()) {
     run.commandFailed = true;

@@ -307,14 +307,18 @@ std::string flashIdText(std::span<const uint8_t> reply) {
   uint16_t chips = be16(reply, 2);
   std::string out = formatText("Chan Num: %04X\r\nChip Num: %04X\r\n", channels, chips);
   // The product is a 16-bit count; only the entries the reply holds are read.
-  size_t entries = static_cast<uint16_t>(uint32_t{channels} * chips);
-  size_t room = reply.size() > 4 ? (reply.size() - 4) / kEntry : 0;
-  entries = std::min(entries, room);
+  const size_t announced = static_cast<uint16_t>(uint32_t{channels} * chips);
+  const size_t room = reply.size() > 4 ? (reply.size() - 4) / kEntry : 0;
+  const size_t entries = std::min(announced, room);
   for (size_t e = 0; e < entries; ++e) {
     size_t o = 4 + e * kEntry;
     out += formatText("Channel : %04X\r\nDie     : %04X\r\nID      : ", be16(reply, o), be16(reply, o + 2));
     for (size_t i = 0; i < 6; ++i) out += formatText("%02X", at(reply, o + 4 + i));
     out += "\r\n";
+  }
+  if (announced > entries) {
+    out += formatText("Only %u of the %u entries fit in the reply sector\r\n", static_cast<unsigned>(entries),
+                      static_cast<unsigned>(announced));
   }
   out += kRule;
   return out;

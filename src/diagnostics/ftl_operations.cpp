@@ -41,6 +41,7 @@ std::string DecodeFtlOnePpn(DiagRun& run, size_t) {
 std::string DecodeFtlPpnList(DiagRun& run, size_t) {
   const PpnLayout* layout = std::any_cast<PpnLayout>(&run.memory[kBitLayoutRow]);
   if (!layout) {
+    run.inputRefused = true;
     run.append("Please Read Structure Bit Define First\r\n");
     return {};
   }
@@ -72,7 +73,9 @@ std::string DecodeBlockInfo(DiagRun& run, size_t) {
 std::string DumpAllBlockInfo(DiagRun& run, size_t) {
   const uint16_t cls = run.modelClass == 1 ? 1 : 0;
   const std::string serial = fileNamePart(run.ctx.selectedDrive().strSerial);
-  const std::string base = "BlkInfoSNum__" + serial + "__" + run.clock.stamp();
+  const std::string base = "BlkInfoSNum__" + serial + "__" + run.now().stamp();
+  // Without the first header there is nothing to dump: no files.
+  if (!run.replyRead) return run.show("Dump Block Info Fail: the drive did not answer\r\n");
   DumpFile txt(run, base + ".txt");
   DumpFile bin(run, base + ".bin");
 
@@ -84,6 +87,9 @@ std::string DumpAllBlockInfo(DiagRun& run, size_t) {
   uint32_t totalEarly = 0;
   uint32_t totalLater = 0;
   bool anyGroup = false;
+  // A dump is whole only when every sector it announced was read: after a
+  // failed READ BUFFER the buffer holds no sector of the dump.
+  bool readFailed = false;
 
   // Every sector read counts down; a drive that keeps announcing records
   // is read no further than its countdown allows (at most 65,535 sectors).
@@ -128,7 +134,10 @@ std::string DumpAllBlockInfo(DiagRun& run, size_t) {
         break;
       }
       *countdown -= 1;
-      run.readBuffer();
+      if (!run.readBuffer()) {
+        readFailed = true;
+        break;
+      }
       auto data = run.buffer(512);
       bin.write(data);
       size_t here = std::min(kMaxRecordsPerSector, recordsToGo);
@@ -143,11 +152,21 @@ std::string DumpAllBlockInfo(DiagRun& run, size_t) {
     }
     totalEarly += early;
     totalLater += later;
-    if (cls == 0) records += planeSummaryText(early, later, totalEarly, totalLater);
+    if (cls == 0 && !readFailed) records += planeSummaryText(early, later, totalEarly, totalLater);
     txt.write(records);
     dumpText += records;
-    if (cutShort) break;
-    run.readBuffer();
+    if (cutShort || readFailed) break;
+    if (!run.readBuffer()) {
+      readFailed = true;
+      break;
+    }
+  }
+  if (readFailed) {
+    // The files hold what was read before the failure; the later-bad report
+    // takes no row from a dump that does not cover every plane.
+    std::string failure = "Dump Block Info Fail: READ BUFFER failed\r\nThe files are incomplete: ";
+    failure += base + ".txt, " + base + ".bin\r\n";
+    return definitions + run.show(failure);
   }
   if (run.stopped) {
     // A part of the records would give the report a wrong count.

@@ -138,7 +138,7 @@ std::string performQuery(DiagRun& run, const VendorOperation& op) {
     run.append(text);
   }
   auto sector = buildOperationSector(op.index, run.inputs, run.modelClass);
-  run.query(*sector);
+  run.replyRead = run.query(*sector).ok();
   RowFunction decode = op.function ? op.function : &ShowRawReply;
   return text + decode(run, op.index);
 }
@@ -188,31 +188,110 @@ std::string sixBytes(const AtaTaskFile& tf) {
                     tf.ucLbaMid, tf.ucLbaLow);
 }
 
+uint64_t returnedLba(const AtaTaskFile& tf) {
+  return uint64_t{tf.ucLbaHighExt} << 40 | uint64_t{tf.ucLbaMidExt} << 32 | uint64_t{tf.ucLbaLowExt} << 24 |
+         uint64_t{tf.ucLbaHigh} << 16 | uint64_t{tf.ucLbaMid} << 8 | tf.ucLbaLow;
+}
+
+// What GET NATIVE MAX ADDRESS read from a drive, kept in row 33's memory
+// for the "780001" runs that follow.
+struct NativeMaxAddress {
+  std::string devicePath;
+  uint64_t lba = 0;
+};
+constexpr size_t kGetMaxAddressRow = 33;
+
+// GET NATIVE MAX ADDRESS through CmdBlock; the address when the drive
+// returned one (a USB bridge returns no registers).
+std::optional<uint64_t> getNativeMaxAddress(DiagRun& run) {
+  AtaTaskFile& tf = run.ctx.CmdBlock;
+  tf.clear();
+  tf.ucCommand = 0x78;
+  tf.ucFeature = 0;
+  tf.ucCount = 0;
+  const bool ok = run.send(true, tf, false, 512);
+  const DriveEntry& drive = run.ctx.selectedDrive();
+  if (!ok || drive.ucBusType == kBusUsb) return std::nullopt;
+  uint64_t lba = returnedLba(tf);
+  run.memory[kGetMaxAddressRow] = NativeMaxAddress{drive.strDevicePath, lba};
+  return lba;
+}
+
+std::optional<uint64_t> knownNativeMaxAddress(DiagRun& run) {
+  const auto* read = std::any_cast<NativeMaxAddress>(&run.memory[kGetMaxAddressRow]);
+  if (read && read->devicePath == run.ctx.selectedDrive().strDevicePath) return read->lba;
+  return std::nullopt;
+}
+
+std::string refuseMaxAddress(DiagRun& run, std::string reason) {
+  run.inputRefused = true;
+  std::string text = "Set Accessible Max Address: " + reason + "\r\n";
+  run.append(text);
+  return text;
+}
+
 std::string performMaxAddress(DiagRun& run, const VendorOperation& op) {
   AtaTaskFile& tf = run.ctx.CmdBlock;
   tf.clear();
   std::string text;
   switch (op.feature) {
     case 0: {
-      tf.ucCommand = 0x78;
-      tf.ucFeature = 0;
-      tf.ucCount = 0;
-      bool ok = run.send(true, tf, false, 512);
+      std::optional<uint64_t> lba = getNativeMaxAddress(run);
       run.ctx.clock->sleepFor(std::chrono::milliseconds(500));
-      text = "Get Native Max Address:\r\n" + sixBytes(tf) + "\r\n";
       // A failed command returned no address, and a USB bridge returns no
       // registers: the box keeps what it held rather than an address of 0.
-      if (ok && run.ctx.selectedDrive().ucBusType != kBusUsb) run.addressBox = sixBytes(tf);
+      if (lba) {
+        text = "Get Native Max Address:\r\n" + sixBytes(tf) + "\r\n";
+        run.addressBox = sixBytes(tf);
+      } else if (run.ctx.selectedDrive().ucBusType == kBusUsb) {
+        text = "Get Native Max Address:\r\nNot available behind a USB bridge\r\n";
+      } else {
+        text = "Get Native Max Address:\r\nNot available: the command failed\r\n";
+      }
       break;
     }
     case 1: {
-      uint64_t address = readAddressBox(run.inputs.address);
-      tf.ucLbaLow = static_cast<uint8_t>(address);
-      tf.ucLbaMid = static_cast<uint8_t>(address >> 8);
-      tf.ucLbaHigh = static_cast<uint8_t>(address >> 16);
-      tf.ucLbaLowExt = static_cast<uint8_t>(address >> 24);
-      tf.ucLbaMidExt = static_cast<uint8_t>(address >> 32);
-      tf.ucLbaHighExt = static_cast<uint8_t>(address >> 40);
+      // Whatever the box holds becomes the drive's capacity: an empty or
+      // mistyped box (read as 0) would shrink it to one sector, so only a
+      // whole address up to the native max address is sent.
+      const std::string typed = addressBoxText(run.inputs.address);
+      std::optional<uint64_t> address = parseAddressBox(run.inputs.address);
+      if (!address) {
+        return refuseMaxAddress(run, typed.empty()
+                                         ? std::string("no address given")
+                                         : "\"" + run.inputs.address + "\" is not a hexadecimal address");
+      }
+      // Up to the capacity the drive reported nothing needs asking; beyond
+      // it (a drive shrunk earlier) the drive is asked for its native max
+      // address first.
+      const uint64_t sectors = run.ctx.selectedDrive().sectorCount();
+      std::optional<uint64_t> limit = knownNativeMaxAddress(run);
+      if (!limit && sectors > 0 && *address <= sectors - 1) limit = sectors - 1;
+      if (!limit && run.ctx.selectedDrive().ucBusType == kBusUsb) {
+        if (sectors == 0) return refuseMaxAddress(run, "the native max address of the drive is not known");
+        return refuseMaxAddress(run,
+                                typed + "H is beyond the last LBA the drive reports, " +
+                                    formatText("%012llXH", static_cast<unsigned long long>(sectors - 1)) +
+                                    " (its native max address cannot be read behind a USB bridge)");
+      }
+      if (!limit) limit = getNativeMaxAddress(run);
+      if (!limit) {
+        // The drive did not answer: the run failed, the address was not judged.
+        text = "Set Accessible Max Address: the native max address of the drive could not be read\r\n";
+        run.append(text);
+        return text;
+      }
+      if (*address > *limit) {
+        return refuseMaxAddress(run, typed + "H is beyond the native max address " +
+                                         formatText("%012llXH", static_cast<unsigned long long>(*limit)));
+      }
+      tf.clear();
+      tf.ucLbaLow = static_cast<uint8_t>(*address);
+      tf.ucLbaMid = static_cast<uint8_t>(*address >> 8);
+      tf.ucLbaHigh = static_cast<uint8_t>(*address >> 16);
+      tf.ucLbaLowExt = static_cast<uint8_t>(*address >> 24);
+      tf.ucLbaMidExt = static_cast<uint8_t>(*address >> 32);
+      tf.ucLbaHighExt = static_cast<uint8_t>(*address >> 40);
       text = "Set Accessible Max Address:\r\n" + sixBytes(tf) + "\r\n";
       run.append(text);
       tf.ucCommand = 0x78;
@@ -239,12 +318,19 @@ constexpr uint64_t kRestoreMaxBytes = uint64_t{0xFFFF} * 512 + 511;
 std::string performRestore(DiagRun& run, const VendorOperation& op) {
   auto chosen = run.ctx.ui->chooseOpenFile("Open", "Bin Files(*.Bin)|*.*||");
   // Without a file there is nothing to restore: nothing is sent.
-  if (!chosen) return {};
+  if (!chosen) {
+    run.inputRefused = true;
+    return {};
+  }
   std::error_code ec;
   uint64_t size = std::filesystem::file_size(*chosen, ec);
   std::string text;
   if (ec) {
     text = "Cannot open " + *chosen + "\r\n";
+  } else if (size == 0) {
+    // An empty stream would announce no sectors and still be framed by the
+    // markers as if something had been restored.
+    text = "Nothing to restore: " + *chosen + " is empty\r\n";
   } else if (size > kRestoreMaxBytes) {
     text = formatText("File too large to restore: %llu bytes\r\n", static_cast<unsigned long long>(size));
   }
@@ -258,7 +344,7 @@ std::string performRestore(DiagRun& run, const VendorOperation& op) {
   }
   if (!text.empty()) {
     run.append(text);
-    run.commandFailed = true;
+    run.inputRefused = true;
     return text;
   }
   run.memory[op.index] = image;
@@ -331,6 +417,28 @@ uint64_t readAddressBox(std::string_view text) {
     if (u != 'H') cleaned += u;
   }
   return readHex(cleaned, ~uint64_t{0});
+}
+
+std::string addressBoxText(std::string_view text) {
+  std::string cleaned;
+  for (char c : text) {
+    char u = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (u != 'H') cleaned += u;
+  }
+  size_t first = cleaned.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  cleaned = cleaned.substr(first, cleaned.find_last_not_of(" \t") - first + 1);
+  if (cleaned.size() > 2 && cleaned[0] == '0' && cleaned[1] == 'X') cleaned.erase(0, 2);
+  return cleaned;
+}
+
+std::optional<uint64_t> parseAddressBox(std::string_view text) {
+  std::string digits = addressBoxText(text);
+  if (digits.empty()) return std::nullopt;
+  for (char c : digits) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+  }
+  return readHex(digits, ~uint64_t{0});
 }
 
 std::optional<VendorCommandSector> buildOperationSector(size_t row, const DiagInputs& in, uint16_t modelClass) {

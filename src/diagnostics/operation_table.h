@@ -60,6 +60,12 @@ std::optional<size_t> findVendorOperation(std::string_view name);
 uint32_t readHexBox(std::string_view text);
 // The max-address box: upper-cased, every "H" removed, read as 64-bit hex the same way.
 uint64_t readAddressBox(std::string_view text);
+// The box as "780001" takes it: upper-cased, every "H", the blanks around
+// and a leading "0X" removed.
+std::string addressBoxText(std::string_view text);
+// That text as an address when it is hex digits only (beyond 64 bits it
+// saturates); none when it is empty or holds anything else.
+std::optional<uint64_t> parseAddressBox(std::string_view text);
 
 // The command sector of a Query or WriteOnly row for the given inputs; none
 // for other kinds.

@@ -44,7 +44,7 @@ class PlainImage {
 };
 
 // The reply window in its "Message 2" form: the text and only "Cancel".
-void showReply(Context& ctx, const std::string& text) { ctx.ui->messageBox(text, BoxIcon::Stop); }
+void showReply(Context& ctx, const std::string& text) { ctx.ui->showCancelOnly(text); }
 
 DownloadResult stop(Context& ctx, DownloadVerdict verdict, std::string text, uint8_t bits = 0) {
   DownloadResult r;

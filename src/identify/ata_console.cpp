@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "discovery/drive_list.h"
+#include "discovery/drive_selected.h"
 #include "identify/identify_text.h"
 #include "transport/ata_command.h"
 #include "transport/context.h"
@@ -144,10 +145,14 @@ bool AnyAtaConsole::send(Context& ctx, DumpPane* dump) {
   ctx.CmdBlock = consoleTaskFile(edits);
   lastTransfer = planConsoleTransfer(ctx.CmdBlock, dataOut);
   const ConsoleTransfer t = lastTransfer;
-  if (ctx.CmdBlock.ucDataByte != 0 && ctx.hasSelectedDrive() && !ataDataByteTravels(ctx))
-    PrintMessage(ctx, "Data Byte %02X cannot reach this drive (no register for it on its path), sent without it",
-                 ctx.CmdBlock.ucDataByte);
-  bool ok = SendAtaCommand(ctx, t.dataOut, ctx.CmdBlock, t.dma, t.length);
+  const bool selected = checkDriveSelected(ctx);
+  bool ok = false;
+  if (selected) {
+    if (ctx.CmdBlock.ucDataByte != 0 && !ataDataByteTravels(ctx))
+      PrintMessage(ctx, "Data Byte %02X cannot reach this drive (no register for it on its path), sent without it",
+                   ctx.CmdBlock.ucDataByte);
+    ok = SendAtaCommand(ctx, t.dataOut, ctx.CmdBlock, t.dma, t.length);
+  }
   if (ok) {
     if (t.length != 0) {
       PrintMessage(ctx, t.dataOut ? "   Data Out, DataCnt = %d(0x%X)Bytes" : "   Data In, DataCnt = %d(0x%X)Bytes",
@@ -158,7 +163,7 @@ bool AnyAtaConsole::send(Context& ctx, DumpPane* dump) {
       QueryFlashLocation(ctx, ctx.CmdBlock.ucCount);
     }
     PrintMessage(ctx, "ATA Command Success");
-  } else {
+  } else if (selected) {
     PrintFailureCause(ctx);
   }
   finish(ctx, dump);

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "discovery/drive_selected.h"
 #include "identify/identify_text.h"
 #include "transport/ata_command.h"
 #include "transport/context.h"
@@ -55,6 +56,7 @@ IdentifyView::IdentifyResult IdentifyView::identify(Context& ctx, const std::str
 
 bool IdentifyView::readDrive(Context& ctx) {
   clear();
+  if (!checkDriveSelected(ctx)) return false;
   if (!SendIdentifyDevice(ctx)) {
     PrintFailureCause(ctx);
     return false;

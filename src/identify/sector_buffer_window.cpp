@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "discovery/drive_selected.h"
 #include "identify/ata_console.h"
 #include "transport/ata_command.h"
 #include "transport/context.h"
@@ -57,7 +58,7 @@ bool BufferViewer::writeBuffer() {
   ctx_.CmdBlock.clear();
   ctx_.CmdBlock.ucCommand = 0xE8;
   ctx_.CmdBlock.ucCount = 1;
-  bool ok = SendAtaCommand(ctx_, true, ctx_.CmdBlock, false, 512);
+  bool ok = checkDriveSelected(ctx_) && SendAtaCommand(ctx_, true, ctx_.CmdBlock, false, 512);
   dump();
   return ok;
 }
@@ -66,7 +67,7 @@ bool BufferViewer::readBuffer() {
   ctx_.CmdBlock.clear();
   ctx_.CmdBlock.ucCommand = 0xE4;
   ctx_.CmdBlock.ucCount = 1;
-  bool ok = SendAtaCommand(ctx_, false, ctx_.CmdBlock, false, 512);
+  bool ok = checkDriveSelected(ctx_) && SendAtaCommand(ctx_, false, ctx_.CmdBlock, false, 512);
   dump();
   return ok;
 }
@@ -78,7 +79,10 @@ void BufferViewer::clearBuffer() {
 }
 
 bool BufferViewer::saveFile() {
-  std::optional<std::string> path = ctx_.ui->chooseSaveFile("", kFileFilter, "*.bin");
+  // The page asks before replacing a file, so the dialog does not ask too.
+  std::optional<std::string> path = ctx_.ui->chooseSaveFileWith(
+      "", kFileFilter, "*.bin",
+      SaveDialogOptions{.defaultExtension = "bin", .callerAsksBeforeReplacing = true});
   if (!path) return false;
   std::error_code ec;
   if (std::filesystem::exists(*path, ec)) {

@@ -12,6 +12,15 @@ namespace zorv {
 
 enum class BoxIcon { None, Information, Stop, Exclamation, Question };
 
+// How a save dialog treats the name it is given.
+struct SaveDialogOptions {
+  // Added to a name typed without an extension ("bin"); empty: none.
+  std::string_view defaultExtension;
+  // The caller asks before replacing an existing file itself, so the dialog
+  // does not ask as well.
+  bool callerAsksBeforeReplacing = false;
+};
+
 std::string_view boxIconName(BoxIcon icon);  // "information", "stop", ...
 
 class UserInterface {
@@ -25,11 +34,20 @@ class UserInterface {
                         BoxIcon icon = BoxIcon::Question) = 0;
   // The reply window with "Go On" and "Cancel"; true for "Go On".
   virtual bool askGoOn(std::string_view text) = 0;
+  // The reply window in its "Message 2" form: the text and only "Cancel".
+  // Where there is no such window, a stop box says the same.
+  virtual void showCancelOnly(std::string_view text) { messageBox(text, BoxIcon::Stop); }
   // File choices. filter is in the Windows form "Bin Files (*.bin)|*.bin||".
   virtual std::optional<std::string> chooseOpenFile(std::string_view caption, std::string_view filter) = 0;
   virtual std::vector<std::string> chooseOpenFiles(std::string_view caption, std::string_view filter) = 0;
   virtual std::optional<std::string> chooseSaveFile(std::string_view caption, std::string_view filter,
                                                     std::string_view suggestedName) = 0;
+  // A save dialog with options; where they mean nothing, the plain one.
+  virtual std::optional<std::string> chooseSaveFileWith(std::string_view caption, std::string_view filter,
+                                                        std::string_view suggestedName,
+                                                        const SaveDialogOptions& /*options*/) {
+    return chooseSaveFile(caption, filter, suggestedName);
+  }
 };
 
 // Answers nothing and shows nothing: yes/no questions get "no", file choices

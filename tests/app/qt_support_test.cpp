@@ -1,17 +1,26 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <thread>
 #include <vector>
 
+#include "app/fixed_pitch_font.h"
 #include "app/qt_drive_list.h"
 #include "app/qt_message_sink.h"
 #include "app/qt_user_interface.h"
+#include "identify/buffer_viewer.h"
 #include "qt_environment.h"
+#include "support/sim_fixture.h"
 
 namespace zorv::app {
 namespace {
@@ -125,6 +134,86 @@ TEST(QtUserInterface, ReplyWindowFromAWorkerThread) {
     EXPECT_EQ(answer, std::string(press) == "Go On" ? 1 : 0);
     EXPECT_EQ(shown, "Power cycle the drive");
   }
+}
+
+TEST(QtUserInterface, ReplyWindowInItsMessage2FormOffersOnlyCancel) {
+  QtUserInterface ui;
+  QString shown;
+  QStringList buttons;
+  onNextModal([&](QWidget* w) {
+    shown = w->findChild<QLabel*>()->text();
+    for (QPushButton* b : w->findChildren<QPushButton*>()) buttons << b->text();
+    w->findChild<QPushButton*>()->click();
+  });
+  ui.showCancelOnly("Check Sum Error\r\n");
+  EXPECT_EQ(shown, "Check Sum Error\r\n");
+  EXPECT_EQ(buttons, QStringList{"Cancel"});
+}
+
+// The buffer page asks before replacing a file; its save dialog must not ask
+// as well, and a name typed without an extension gets ".bin".
+TEST(QtUserInterface, BufferPageSaveAsksOnceAndNamesTheFileBin) {
+  test::TempDir dir;
+  const QString existing = QString::fromStdString(dir.file("dump.bin"));
+  {
+    QFile f(existing);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("old");
+  }
+  test::RecordingPort port;
+  test::TestContext t(port);
+  QtUserInterface ui;
+  t.ctx.ui = &ui;
+  StringSink dumpSink;
+  BufferViewer viewer(t.ctx, dumpSink);
+  viewer.open();
+
+  QString suffix;
+  bool dialogAsksToo = true;
+  QStringList questions;
+  std::function<void(QWidget*)> answerQuestion = [&](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    ASSERT_NE(box, nullptr);
+    questions << box->text();
+    // Should the dialog have asked first, the page asks next.
+    if (questions.size() == 1 && !box->text().contains("   already exists.")) onNextModal(answerQuestion);
+    box->button(QMessageBox::Yes)->click();
+  };
+  onNextModal([&](QWidget* w) {
+    auto* dialog = qobject_cast<QFileDialog*>(w);
+    ASSERT_NE(dialog, nullptr);
+    suffix = dialog->defaultSuffix();
+    dialogAsksToo = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+    dialog->selectFile(QString::fromStdString(dir.file("dump")));
+    onNextModal(answerQuestion);
+    static_cast<QDialog*>(dialog)->accept();  // as the Save button does
+  });
+  EXPECT_TRUE(viewer.saveFile());
+  EXPECT_EQ(suffix, "bin");
+  EXPECT_FALSE(dialogAsksToo);
+  EXPECT_EQ(questions, QStringList{existing + "   already exists.\nDo you want to replace it?"});
+  QFile saved(existing);
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  EXPECT_EQ(saved.size(), 0x200);
+}
+
+TEST(FixedPitchFont, AsksForFixedPitchWhateverFontsTheMachineHas) {
+  QFont font = fixedPitchFont(10);
+  EXPECT_TRUE(font.fixedPitch());
+  EXPECT_EQ(font.styleHint(), QFont::Monospace);
+  EXPECT_EQ(font.pointSize(), 10);
+  // Where the machine has any fixed-pitch face, that is what is drawn.
+  const QStringList families = QFontDatabase::families();
+  const bool anyFixed = std::any_of(families.begin(), families.end(),
+                                    [](const QString& f) { return QFontDatabase::isFixedPitch(f); });
+  if (anyFixed) {
+    EXPECT_TRUE(QFontInfo(font).fixedPitch()) << QFontInfo(font).family().toStdString();
+  }
+
+  QPlainTextEdit* box = QtMessageSink::makeTextBox(nullptr, 9);
+  EXPECT_TRUE(box->font().fixedPitch());
+  EXPECT_EQ(box->font().pointSize(), 9);
+  delete box;
 }
 
 TEST(QtDriveList, ChangedFromAWorkerOnlyOnTheGuiThreadAndSilentToTheHandler) {

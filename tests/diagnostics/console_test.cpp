@@ -199,7 +199,8 @@ TEST_F(ConsoleFixture, ARunLogThatCannotBeWrittenShowsTheSystemError) {
 TEST(SliderRule, TakesAShareOfTheSectorCount) {
   EXPECT_EQ(sliderAddress(50, 1000), 500u);
   EXPECT_EQ(sliderAddress(0, 1000), 10u);          // position 0 reads as 1
-  EXPECT_EQ(sliderAddress(100, 500118192), 500118192u);
+  // Full capacity is the native max address, one below the sector count.
+  EXPECT_EQ(sliderAddress(100, 500118192), 500118191u);
   EXPECT_EQ(sliderAddress(99, 1000), 990u);
   EXPECT_EQ(sliderAddress(60, 7814037168ull), 4688422300ull);  // above 32 bits
   EXPECT_EQ(sliderAddress(50, 0), 0u);
@@ -211,7 +212,7 @@ TEST_F(ConsoleFixture, TheFirstTickSetsUpTheSlider) {
   EXPECT_EQ(s.sliderPosition, 100);
   EXPECT_EQ(s.sliderTick, 10);
   EXPECT_EQ(s.sliderLine, 20);
-  EXPECT_EQ(s.inputs.address, "1DCF32B0H");
+  EXPECT_EQ(s.inputs.address, "1DCF32AFH");
   EXPECT_EQ(s.percent, "100%");
   EXPECT_EQ(s.currentTime, "12/10 09:30:15");
   console.onSliderMoved(0);
@@ -280,6 +281,31 @@ TEST_F(ConsoleFixture, ArmingCountsDownAndRunsWhenTheSpanIsOver) {
   EXPECT_TRUE(s.isEnabled(C::GetDevInfo));
   EXPECT_TRUE(s.isEnabled(C::Command));
   EXPECT_EQ(s.timeLeft, "");
+}
+
+TEST_F(ConsoleFixture, TimedRunsKeepTheMapChoiceOfEveryRun) {
+  console.onCommandChanged(1);
+  console.onMapChanged(1);  // "01": the table
+  console.onTimeTrigger();  // armed, zero period: a run on every tick
+  for (int run = 0; run < 3; ++run) console.onTimerTick();
+  std::vector<uint8_t> mapBytes;
+  for (const auto& c : drive.sent) {
+    if (c.command() == 0xE8) mapBytes.push_back(c.dataOut[20]);
+  }
+  EXPECT_EQ(mapBytes, (std::vector<uint8_t>{1, 1, 1}));
+  DevInfoState s = console.state();
+  EXPECT_EQ(s.inputs.map, "01");
+  EXPECT_EQ(s.mapChoices, (std::vector<std::string>{"00", "01"}));
+}
+
+TEST_F(ConsoleFixture, RefusedInputMakesTheRunUnusableNotFailed) {
+  console.onCommandChanged(9);  // memory dump, boxes empty
+  auto result = console.RunDiagnostics();
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(result->inputRefused);
+  EXPECT_FALSE(result->commandFailed);
+  EXPECT_FALSE(result->ok());
+  EXPECT_TRUE(drive.sent.empty());
 }
 
 TEST_F(ConsoleFixture, AZeroPeriodRunsOnEveryTickButNeverTwoAtOnce) {
@@ -366,6 +392,17 @@ TEST_F(ConsoleFixture, AStoppedDumpEndsTheRunBeforeItsSecondPass) {
   EXPECT_EQ(result->passes.size(), 1u);
   EXPECT_EQ(reads, 128);
   EXPECT_NE(readFile(dir / result->runLogName).find("STOP!\r\nFile Name is:\r\nMemDmp_"), std::string::npos);
+}
+
+TEST_F(ConsoleFixture, NoRunWithoutADriveAndThePaneSaysWhy) {
+  tc.ctx.ucSelDrive = kNoDrive;
+  tc.ctx.ucDriveCount = kNoDrive;
+  EXPECT_FALSE(console.onGetDevInfo());
+  EXPECT_FALSE(console.RunDiagnostics());
+  EXPECT_EQ(raw.text(), "No drive is selected\r\nNo drive is selected\r\n");
+  EXPECT_TRUE(drive.sent.empty());
+  EXPECT_FALSE(console.state().running);
+  EXPECT_EQ(tc.ctx.fgBusy, 0);
 }
 
 TEST_F(ConsoleFixture, NoRunWhileAnotherOperationHoldsTheDrive) {

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <random>
+#include <utility>
 
 #include "fake_drive.h"
 #include "diagnostics/info_ssd.h"
@@ -63,6 +65,133 @@ TEST(InfoSsdRecord, HexFieldsGroupTwoBytesAndTextFieldsKeepEveryByte) {
   EXPECT_EQ(record.hardwareId(1)[15], 0xAF);
   EXPECT_EQ(record.number(56, 4), 0x1A2Bu);
   EXPECT_EQ(record.number(510, 4), 0u);  // beyond the record
+}
+
+// A record whose every byte differs from its neighbours: hex bytes carry
+// their own offset, the text fields letters that run on with the offset. A
+// field read from a shifted offset, or a label moved to another row, changes
+// the text.
+InfoSsdRecord distinctRecord(std::initializer_list<std::pair<size_t, size_t>> textFields) {
+  std::array<uint8_t, 512> bytes{};
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i);
+  for (auto [first, end] : textFields) {
+    for (size_t i = first; i < end; ++i) bytes[i] = static_cast<uint8_t>('A' + i % 26);
+  }
+  return InfoSsdRecord(bytes);
+}
+
+TEST(InfoSsdRecord, ClassZeroDecodesEveryFieldFromItsOwnBytes) {
+  InfoSsdRecord record = distinctRecord({{0, 8}, {8, 16}, {26, 32}, {144, 176}});
+  EXPECT_EQ(DecodeInfoSsdFields(record, 0),
+            "--------sInfoSSD Start Here\r\n"
+            "DevChkID   : ABCDEFGH\r\n"
+            "FW version : IJKLMNOP\r\n"
+            "HW ID      : 0x1011 1213 1415 1617 18\r\n"
+            "FW SN      : ABCDEF\r\n"
+            "Capacity (GB): 0x2021 \r\n"
+            "Max LBA: 0x2223 2425 2627 \r\n"
+            "Chan: 0x2829 \r\n"
+            "Chip: 0x2A2B \r\n"
+            "Die : 0x2C2D \r\n"
+            "Plan: 0x2E2F \r\n"
+            "Blck: 0x3031 \r\n"
+            "Page: 0x3233 \r\n"
+            "Sect: 0x3435 \r\n"
+            "Total Blck: 0x3839 3A3B \r\n"
+            "Total Page: 0x3C3D 3E3F \r\n"
+            "LPN       : 0x4041 4243 \r\n"
+            "Max PPN   : 0x4445 4647 \r\n"
+            "Min EC      (TTBL): 0x6061 \r\n"
+            "Max EC      (TTBL): 0x6263 \r\n"
+            "Avg EC      (TTBL): 0x6465 \r\n"
+            "Ttl Blk Cnt (TTBL): 0x6667 6869 \r\n"
+            "Min EC      (TBL+Data): 0x6A6B \r\n"
+            "Max EC      (TBL+Data): 0x6C6D \r\n"
+            "Avg EC      (TBL+Data): 0x6E6F \r\n"
+            "Ttl Blk Cnt (TBL+Data): 0x7071 7273 \r\n"
+            "Data Block Count  : 0x7475 7677 \r\n"
+            "Free Block Count  : 0x7879 7A7B \r\n"
+            "Min EC      (RMA) : 0x7C7D \r\n"
+            "Max EC      (RMA) : 0x7E7F \r\n"
+            "Avg EC      (RMA) : 0x8081 \r\n"
+            "Flash Model Name  : OPQRSTUVWXYZABCDEFGHIJKLMNOPQRST\r\n"
+            "OBB Ver.          : 0xB0B1 \r\n"
+            "OBB Done          : 0xB2B3 \r\n"
+            "OBB Count In SPI  : 0xB4B5 B6B7 \r\n"
+            "OBB Count In FW   : 0xB8B9 BABB \r\n"
+            "LBB Count In FW   : 0xBCBD BEBF \r\n"
+            "Power On Hour: 0xC0C1 C2C3 \r\n"
+            "Power   Cycle: 0xC4C5 C6C7 \r\n"
+            "Total   Read : 0xC8C9 CACB \r\n"
+            "Total   Write: 0xCCCD CECF \r\n"
+            "WA1(With TBL): 0xD0D1 \r\n"
+            "WA2  (No TBL): 0xD2D3 \r\n"
+            "Uw_DAT (8KB) : 0xD4D5 D6D7 D8D9 DADB \r\n"
+            "Iw_DAT (8KB) : 0xDCDD DEDF E0E1 E2E3 \r\n"
+            "Iw_TBL (8KB) : 0xE4E5 E6E7 E8E9 EAEB \r\n"
+            "Current  Temp: 0xECED \r\n"
+            "Worst    Temp: 0xEEEF \r\n"
+            "--------sInfoSSD End Here\r\n");
+}
+
+TEST(InfoSsdRecord, ClassOneDecodesEveryFieldFromItsOwnBytes) {
+  InfoSsdRecord record = distinctRecord({{0, 8}, {8, 16}, {144, 176}, {252, 260}});
+  EXPECT_EQ(DecodeInfoSsdFields(record, 1),
+            "--------sInfoSSD Start Here\r\n"
+            "DevChkID   : ABCDEFGH\r\n"
+            "FW version : IJKLMNOP\r\n"
+            "HW ID      : 0x1011 1213 1415 1617 1819 1A1B 1C1D 1E1F \r\n"
+            "Capacity (GB): 0x2021 \r\n"
+            "Max LBA: 0x2223 2425 2627 \r\n"
+            "Chan: 0x2829 \r\n"
+            "Chip: 0x2A2B \r\n"
+            "Die : 0x2C2D \r\n"
+            "Plan: 0x2E2F \r\n"
+            "Blck: 0x3031 \r\n"
+            "Page: 0x3233 \r\n"
+            "Sect: 0x3435 \r\n"
+            "Total Blck: 0x3839 3A3B \r\n"
+            "Total Page: 0x3C3D 3E3F \r\n"
+            "LPN       : 0x4041 4243 \r\n"
+            "Max PPN   : 0x4445 4647 \r\n"
+            "Min EC       (L2) : 0x6061 \r\n"
+            "Max EC       (L2) : 0x6263 \r\n"
+            "Avg EC       (L2) : 0x6465 \r\n"
+            "Ttl Blk Cnt  (L2) : 0x6667 6869 \r\n"
+            "Min EC      (TLC) : 0x6A6B \r\n"
+            "Max EC      (TLC) : 0x6C6D \r\n"
+            "Avg EC      (TLC) : 0x6E6F \r\n"
+            "Ttl Blk Cnt (TLC) : 0x7071 7273 \r\n"
+            "Data Block Count  : 0x7475 7677 \r\n"
+            "Free Block Count  : 0x7879 7A7B \r\n"
+            "Min EC      (RMA) : 0x7C7D \r\n"
+            "Max EC      (RMA) : 0x7E7F \r\n"
+            "Avg EC      (RMA) : 0x8081 \r\n"
+            "Min EC      (SLC) : 0x8283 \r\n"
+            "Max EC      (SLC) : 0x8485 \r\n"
+            "AVG EC      (SLC) : 0x8687 \r\n"
+            "Ttl Blk Cnt (SLC) : 0x8889 8A8B \r\n"
+            "Flash Model Name  : OPQRSTUVWXYZABCDEFGHIJKLMNOPQRST\r\n"
+            "OBB Ver.          : 0xB0B1 \r\n"
+            "OBB Done          : 0xB2B3 \r\n"
+            "OBB Count In SPI  : 0xB4B5 B6B7 \r\n"
+            "OBB Count In FW   : 0xB8B9 BABB \r\n"
+            "GBB Count In FW   : 0xBCBD BEBF \r\n"
+            "Power On Hour: 0xC0C1 C2C3 \r\n"
+            "Power   Cycle: 0xC4C5 C6C7 \r\n"
+            "Total   Read : 0xC8C9 CACB \r\n"
+            "Total   Write: 0xCCCD CECF \r\n"
+            "WA1(With TBL): 0xD0D1 \r\n"
+            "WA2  (No TBL): 0xD2D3 \r\n"
+            "Uw_DAT (8KB) : 0xD4D5 D6D7 D8D9 DADB \r\n"
+            "Iw_DAT (8KB) : 0xDCDD DEDF E0E1 E2E3 \r\n"
+            "Iw_TBL (8KB) : 0xE4E5 E6E7 E8E9 EAEB \r\n"
+            "Current  Temp: 0xECED \r\n"
+            "Worst    Temp: 0xEEEF \r\n"
+            "SSD Life Left: 0xF0F1 \r\n"
+            "Life Not Used: 0xF2F3 \r\n"
+            "FW SN      : STUVWXYZ\r\n"
+            "--------sInfoSSD End Here\r\n");
 }
 
 TEST(InfoSsdRecord, ShortRepliesReadAsFillAndNoLabelTableRunsPastTheRecord) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -147,6 +148,7 @@ TEST_P(OperationSendTest, SendsTheRowsCommandsAndText) {
   const RowCase& c = GetParam();
   RecordingPort port;
   TestContext tc(port);
+  tc.ctx.DriveTable[0].ulSectorsLo = 500118192;  // a 256 GB drive
   FakeDrive drive(port);
   StringSink raw;
   RowMemory memory;
@@ -282,6 +284,130 @@ TEST(OperationRows, FailedGetMaxAddressLeavesTheAddressBoxAlone) {
   EXPECT_TRUE(run.commandFailed);
 }
 
+// A 256 GB drive whose native max address (what GET returns) is its last LBA.
+struct MaxAddressRig {
+  explicit MaxAddressRig(uint8_t bus = kBusSata) : tc(port, bus), drive(port), run(tc.ctx, raw, memory) {
+    tc.ctx.DriveTable[0].ulSectorsLo = 500118192;
+    drive.returnedLba = std::array<uint8_t, 6>{0, 0, 0x1D, 0xCF, 0x32, 0xAF};
+  }
+  std::string set(const std::string& box) {
+    run.inputs.address = box;
+    return PerformOperation(run, 34);
+  }
+  size_t sets() const {
+    return static_cast<size_t>(std::count_if(drive.sent.begin(), drive.sent.end(), [](const SentCommand& c) {
+      return c.command() == 0x78 && c.feature() == 1;
+    }));
+  }
+  RecordingPort port;
+  TestContext tc;
+  FakeDrive drive;
+  StringSink raw;
+  RowMemory memory;
+  DiagRun run;
+};
+
+TEST(SetMaxAddress, RefusesWhatIsNoAddressWithinTheDriveAndSetsNothing) {
+  const struct {
+    const char* box;
+    const char* text;
+  } refused[] = {
+      {"", "Set Accessible Max Address: no address given\r\n"},
+      {" hH ", "Set Accessible Max Address: no address given\r\n"},
+      {"12G4", "Set Accessible Max Address: \"12G4\" is not a hexadecimal address\r\n"},
+      {"1D1C 5970", "Set Accessible Max Address: \"1D1C 5970\" is not a hexadecimal address\r\n"},
+      {"-1", "Set Accessible Max Address: \"-1\" is not a hexadecimal address\r\n"},
+      // The sector count is one past the last LBA.
+      {"1DCF32B0H",
+       "Set Accessible Max Address: 1DCF32B0H is beyond the native max address 00001DCF32AFH\r\n"},
+      {"1000000000000",
+       "Set Accessible Max Address: 1000000000000H is beyond the native max address 00001DCF32AFH\r\n"},
+      {"FFFFFFFFFFFFFFFFFFFF",
+       "Set Accessible Max Address: FFFFFFFFFFFFFFFFFFFFH is beyond the native max address "
+       "00001DCF32AFH\r\n"},
+  };
+  for (const auto& c : refused) {
+    MaxAddressRig rig;
+    EXPECT_EQ(rig.set(c.box), c.text) << c.box;
+    EXPECT_EQ(rig.raw.text(), c.text) << c.box;
+    EXPECT_EQ(rig.sets(), 0u) << c.box;
+    EXPECT_TRUE(rig.run.inputRefused) << c.box;
+  }
+  // What is not an address is refused before the drive is asked anything.
+  MaxAddressRig blank;
+  blank.set("");
+  EXPECT_TRUE(blank.drive.sent.empty());
+
+  // The native max address itself, typed in any case, with or without "H",
+  // goes out alone: up to the capacity the drive reported nothing is asked.
+  for (const char* box : {"1dcf32afh", "0x1DCF32AF", " 1DCF32AF "}) {
+    MaxAddressRig rig;
+    EXPECT_EQ(rig.set(box), "Set Accessible Max Address:\r\n00001DCF32AFH\r\n") << box;
+    ASSERT_EQ(rig.drive.sent.size(), 1u) << box;
+    EXPECT_EQ(rig.sets(), 1u) << box;
+    EXPECT_FALSE(rig.run.inputRefused);
+  }
+}
+
+TEST(SetMaxAddress, BeyondTheReportedCapacityTheDriveIsAskedFirst) {
+  // A drive shrunk earlier reports fewer sectors than it has: its whole
+  // capacity can be given back, and no more.
+  MaxAddressRig rig;
+  rig.tc.ctx.DriveTable[0].ulSectorsLo = 0x1000;
+  EXPECT_EQ(rig.set("1DCF32AF"), "Set Accessible Max Address:\r\n00001DCF32AFH\r\n");
+  ASSERT_EQ(rig.drive.sent.size(), 2u);
+  EXPECT_EQ(rig.drive.sent[0].feature(), 0);  // GET NATIVE MAX ADDRESS
+  EXPECT_EQ(rig.drive.sent[1].feature(), 1);
+  // What the drive answered is remembered for it.
+  EXPECT_EQ(rig.set("1DCF32B0"),
+            "Set Accessible Max Address: 1DCF32B0H is beyond the native max address 00001DCF32AFH\r\n");
+  EXPECT_EQ(rig.drive.sent.size(), 2u);
+
+  // Another drive's answer does not count for this one.
+  rig.tc.ctx.DriveTable[0].strDevicePath = "rec:5";
+  rig.drive.returnedLba = std::array<uint8_t, 6>{0, 0, 0, 0, 0x1F, 0xFF};
+  rig.run.inputRefused = false;
+  EXPECT_EQ(rig.set("2000"),
+            "Set Accessible Max Address: 2000H is beyond the native max address 000000001FFFH\r\n");
+  EXPECT_EQ(rig.sets(), 1u);
+  EXPECT_TRUE(rig.run.inputRefused);
+
+  // A drive that does not answer the question gets no SET either.
+  MaxAddressRig silent;
+  silent.tc.ctx.DriveTable[0].ulSectorsLo = 0x1000;
+  silent.drive.failCommand = 0x78;
+  EXPECT_EQ(silent.set("2000"),
+            "Set Accessible Max Address: the native max address of the drive could not be read\r\n");
+  EXPECT_EQ(silent.sets(), 0u);
+  EXPECT_TRUE(silent.run.commandFailed);
+
+  // Behind a USB bridge there is no answer to ask for.
+  MaxAddressRig usb(kBusUsb);
+  usb.tc.ctx.DriveTable[0].ulSectorsLo = 0x1000;
+  EXPECT_EQ(usb.set("1000"),
+            "Set Accessible Max Address: 1000H is beyond the last LBA the drive reports, "
+            "000000000FFFH (its native max address cannot be read behind a USB bridge)\r\n");
+  usb.tc.ctx.DriveTable[0].ulSectorsLo = 0;
+  EXPECT_EQ(usb.set("1000"),
+            "Set Accessible Max Address: the native max address of the drive is not known\r\n");
+  EXPECT_TRUE(usb.port.scsiRequests.empty());
+}
+
+TEST(GetMaxAddress, SaysWhenNoAddressCameBack) {
+  MaxAddressRig usb(kBusUsb);
+  usb.drive.returnedLba.reset();
+  usb.run.inputs.address = "1234H";
+  EXPECT_EQ(PerformOperation(usb.run, 33),
+            "Get Native Max Address:\r\nNot available behind a USB bridge\r\n");
+  EXPECT_FALSE(usb.run.addressBox);
+
+  MaxAddressRig failing;
+  failing.drive.failCommand = 0x78;
+  EXPECT_EQ(PerformOperation(failing.run, 33),
+            "Get Native Max Address:\r\nNot available: the command failed\r\n");
+  EXPECT_EQ(failing.raw.text().find("000000000000H"), std::string::npos);
+}
+
 class RestoreRowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -318,6 +444,17 @@ TEST_F(RestoreRowTest, SendsNothingWithoutAFileOrWithOneTooLargeToAnnounce) {
   DiagRun run(tc.ctx, raw, memory);
   PerformOperation(run, 10);  // dialog cancelled
   EXPECT_TRUE(drive.sent.empty());
+  EXPECT_TRUE(run.inputRefused);
+
+  // An empty file is refused as the SPI flash write refuses one.
+  auto empty = dir / "empty.bin";
+  std::ofstream(empty, std::ios::binary).flush();
+  tc.ui.files.push_back(empty.string());
+  run.inputRefused = false;
+  EXPECT_EQ(PerformOperation(run, 10), "Nothing to restore: " + empty.string() + " is empty\r\n");
+  EXPECT_TRUE(drive.sent.empty());
+  EXPECT_TRUE(run.inputRefused);
+  EXPECT_EQ(raw.text().find("Restore Bin Success"), std::string::npos);
 
   auto big = dir / "big.bin";
   {

@@ -193,9 +193,12 @@ TEST(SimVendorProtocol, MaxAddressFollowsTheStandard) {
                                       sim.ctx().SectorBuffer[202] << 16 | sim.ctx().SectorBuffer[203] << 24);
   EXPECT_EQ(lo, capacity / 2);
 
-  run.inputs.address = formatText("%llX", static_cast<unsigned long long>(capacity));  // beyond the native max
+  // Beyond the native max address GET read: refused before anything is sent.
+  run.inputs.address = formatText("%llX", static_cast<unsigned long long>(capacity));
   PerformOperation(run, 34);
-  EXPECT_TRUE(run.commandFailed);
+  EXPECT_TRUE(run.inputRefused);
+  EXPECT_FALSE(run.commandFailed);
+  EXPECT_EQ(driveIn(sim, 0).accessibleMax, capacity / 2);
 
   run.commandFailed = false;
   PerformOperation(run, 35);

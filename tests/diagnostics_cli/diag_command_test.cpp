@@ -98,12 +98,63 @@ TEST_F(DiagCommand, SmartClearAndSwitchesReachTheDrive) {
 }
 
 TEST_F(DiagCommand, MaxAddressFromTheSliderRuleAndAFailedSet) {
+  // Full capacity from the slider: the native max address, which the drive takes.
+  Result full = run({"--drive", "0", "diag", "780001", "--percent", "100", "--dir", dir()});
+  EXPECT_EQ(full.code, 0) << full.out;
+  EXPECT_NE(full.out.find("Set Accessible Max Address:\r\n00001DCF32AFH\r\n"), std::string::npos) << full.out;
+
   Result set = run({"--drive", "0", "diag", "780001", "--percent", "50", "--dir", dir()});
   EXPECT_EQ(set.code, 0) << set.err;
   EXPECT_NE(set.out.find("Set Accessible Max Address:\r\n00000EE79958H\r\n"), std::string::npos) << set.out;
-  Result beyond = run({"--drive", "0", "diag", "780001", "--address", "FFFFFFFFFFH", "--dir", dir()});
-  EXPECT_EQ(beyond.code, 1);
-  EXPECT_NE(beyond.out.find("ATA Command Error"), std::string::npos);
+
+  // The drive now reports half its sectors; its whole capacity can be given
+  // back by address, and nothing beyond it.
+  Result beyond = run({"--drive", "0", "diag", "780001", "--address", "1DCF32B0H", "--dir", dir()});
+  EXPECT_EQ(beyond.code, 2);
+  EXPECT_NE(beyond.out.find(
+                "Set Accessible Max Address: 1DCF32B0H is beyond the native max address 00001DCF32AFH\r\n"),
+            std::string::npos)
+      << beyond.out;
+  EXPECT_EQ(beyond.out.find("ATA Command Error"), std::string::npos);
+  Result back = run({"--drive", "0", "diag", "780001", "--address", "1DCF32AFH", "--dir", dir()});
+  EXPECT_EQ(back.code, 0) << back.out;
+  EXPECT_EQ(run({"--drive", "0", "diag", "780001", "--address", "", "--dir", dir()}).code, 2);
+
+  // A drive that refuses a good address: the run failed.
+  ASSERT_EQ(run({"--drive", "0", "diag", "780002", "--dir", dir()}).code, 0);
+  Result frozen = run({"--drive", "0", "diag", "780001", "--address", "1000", "--dir", dir()});
+  EXPECT_EQ(frozen.code, 1);
+  EXPECT_NE(frozen.out.find("ATA Command Error"), std::string::npos);
+}
+
+TEST_F(DiagCommand, UnusableInputExitsTwo) {
+  // Each of these runs, says why nothing was done, and sends nothing for it.
+  const std::vector<std::vector<std::string>> cases = {
+      {"--drive", "0", "diag", "50", "--start-mem", "1000", "--dir", dir()},  // no length
+      {"--drive", "0", "diag", "F714", "--dir", dir()},                       // SPI write without --file
+      {"--drive", "0", "diag", "30", "--second", "51", "--dir", dir()},       // the second pass's file
+      {"--drive", "0", "diag", "51", "--file", (fs::path(dir()) / "missing.bin").string(), "--dir", dir()},
+  };
+  for (const auto& args : cases) {
+    Result r = run(args);
+    EXPECT_EQ(r.code, 2) << args[3] << "\n" << r.out << r.err;
+  }
+  Result input = run({"--drive", "0", "diag", "50", "--dir", dir()});
+  EXPECT_EQ(input.code, 2);
+  EXPECT_NE(input.out.find("Error.... Input Empty"), std::string::npos);
+  Result layout = run({"--drive", "0", "diag", "3102", "--dir", dir()});
+  EXPECT_EQ(layout.code, 2);
+  EXPECT_NE(layout.out.find("Please Read Structure Bit Define First\r\n"), std::string::npos);
+  Result restore = run({"--drive", "0", "diag", "51", "--dir", dir()});
+  EXPECT_EQ(restore.code, 2);
+  EXPECT_NE(restore.err.find("51 needs --file"), std::string::npos) << restore.err;
+
+  std::string empty = (fs::path(dir()) / "empty.bin").string();
+  std::ofstream(empty, std::ios::binary).flush();
+  Result emptyRestore = run({"--drive", "0", "diag", "51", "--file", empty, "--dir", dir()});
+  EXPECT_EQ(emptyRestore.code, 2);
+  EXPECT_NE(emptyRestore.out.find("Nothing to restore: " + empty + " is empty\r\n"), std::string::npos);
+  EXPECT_EQ(emptyRestore.out.find("Restore Bin Success"), std::string::npos);
 }
 
 TEST_F(DiagCommand, BadArgumentsAreUsageErrors) {

@@ -112,7 +112,7 @@ TEST_F(FlashDiag, SpiWriteFileAndReadSave) {
   EXPECT_TRUE(read(files[0]) == back);
 
   Result tooBig = run({"--drive", "1", "diag", "F714", "--file", write("big.bin", std::string(65537, 'x'))});
-  EXPECT_EQ(tooBig.code, 1);
+  EXPECT_EQ(tooBig.code, 2);  // unusable input: nothing was sent
   EXPECT_NE(tooBig.out.find("File too large for the SPI flash: 65537 bytes (at most 65536)\r\n"), std::string::npos);
 }
 

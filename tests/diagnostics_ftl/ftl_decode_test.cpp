@@ -243,7 +243,11 @@ TEST(FlashInfo, FlashIdEntriesAreBoundedByTheReply) {
   big[0] = 0;
   big[2] = 0;
   std::string t = flashIdText(big);
-  EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 2 + 3 * 50 + 1);
+  EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 2 + 3 * 50 + 1 + 1);
+  // The entries left out are not left out silently.
+  EXPECT_TRUE(t.ends_with("Only 50 of the 65025 entries fit in the reply sector\r\n----------------\r\n"))
+      << t;
+  EXPECT_EQ(one.find("Only"), std::string::npos);
   r[1] = 0;
   EXPECT_EQ(flashIdText(r), "Chan Num: 0000\r\nChip Num: 0001\r\n----------------\r\n");
 }

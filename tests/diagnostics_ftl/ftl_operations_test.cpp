@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -424,8 +426,19 @@ TEST_F(FlashRows, DiagnosticDumpOfNothingAndOfAnAbsurdLength) {
   drive.replies.push_back(filledSector('a'));
   drive.sent.clear();
   drive.failNth = 3;  // query write, query read, first piece, second piece
-  EXPECT_EQ(perform(kRowDiagnostic), std::string(512, 'a'));
+  EXPECT_EQ(perform(kRowDiagnostic), std::string(512, 'a') +
+                                         "\r\nDiagnostic Dump Fail: 512 of 4096 bytes read\r\n"
+                                         "The file is incomplete: DiagDump" +
+                                         kStamp + ".txt\r\n");
   EXPECT_EQ(reads(), 3u);
+
+  // A reply that never came names no length.
+  drive.sent.clear();
+  drive.failNth = 1;
+  runner->pane.clear();
+  EXPECT_EQ(perform(kRowDiagnostic), "Diagnostic Dump Fail: the drive did not answer\r\n");
+  EXPECT_EQ(pane(), "Diagnostic Dump Fail: the drive did not answer\r\n");
+  EXPECT_EQ(reads(), 1u);
 }
 
 // ---- F712, F714, F740 -------------------------------------------------------------------
@@ -457,10 +470,12 @@ TEST_F(FlashRows, SpiFlashReadSavesTheImage) {
   EXPECT_EQ(perform(kRowSpiRead), "Read SPI Flash Success\r\n");
   EXPECT_EQ(readFile(dir.file("spi.bin")), std::string(drive.bigReply.begin(), drive.bigReply.end()));
 
-  // A failed read offers nothing for saving.
+  // A failed read offers nothing for saving, and says so on the tab.
   drive.failCommand = 0xF7;
   drive.tc.ui.files.push_back(dir.file("again.bin"));
-  EXPECT_EQ(perform(kRowSpiRead), "");
+  runner->pane.clear();
+  EXPECT_EQ(perform(kRowSpiRead), "Read SPI Flash Fail\r\n");
+  EXPECT_EQ(pane(), "Read SPI Flash Fail\r\n");
   EXPECT_EQ(drive.tc.ui.files.size(), 1u);
   EXPECT_FALSE(fs::exists(dir.file("again.bin")));
 }
@@ -485,6 +500,7 @@ TEST_F(FlashRows, SpiFlashWriteSendsTheImageThenSaves) {
 
 TEST_F(FlashRows, SpiFlashWriteRefusesWhatIsNoImage) {
   EXPECT_EQ(perform(kRowSpiWrite), "");  // dialog cancelled
+  EXPECT_TRUE(run().inputRefused);
   std::string big = dir.file("big.bin");
   std::ofstream(big, std::ios::binary) << std::string(65537, 'B');
   std::string empty = dir.file("empty.bin");
@@ -494,15 +510,110 @@ TEST_F(FlashRows, SpiFlashWriteRefusesWhatIsNoImage) {
   EXPECT_EQ(perform(kRowSpiWrite), "Nothing to write: " + empty + " is empty\r\n");
   EXPECT_EQ(perform(kRowSpiWrite), "Cannot open " + dir.file("missing.bin") + "\r\n");
   EXPECT_TRUE(drive.sent.empty());
+  EXPECT_TRUE(run().inputRefused);
+  EXPECT_FALSE(run().commandFailed);
 
-  // A write the drive refused is not saved.
+  // A write the drive refused is not saved, and the tab says it failed.
   std::string ok = dir.file("ok.bin");
   std::ofstream(ok, std::ios::binary) << std::string(65536, 'C');
   drive.tc.ui.files = {ok};
   drive.failCommand = 0xF7;
-  EXPECT_EQ(perform(kRowSpiWrite), "");
+  runner->pane.clear();
+  EXPECT_EQ(perform(kRowSpiWrite), "Write SPI Flash Fail\r\n");
+  EXPECT_EQ(pane(), "Write SPI Flash Fail\r\n");
   ASSERT_EQ(drive.sent.size(), 1u);
   EXPECT_EQ(drive.sent[0].feature, 0x14);
+
+  // A save the drive refused is a line of its own.
+  drive.sent.clear();
+  drive.tc.ui.files = {ok};
+  drive.failFeature = 0x1B;
+  EXPECT_EQ(perform(kRowSpiWrite), "Write SPI Flash Success\r\nSave SPI Flash Fail\r\n");
+  EXPECT_EQ(drive.sent.size(), 2u);
+}
+
+// ---- Failed reads and the clock of each dump --------------------------------------------
+
+TEST_F(FlashRows, MemoryDumpStopsAtAFailedReadAndKeepsOnlyWhatWasRead) {
+  run().inputs.startMemory = "10000";
+  run().inputs.memoryLength = "20000";
+  for (int i = 0; i < 256; ++i) drive.replies.push_back(filledSector(static_cast<uint8_t>(i)));
+  // Chunk 1: request 0, reads 1-128; chunk 2: request 129, reads 130-...: the sixth read of chunk 2 fails.
+  drive.failNth = 135;
+  std::string text = perform(kRowMemory);
+  const std::string name = "MemDmp_Adr10000_Len20000_" + kStamp + ".bin";
+  EXPECT_EQ(text, "Memory Dump Fail\r\nFile Name is:\r\n" + name +
+                      "\r\nThe file is incomplete: 10A00 of 20000 bytes read\r\n");
+  EXPECT_TRUE(pane().ends_with(text));
+  EXPECT_EQ(pane().find("Memory Dump End"), std::string::npos);
+  EXPECT_EQ(drive.sent.size(), 136u);  // nothing more is asked after the failure
+  std::string bin = readFile(file(name));
+  ASSERT_EQ(bin.size(), 133u * 512);
+  EXPECT_EQ(static_cast<uint8_t>(bin.back()), 132);  // only sectors that came back, no FFh fill
+  EXPECT_TRUE(run().commandFailed);
+}
+
+TEST_F(FlashRows, SpiDumpThatReadsNothingLeavesNoFile) {
+  drive.failCommand = 0xE4;
+  std::string text = perform(kRowSpiDump);
+  EXPECT_EQ(text, "Memory Dump Fail\r\nNo data was read: no file written\r\n");
+  EXPECT_EQ(pane(), "Current Memory: 00000000, Length: 00010000\r\n" + text);
+  EXPECT_TRUE(files().empty());
+  EXPECT_EQ(drive.sent.size(), 2u);
+
+  // A request the drive refused is no dump either.
+  drive.failCommand = 0xE8;
+  drive.sent.clear();
+  EXPECT_EQ(perform(kRowSpiDump), "Memory Dump Fail\r\nNo data was read: no file written\r\n");
+  EXPECT_EQ(drive.sent.size(), 1u);
+}
+
+TEST_F(FlashRows, BlockDumpWithoutItsFirstHeaderFailsWithoutFiles) {
+  drive.failCommand = 0xE4;
+  EXPECT_EQ(perform(kRowDumpAll), "Dump Block Info Fail: the drive did not answer\r\n");
+  EXPECT_EQ(pane(), "Dump Block Info Fail: the drive did not answer\r\n");
+  EXPECT_TRUE(files().empty());
+}
+
+TEST_F(FlashRows, BlockDumpCutByAFailedReadSaysItsFilesAreIncomplete) {
+  drive.replies.push_back(dumpHeader(0x208, 3));
+  drive.replies.push_back(recordSector(64, 0));
+  drive.replies.push_back(recordSector(1, 64));
+  drive.failNth = 3;  // query write, header, first record sector, second record sector
+  std::string returned = perform(kRowDumpAll);
+  const std::string base = "BlkInfoSNum__SN0042__" + kStamp;
+  const std::string failure =
+      "Dump Block Info Fail: READ BUFFER failed\r\nThe files are incomplete: " + base + ".txt, " + base +
+      ".bin\r\n";
+  EXPECT_TRUE(returned.starts_with("User Data Bit: 02,"));
+  EXPECT_TRUE(returned.ends_with(failure)) << returned;  // the run log keeps the failure
+  EXPECT_TRUE(pane().ends_with(failure));
+  EXPECT_EQ(pane().find("Dump Block Info Ok"), std::string::npos);
+  EXPECT_EQ(readFile(file(base + ".bin")).size(), 2u * 512);
+  std::string txt = readFile(file(base + ".txt"));
+  EXPECT_EQ(lines(txt), 1u + 64);  // no plane summary for a plane half read
+  EXPECT_FALSE(fs::exists(file("LtrBadRptSNum__SN0042__1210.csv")));
+}
+
+TEST_F(FlashRows, DumpFilesAreNamedByTheClockWhenTheyAreMade) {
+  // The run started at 09:30:15; each dump happens a minute and more later.
+  drive.tc.clock.advance(std::chrono::seconds(65));
+  run().inputs.startMemory = "1000";
+  run().inputs.memoryLength = "200";
+  perform(kRowMemory);
+  drive.replies.push_back(dumpHeader(8, 2));
+  drive.replies.push_back(recordSector(1, 0x40));
+  perform(kRowDumpAll);
+  Sector head{};
+  head[0] = 3;
+  drive.replies.push_back(head);
+  drive.replies.push_back(filledSector('d'));
+  perform(kRowDiagnostic);
+  EXPECT_EQ(files(), (std::vector<fs::path>{"BlkInfoSNum__SN0042__1210093120.bin",
+                                            "BlkInfoSNum__SN0042__1210093120.txt", "DiagDump1210093120.txt",
+                                            "LtrBadRptSNum__SN0042__1210.csv",
+                                            "MemDmp_Adr1000_Len200_1210093120.bin"}));
+  EXPECT_TRUE(readFile(file("LtrBadRptSNum__SN0042__1210.csv")).ends_with("12/10 09:31:20,\r\n"));
 }
 
 }  // namespace

@@ -380,7 +380,7 @@ TEST(SimFlashForeign, AForeignDriveHasNoSpiFlash) {
   DiagRun run(sim.ctx(), pane, memory);
   run.directory = sim.dir.path();
   sim.ui.files.push_back(sim.dir.file("spi.bin"));
-  EXPECT_EQ(PerformOperation(run, kRowSpiRead), "");
+  EXPECT_EQ(PerformOperation(run, kRowSpiRead), "Read SPI Flash Fail\r\n");
   EXPECT_FALSE(fs::exists(sim.dir.file("spi.bin")));
   EXPECT_EQ(PerformOperation(run, kRowBadBlocks), "ATA read fail");
 }

@@ -36,6 +36,14 @@ TEST(BrandCheck, FirstCharactersUpperCasedOnTheDriveSideOnly) {
       {"MERIDO", 4, 200, 0, true},        // range end clamped to the list
       {"MERIDO", 9, 9, 0, false},         // range beyond the list accepts nothing
       {"FOREIGN DISK", 2, 3, 1, true},    // skip-model-check accepts everything
+      // Near misses: every letter of the brand word counts, the last one too.
+      {"ORBENNFPA256", 2, 3, 0, false},
+      {"ORBENNDPA256", 2, 3, 0, false},
+      {"KALDRIYTA1T", 2, 4, 0, false},
+      {"MERIDPTA1T", 4, 5, 0, false},
+      {"VXATEJ", 1, 2, 0, false},
+      {"VXB", 0, 1, 0, false},
+      {"PRBENNEPA256", 2, 3, 0, false},  // and the first
   };
   for (const Case& c : cases) {
     b.ctx.ucBrandFirst = c.first;
