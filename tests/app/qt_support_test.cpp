@@ -18,7 +18,7 @@
 #include "app/qt_drive_list.h"
 #include "app/qt_message_sink.h"
 #include "app/qt_user_interface.h"
-#include "identify/buffer_viewer.h"
+#include "identify/sector_buffer_window.h"
 #include "qt_environment.h"
 #include "support/sim_fixture.h"
 

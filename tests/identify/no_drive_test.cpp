@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "identify/ata_console.h"
-#include "identify/buffer_viewer.h"
+#include "identify/sector_buffer_window.h"
 #include "identify/identify_view.h"
 #include "support/test_support.h"
 
