@@ -147,6 +147,17 @@ void satResponse(const SatRequest& request, const AtaReply& ata, ScsiReply& out)
       out.checkCondition(request.senseKey, request.asc, request.ascq);
       return;
     case SatRequest::Outcome::ResetOnly:
+      if (request.ckCond) {
+        // After a reset the device shows its signature: count 01h, LBA
+        // 000001h, no error (01h: diagnostics passed), status ready.
+        AtaReply reset;
+        reset.error = kErrorAmnf;
+        reset.regs.count = 0x01;
+        reset.regs.lbaLow = 0x01;
+        out.status = kScsiCheckCondition;
+        out.sense = fixedSense(kSenseRecovered, 0x00, 0x1D);
+        putReturnRegisters(request, reset, out);
+      }
       return;
     case SatRequest::Outcome::Execute:
       break;

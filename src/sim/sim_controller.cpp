@@ -134,6 +134,8 @@ ScsiReply SimController::executeScsiLocked(std::span<const uint8_t> cdb, DataDir
     AtaReply ata;
     if (sat.outcome == SatRequest::Outcome::Execute)
       ata = executeAtaLocked(sat.command, target.first(std::min<size_t>(sat.ataLength, target.size())), false);
+    else if (sat.outcome == SatRequest::Outcome::ResetOnly)
+      d.hardwareReset();
     satResponse(sat, ata, reply);
   } else {
     ScsiExchange x{cdb, dir, target, reply};
