@@ -7,6 +7,8 @@
 
 #include "platform/linux/sense.h"
 #include "transport/ata_task_file.h"
+#include "transport/byte_order.h"
+#include "transport/scsi_opcodes.h"
 
 namespace zorv::platform {
 
@@ -223,14 +225,15 @@ IoOutcome finishAtaRequest(const sg_io_hdr& hdr, const SgSenseBuffer& sense, Ata
 }
 
 std::array<uint8_t, 10> buildModeSenseControlCdb(uint16_t allocationLength) {
-  return {0x5A, 0x08, 0x0A, 0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(allocationLength >> 8),
-          static_cast<uint8_t>(allocationLength), 0x00};
+  std::array<uint8_t, 10> cdb = {scsi::kModeSense10, 0x08, 0x0A};
+  putBe16(&cdb[7], allocationLength);
+  return cdb;
 }
 
 bool extractControlPage(const uint8_t* data, size_t length, std::array<uint8_t, 12>& page) {
   if (data == nullptr || length < 8) return false;
-  const size_t dataLength = std::min<size_t>(length, size_t{2} + ((size_t{data[0]} << 8) | data[1]));
-  const size_t blockDescriptors = (size_t{data[6]} << 8) | data[7];
+  const size_t dataLength = std::min<size_t>(length, size_t{2} + be16(data));
+  const size_t blockDescriptors = be16(data + 6);
   const size_t at = 8 + blockDescriptors;
   if (at + page.size() > dataLength) return false;
   if ((data[at] & 0x3F) != 0x0A || data[at + 1] < 0x0A) return false;
@@ -238,14 +241,19 @@ bool extractControlPage(const uint8_t* data, size_t length, std::array<uint8_t, 
   return true;
 }
 
-void buildModeSelectDescriptorSense(const std::array<uint8_t, 12>& page, std::array<uint8_t, 10>& cdb,
-                                    std::array<uint8_t, 20>& parameters) {
-  cdb = {0x55, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(parameters.size()), 0x00};
+void buildModeSelectControlPage(const std::array<uint8_t, 12>& page, std::array<uint8_t, 10>& cdb,
+                                std::array<uint8_t, 20>& parameters) {
+  cdb = {scsi::kModeSelect10, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(parameters.size()), 0x00};
   parameters.fill(0);
   std::memcpy(parameters.data() + 8, page.data(), page.size());
-  parameters[8] &= 0x3F;   // PS is reserved in MODE SELECT
+  parameters[8] &= 0x3F;  // PS is reserved in MODE SELECT
   parameters[9] = 0x0A;
-  parameters[10] |= 0x04;  // D_SENSE
+}
+
+void buildModeSelectDescriptorSense(const std::array<uint8_t, 12>& page, std::array<uint8_t, 10>& cdb,
+                                    std::array<uint8_t, 20>& parameters) {
+  buildModeSelectControlPage(page, cdb, parameters);
+  parameters[10] |= kControlPageDSense;
 }
 
 }  // namespace zorv::platform

@@ -90,10 +90,17 @@ std::array<uint8_t, 10> buildModeSenseControlCdb(uint16_t allocationLength);
 // there whole.
 bool extractControlPage(const uint8_t* data, size_t length, std::array<uint8_t, 12>& page);
 
+// Byte 2 of the control mode page: D_SENSE.
+constexpr uint8_t kControlPageDSense = 0x04;
+
 // MODE SELECT(10) with PF = 1, SP = 0 and its 20-byte parameter list: a zero
-// 8-byte header (no block descriptors), then `page` with PS cleared and
-// D_SENSE set.
+// 8-byte header (no block descriptors), then `page` with PS cleared (page
+// length 0Ah): the page written back as it was read.
 //   CDB: 55 10 00 00 00 00 00 00 14 00
+void buildModeSelectControlPage(const std::array<uint8_t, 12>& page, std::array<uint8_t, 10>& cdb,
+                                std::array<uint8_t, 20>& parameters);
+
+// The same with D_SENSE set.
 void buildModeSelectDescriptorSense(const std::array<uint8_t, 12>& page, std::array<uint8_t, 10>& cdb,
                                     std::array<uint8_t, 20>& parameters);
 
