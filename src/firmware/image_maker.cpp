@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "firmware/package.h"
+#include "transport/byte_order.h"
 #include "transport/message.h"
 
 namespace zorv::firmware {
@@ -12,17 +13,6 @@ namespace {
 
 size_t versionOffset(uint16_t usModelClass) { return usModelClass == 1 ? 40 : 32; }
 size_t stampBase(size_t h, uint16_t usModelClass) { return usModelClass == 1 ? h + 48 : h; }
-
-uint32_t le32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-void putLe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void putLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 class Random {
  public:

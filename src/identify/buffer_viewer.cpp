@@ -55,7 +55,7 @@ std::string BufferViewer::lengthChanged(std::string text) {
 
 bool BufferViewer::writeBuffer() {
   ctx_.CmdBlock.clear();
-  ctx_.CmdBlock.ucCommand = 0xE8;
+  ctx_.CmdBlock.ucCommand = ata::kWriteBuffer;
   ctx_.CmdBlock.ucCount = 1;
   bool ok = SendAtaCommand(ctx_, true, ctx_.CmdBlock, false, 512);
   dump();
@@ -64,7 +64,7 @@ bool BufferViewer::writeBuffer() {
 
 bool BufferViewer::readBuffer() {
   ctx_.CmdBlock.clear();
-  ctx_.CmdBlock.ucCommand = 0xE4;
+  ctx_.CmdBlock.ucCommand = ata::kReadBuffer;
   ctx_.CmdBlock.ucCount = 1;
   bool ok = SendAtaCommand(ctx_, false, ctx_.CmdBlock, false, 512);
   dump();

@@ -8,6 +8,8 @@
 
 #include "sim/controller_parts.h"
 #include "sim/sim_drive.h"
+#include "transport/ata_opcodes.h"
+#include "transport/byte_order.h"
 
 namespace zorv::sim::detail {
 
@@ -15,14 +17,12 @@ namespace {
 
 constexpr size_t kBufferSize = 512;
 
-uint32_t be24(const uint8_t* p) { return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2]; }
-
 }  // namespace
 
 bool bufferAta(SimDrive& drive, AtaExchange& x) {
   uint8_t op = x.command.regs.command;
-  bool read = op == 0xE4 || op == 0xE9;
-  bool write = op == 0xE8 || op == 0xEB;
+  bool read = op == ata::kReadBuffer || op == ata::kReadBufferDma;
+  bool write = op == ata::kWriteBuffer || op == ata::kWriteBufferDma;
   if (!read && !write) return false;
   DataDir want = read ? DataDir::In : DataDir::Out;
   if (x.command.dir != want || x.data.size() < kBufferSize) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "transport/ata_opcodes.h"
 #include "transport/ata_task_file.h"
 #include "transport/device_port.h"
 

@@ -32,6 +32,8 @@ enum Protocol : uint8_t {
   kPioDataIn = 4,
   kPioDataOut = 5,
   kDma = 6,
+  kExecuteDeviceDiagnostic = 8,
+  kDeviceReset = 9,
   kUdmaDataIn = 10,
   kUdmaDataOut = 11,
   kFpdma = 12,
