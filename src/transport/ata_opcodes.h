@@ -8,15 +8,8 @@
 namespace zorv::ata {
 
 inline constexpr uint8_t kDataSetManagement = 0x06;
-inline constexpr uint8_t kReadSectors = 0x20;
-inline constexpr uint8_t kReadSectorsExt = 0x24;
 inline constexpr uint8_t kReadDmaExt = 0x25;
-inline constexpr uint8_t kReadNativeMaxAddressExt = 0x27;
-inline constexpr uint8_t kWriteSectors = 0x30;
-inline constexpr uint8_t kWriteSectorsExt = 0x34;
 inline constexpr uint8_t kWriteDmaExt = 0x35;
-inline constexpr uint8_t kSetMaxAddressExt = 0x37;
-inline constexpr uint8_t kReadVerifySectors = 0x40;
 inline constexpr uint8_t kReadFpdmaQueued = 0x60;
 inline constexpr uint8_t kWriteFpdmaQueued = 0x61;
 inline constexpr uint8_t kNcqNonData = 0x63;
@@ -37,16 +30,15 @@ inline constexpr uint8_t kIdleImmediate = 0xE1;
 inline constexpr uint8_t kStandby = 0xE2;
 inline constexpr uint8_t kIdle = 0xE3;
 inline constexpr uint8_t kReadBuffer = 0xE4;
-inline constexpr uint8_t kReadBufferDma = 0xE9;
 inline constexpr uint8_t kCheckPowerMode = 0xE5;
 inline constexpr uint8_t kSleep = 0xE6;
 inline constexpr uint8_t kFlushCache = 0xE7;
 inline constexpr uint8_t kWriteBuffer = 0xE8;
+inline constexpr uint8_t kReadBufferDma = 0xE9;
 inline constexpr uint8_t kFlushCacheExt = 0xEA;
 inline constexpr uint8_t kWriteBufferDma = 0xEB;
 inline constexpr uint8_t kIdentifyDevice = 0xEC;
 inline constexpr uint8_t kSetFeatures = 0xEF;
-inline constexpr uint8_t kReadNativeMaxAddress = 0xF8;
 // The controller family's vendor command: its FEATURES register selects the
 // function (SPI flash, hardware ID, flash location, ...).
 inline constexpr uint8_t kVendorSwitch = 0xF7;
