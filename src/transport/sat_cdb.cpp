@@ -62,17 +62,20 @@ bool buildSatPassThrough16(const AtaPassThroughRequest& request, SatCommand& out
       return false;
     }
     if (length % 512 != 0) {
-      error = "ATA pass-through: " + std::to_string(length) + " bytes is not a whole number of 512-byte sectors";
+      error =
+          "ATA pass-through: " + std::to_string(length) + " bytes is not a whole number of 512-byte sectors";
       return false;
     }
     if (length > kMaxAtaTransferBytes) {
-      error = "ATA pass-through: " + std::to_string(length) + " bytes exceeds the 65536 sectors of one command";
+      error =
+          "ATA pass-through: " + std::to_string(length) + " bytes exceeds the 65536 sectors of one command";
       return false;
     }
   }
   const bool fpdma = isFpdmaOpcode(opcode);
   if (fpdma && !dma) {
-    error = "ATA pass-through: command " + hex2(opcode) + "h is a queued (FPDMA) command and needs the DMA flag";
+    error =
+        "ATA pass-through: command " + hex2(opcode) + "h is a queued (FPDMA) command and needs the DMA flag";
     return false;
   }
 
@@ -176,7 +179,8 @@ UsbAtaCdb buildUsbAtaCdb(const AtaTaskFile& tf, bool dataOut, uint32_t byteCount
     byte2 = sat::kTLengthNone;
   } else {
     byte1 = sat::byte1(dataOut ? row->dataOut : row->dataIn, row->extend);
-    byte2 = sat::kTTypeSectors | sat::kByteBlock | sat::kTLengthInCount | (dataOut ? 0 : sat::kTDirFromDevice);
+    byte2 =
+        sat::kTTypeSectors | sat::kByteBlock | sat::kTLengthInCount | (dataOut ? 0 : sat::kTDirFromDevice);
     const uint32_t sectors = uint32_t{tf.ucCountExt} * 256 + tf.ucCount;
     out.transferLength = row->lengthIsByteCount ? byteCount : sectors * 512;
   }

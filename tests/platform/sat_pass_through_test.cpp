@@ -102,7 +102,8 @@ TEST(KernelReply, TheSameReplyFailsWhenTheDriveOrTheTransferDid) {
       {"BSY", {0x02, 512, 0, busy}},
       {"ABORTED COMMAND 47h/03h", {0x02, 512, 0, crc}},
       {"MEDIUM ERROR without ERR", {0x02, 512, 0, medium}},
-      {"ABORTED COMMAND without registers", {0x02, 512, 0, Bytes(kIdentifyAborted58.begin(), kIdentifyAborted58.begin() + 8)}},
+      {"ABORTED COMMAND without registers",
+       {0x02, 512, 0, Bytes(kIdentifyAborted58.begin(), kIdentifyAborted58.begin() + 8)}},
   };
   uint8_t data[512];
   for (const Case& c : cases) {

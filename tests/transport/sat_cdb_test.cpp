@@ -125,8 +125,8 @@ TEST(SatRegisterImage, RequestsThePathCannotCarryAreRefusedAndLeaveTheOutputAlon
       {"length without direction", request(0x01, 512, {0, 1, 0, 0, 0, 0x40, 0xEC, 0}), "direction"},
       {"length without buffer", noBuffer, "buffer"},
       {"part of a sector", request(0x03, 100, {0, 1, 0, 0, 0, 0x40, 0xEC, 0}), "512-byte"},
-      {"more than one command moves", request(0x0B, kMaxAtaTransferBytes + 512, {0, 0, 0, 0, 0, 0x40, 0x25, 0}),
-       "65536"},
+      {"more than one command moves",
+       request(0x0B, kMaxAtaTransferBytes + 512, {0, 0, 0, 0, 0, 0x40, 0x25, 0}), "65536"},
       {"FPDMA without the DMA flag", request(0x0B, 4096, {8, 0, 0, 0, 0, 0x40, 0x61, 0}), "FPDMA"},
   };
   for (const Refusal& r : refusals) {
@@ -147,7 +147,6 @@ TEST(SatRegisterImage, LargestTransferIsAccepted) {
   std::string error;
   EXPECT_TRUE(buildSatPassThrough16(r, out, error)) << error;
 }
-
 
 AtaTaskFile identify() {
   AtaTaskFile tf;
@@ -185,10 +184,10 @@ struct ProtocolCase {
 // protocol 0, which has the bridge reset the device).
 TEST(UsbAtaCdb, ProtocolByteAndLengthByOpcode) {
   const ProtocolCase listed[] = {
-      {0x06, true, 0x0C, 0x16, 1536},  {0x25, false, 0x15, 0x1E, 1536}, {0xC8, false, 0x15, 0x1E, 1536},
-      {0x35, true, 0x17, 0x16, 1536},  {0x93, true, 0x17, 0x16, 1536},  {0xCA, true, 0x17, 0x16, 1536},
-      {0x92, true, 0x0A, 0x16, 100},   {0xE8, true, 0x0A, 0x16, 100},   {0xB0, false, 0x08, 0x1E, 100},
-      {0xE4, false, 0x08, 0x1E, 100},  {0xEC, false, 0x08, 0x1E, 100},  {0xF7, true, 0x0A, 0x16, 100},
+      {0x06, true, 0x0C, 0x16, 1536}, {0x25, false, 0x15, 0x1E, 1536}, {0xC8, false, 0x15, 0x1E, 1536},
+      {0x35, true, 0x17, 0x16, 1536}, {0x93, true, 0x17, 0x16, 1536},  {0xCA, true, 0x17, 0x16, 1536},
+      {0x92, true, 0x0A, 0x16, 100},  {0xE8, true, 0x0A, 0x16, 100},   {0xB0, false, 0x08, 0x1E, 100},
+      {0xE4, false, 0x08, 0x1E, 100}, {0xEC, false, 0x08, 0x1E, 100},  {0xF7, true, 0x0A, 0x16, 100},
       {0xF7, false, 0x08, 0x1E, 100},
   };
   for (int op = 0; op < 256; ++op) {
