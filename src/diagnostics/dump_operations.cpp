@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "transport/ata_command.h"
+#include "transport/byte_order.h"
 #include "transport/message.h"
 #include "diagnostics/dump_file.h"
 #include "diagnostics/ftl_decode.h"
@@ -31,7 +32,7 @@ constexpr uint32_t kMaxDiagnosticLength = 64 * 1024;
 bool sendF7(DiagRun& run, uint8_t feature, bool dataOut, uint32_t bytes) {
   AtaTaskFile& tf = run.ctx.CmdBlock;
   tf.clear();
-  tf.ucCommand = kAtaVendorSwitch;
+  tf.ucCommand = ata::kVendorSwitch;
   tf.ucFeature = feature;
   return run.send(dataOut, tf, false, bytes);
 }
@@ -74,7 +75,7 @@ std::string DecodeDiagnosticDump(DiagRun& run, size_t) {
   // Without the reply there is no length to follow.
   if (!run.replyRead) return run.show("Diagnostic Dump Fail: the drive did not answer\r\n");
   auto first = run.buffer(4);
-  uint32_t length = uint32_t{first[0]} | uint32_t{first[1]} << 8 | uint32_t{first[2]} << 16 | uint32_t{first[3]} << 24;
+  uint32_t length = le32(first.data());
   if (length == 0) return {};
   if (length > kMaxDiagnosticLength) {
     // Not a diagnostic header (a drive that returned nothing reads FFFFFFFFh):
@@ -226,7 +227,7 @@ std::string RestoreStream(DiagRun& run, size_t row) {
     std::memset(sector + n, 0xFF, 512 - n);
     AtaTaskFile& tf = run.ctx.CmdBlock;
     tf.clear();
-    tf.ucCommand = kAtaWriteBuffer;
+    tf.ucCommand = ata::kWriteBuffer;
     tf.ucCount = 1;
     ok = run.send(true, tf, false, 512);
   }

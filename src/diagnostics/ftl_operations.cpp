@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "transport/byte_order.h"
 #include "transport/message.h"
 #include "diagnostics/dump_file.h"
 #include "diagnostics/dump_operations.h"
@@ -15,12 +16,6 @@ namespace {
 
 // The row whose memory keeps the PPN layout once "3103" has read it.
 constexpr size_t kBitLayoutRow = 3;
-
-uint64_t littleEndian64(std::span<const uint8_t> bytes) {
-  uint64_t v = 0;
-  for (size_t i = 0; i < 8 && i < bytes.size(); ++i) v |= uint64_t{bytes[i]} << (8 * i);
-  return v;
-}
 
 }  // namespace
 
@@ -53,8 +48,7 @@ std::string DecodeFtlPpnList(DiagRun& run, size_t) {
     auto reply = run.buffer(512);
     size_t count = std::min<size_t>(reply[507], kPpnsPerListSector);
     for (size_t i = 0; i < count; ++i, ++n) {
-      uint32_t ppn = uint32_t{reply[4 * i]} << 24 | uint32_t{reply[4 * i + 1]} << 16 |
-                     uint32_t{reply[4 * i + 2]} << 8 | reply[4 * i + 3];
+      uint32_t ppn = be32(&reply[4 * i]);
       text += ppnListLine(n, ppn, *layout);
     }
     if (reply[510] != 0xAB || reply[511] != 0xCD || sector + 1 == kMaxPpnListSectors) break;
@@ -142,7 +136,7 @@ std::string DumpAllBlockInfo(DiagRun& run, size_t) {
       bin.write(data);
       size_t here = std::min(kMaxRecordsPerSector, recordsToGo);
       for (size_t r = 0; r < here; ++r, ++index) {
-        uint64_t record = littleEndian64(data.subspan(8 * r, 8));
+        uint64_t record = le64(&data[8 * r]);
         uint64_t type = layout.value(RecordField::BlockType, record);
         if (type == 1) ++early;
         if (type == 2) ++later;

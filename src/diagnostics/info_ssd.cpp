@@ -268,7 +268,7 @@ VendorQueryResult ReadInfoSsd(Context& ctx, InfoSsdRecord& record) {
 std::string ReadWwnLine(Context& ctx, bool* failed) {
   AtaTaskFile& tf = ctx.CmdBlock;
   tf.clear();
-  tf.ucCommand = 0xEC;
+  tf.ucCommand = ata::kIdentifyDevice;
   tf.ucCount = 1;
   tf.ucDevice = 0x40;
   bool ok = SendAtaCommand(ctx, false, tf, false, 512);
@@ -279,7 +279,7 @@ std::string ReadWwnLine(Context& ctx, bool* failed) {
 std::string ReadPcbaLine(Context& ctx, bool* failed) {
   AtaTaskFile& tf = ctx.CmdBlock;
   tf.clear();
-  tf.ucCommand = kAtaVendorSwitch;
+  tf.ucCommand = ata::kVendorSwitch;
   tf.ucFeature = 0x16;
   tf.ucCount = 1;
   tf.ucLbaLow = 1;

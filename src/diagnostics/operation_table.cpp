@@ -49,7 +49,7 @@ VendorOperation procedure(uint8_t index, std::string_view text, uint8_t code, Ro
 
 VendorOperation switches(uint8_t index, std::string_view text, SwitchStep first,
                          std::optional<SwitchStep> second = std::nullopt) {
-  VendorOperation op{index, text, K::Switches, kAtaVendorSwitch, std::nullopt};
+  VendorOperation op{index, text, K::Switches, ata::kVendorSwitch, std::nullopt};
   op.switches[0] = first;
   op.switchCount = 1;
   if (second) {
@@ -60,7 +60,7 @@ VendorOperation switches(uint8_t index, std::string_view text, SwitchStep first,
 }
 
 VendorOperation maxAddress(uint8_t index, std::string_view text, uint8_t feature) {
-  VendorOperation op{index, text, K::MaxAddress, 0x78, std::nullopt};
+  VendorOperation op{index, text, K::MaxAddress, ata::kAccessibleMaxAddressConfiguration, std::nullopt};
   op.feature = feature;
   return op;
 }
@@ -69,7 +69,7 @@ std::array<VendorOperation, kVendorOperationCount> makeList() {
   constexpr std::nullopt_t kFill = std::nullopt;
   VendorOperation restore{10, "51 Restore Binary Into SSD", K::Restore, 0x51, kFill};
   restore.function = &RestoreStream;
-  VendorOperation smart{19, "B0D0 SMART Read", K::SmartRead, 0xB0, uint8_t{0xD0}};
+  VendorOperation smart{19, "B0D0 SMART Read", K::SmartRead, ata::kSmart, uint8_t{0xD0}};
   return {{
       query(0, "30 Info SSD", 0x30, kFill, &decodeInfoSsdRow),
       query(1, "3101 FTL 1 PPN", 0x31, 0x01, &DecodeFtlOnePpn, A::OnePpn),
@@ -92,9 +92,9 @@ std::array<VendorOperation, kVendorOperationCount> makeList() {
       vendorCommand(17, "81 PreRB2", 0x81, "PreRB3\r\n"),
       vendorCommand(18, "EB Disable Idle GC", 0xEB, "Disable Idle GC\r\n"),
       smart,
-      procedure(20, "F712 SPI Flash Read", 0xF7, &SpiFlashRead),
-      procedure(21, "F714 SPI Flash Write", 0xF7, &SpiFlashWrite),
-      procedure(22, "F740 Show Block Info", 0xF7, &ShowBadBlockList),
+      procedure(20, "F712 SPI Flash Read", ata::kVendorSwitch, &SpiFlashRead),
+      procedure(21, "F714 SPI Flash Write", ata::kVendorSwitch, &SpiFlashWrite),
+      procedure(22, "F740 Show Block Info", ata::kVendorSwitch, &ShowBadBlockList),
       switches(23, "F75301 Enable Skip Model Name", {0x53, 1, "Enable Skip Model Name Check\r\n"}),
       switches(24, "F75300 Disable Skip Model Name", {0x53, 0, "Disable Skip Model Name Check\r\n"}),
       switches(25, "F76001 Disable Power Down", {0x60, 1, "Disable Power Down\r\n"}),
@@ -206,7 +206,7 @@ constexpr size_t kGetMaxAddressRow = 33;
 std::optional<uint64_t> getNativeMaxAddress(DiagRun& run) {
   AtaTaskFile& tf = run.ctx.CmdBlock;
   tf.clear();
-  tf.ucCommand = 0x78;
+  tf.ucCommand = ata::kAccessibleMaxAddressConfiguration;
   tf.ucFeature = 0;
   tf.ucCount = 0;
   const bool ok = run.send(true, tf, false, 512);
@@ -294,14 +294,14 @@ std::string performMaxAddress(DiagRun& run, const VendorOperation& op) {
       tf.ucLbaHighExt = static_cast<uint8_t>(*address >> 40);
       text = "Set Accessible Max Address:\r\n" + sixBytes(tf) + "\r\n";
       run.append(text);
-      tf.ucCommand = 0x78;
+      tf.ucCommand = ata::kAccessibleMaxAddressConfiguration;
       tf.ucFeature = 1;
       tf.ucCount = 1;
       run.send(true, tf, false, 512);
       return text;
     }
     default:
-      tf.ucCommand = 0x78;
+      tf.ucCommand = ata::kAccessibleMaxAddressConfiguration;
       tf.ucFeature = 2;
       tf.ucCount = 1;
       run.send(true, tf, false, 512);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "transport/ata_command.h"
+#include "transport/byte_order.h"
 #include "transport/context.h"
 #include "transport/message.h"
 
@@ -68,12 +69,10 @@ namespace {
 SmartAttribute recordAt(std::span<const uint8_t> d) {
   SmartAttribute a;
   a.id = d[0];
-  a.flags = static_cast<uint16_t>(d[1] | (d[2] << 8));
+  a.flags = le16(&d[1]);
   a.current = d[3];
   a.worst = d[4];
-  uint64_t lo = uint64_t{d[5]} | (uint64_t{d[6]} << 8) | (uint64_t{d[7]} << 16) | (uint64_t{d[8]} << 24);
-  uint64_t hi = uint64_t{d[9]} | (uint64_t{d[10]} << 8);
-  a.raw = lo | (hi << 32);
+  a.raw = le32(&d[5]) | uint64_t{le16(&d[9])} << 32;  // 48-bit raw value
   a.threshold = d[11];
   return a;
 }
@@ -121,7 +120,7 @@ std::string DecodeSmartData(std::span<const uint8_t> data) {
 bool SmartReadData(Context& ctx) {
   AtaTaskFile& tf = ctx.CmdBlock;
   tf.clear();
-  tf.ucCommand = 0xB0;
+  tf.ucCommand = ata::kSmart;
   tf.ucFeature = 0xD0;
   tf.ucCount = 1;
   tf.ucLbaMid = 0x4F;

@@ -38,7 +38,7 @@ bool WriteVendorSector(Context& ctx, const VendorCommandSector& sector) {
   std::memcpy(ctx.SectorBuffer.data(), sector.bytes.data(), kVendorSectorSize);
   AtaTaskFile& tf = ctx.CmdBlock;
   tf.clear();
-  tf.ucCommand = kAtaWriteBuffer;
+  tf.ucCommand = ata::kWriteBuffer;
   tf.ucCount = 1;
   return SendAtaCommand(ctx, true, tf, false, kVendorSectorSize);
 }
@@ -46,7 +46,7 @@ bool WriteVendorSector(Context& ctx, const VendorCommandSector& sector) {
 bool ReadBufferSector(Context& ctx) {
   AtaTaskFile& tf = ctx.CmdBlock;
   tf.clear();
-  tf.ucCommand = kAtaReadBuffer;
+  tf.ucCommand = ata::kReadBuffer;
   tf.ucCount = 1;
   return SendAtaCommand(ctx, false, tf, false, kVendorSectorSize);
 }
@@ -69,7 +69,7 @@ VendorQueryResult VendorQuery(Context& ctx, uint8_t code, std::optional<uint8_t>
 bool SendVendorSwitch(Context& ctx, uint8_t code, uint8_t value) {
   AtaTaskFile& tf = ctx.CmdBlock;
   tf.clear();
-  tf.ucCommand = kAtaVendorSwitch;
+  tf.ucCommand = ata::kVendorSwitch;
   tf.ucFeature = code;
   tf.ucCount = value;
   return SendAtaCommand(ctx, true, tf, false, kVendorSectorSize);

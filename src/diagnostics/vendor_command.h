@@ -17,6 +17,7 @@
 #include <optional>
 #include <span>
 
+#include "transport/ata_opcodes.h"
 #include "transport/ata_task_file.h"
 
 namespace zorv {
@@ -27,10 +28,6 @@ constexpr size_t kVendorSectorSize = 512;
 constexpr size_t kVendorArgumentOffset = 16;
 constexpr size_t kVendorArgumentEnd = 32;
 inline constexpr std::array<uint8_t, 8> kVendorSignature = {0x56, 0x58, 0x41, 0x53, 0x53, 0x44, 0x20, 0x20};
-
-constexpr uint8_t kAtaWriteBuffer = 0xE8;
-constexpr uint8_t kAtaReadBuffer = 0xE4;
-constexpr uint8_t kAtaVendorSwitch = 0xF7;
 
 struct VendorCommandSector {
   std::array<uint8_t, kVendorSectorSize> bytes;

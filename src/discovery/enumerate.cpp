@@ -18,8 +18,6 @@ namespace zorv {
 
 namespace {
 
-constexpr uint8_t kAtaIdentifyDevice = 0xEC;
-
 void toPane(Context& ctx, std::string_view text) { AppendMessage(ctx, text, ctx.messagePane()); }
 
 std::string joinPaths(const std::vector<std::string>& paths) {
@@ -35,7 +33,7 @@ std::string joinPaths(const std::vector<std::string>& paths) {
 // SectorBuffer before anything else can reuse it.
 bool identifySelected(Context& ctx, IdentifyData& id) {
   ctx.CmdBlock.clear();
-  ctx.CmdBlock.ucCommand = kAtaIdentifyDevice;
+  ctx.CmdBlock.ucCommand = ata::kIdentifyDevice;
   ctx.CmdBlock.ucCount = 1;
   ctx.CmdBlock.ucDevice = 0x40;
   if (!SendAtaCommand(ctx, false, ctx.CmdBlock, false, kIdentifySize)) return false;

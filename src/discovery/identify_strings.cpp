@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "transport/byte_order.h"
 #include "transport/message.h"
 
 namespace zorv {
@@ -51,8 +52,7 @@ std::string firmwareText(const IdentifyData& id) { return cutAtNul(swappedField(
 
 namespace {
 uint32_t dword(const IdentifyData& id, size_t word) {
-  size_t o = word * 2;
-  return uint32_t{id[o]} | uint32_t{id[o + 1]} << 8 | uint32_t{id[o + 2]} << 16 | uint32_t{id[o + 3]} << 24;
+  return le32(&id[word * 2]);
 }
 }  // namespace
 

@@ -117,4 +117,13 @@ std::string mountInfoPathFor(const DevicePort& port, const std::string& simDir) 
   return {};
 }
 
+DriveUse driveUse(DevicePort& port, const VolumeMap& volumes, int disk, const std::string& path) {
+  DriveUse use;
+  use.mountPoints = volumesOnDisk(volumes, disk);
+  if (!use.mountPoints.empty()) return use;
+  IoOutcome probe = port.probeExclusive(path);
+  if (probe.error == IoError::Busy) use.claim = probe.detail.empty() ? std::string("in use") : probe.detail;
+  return use;
+}
+
 }  // namespace zorv

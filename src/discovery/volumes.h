@@ -31,4 +31,18 @@ std::vector<std::string> volumesOnDisk(const VolumeMap& map, int disk);
 // the simulated bay, /proc/self/mountinfo for the OS.
 std::string mountInfoPathFor(const DevicePort& port, const std::string& simDir);
 
+// What holds a drive, for the guard of raw media writes (media tests,
+// patterns, workloads), which must refuse a drive in use. Discovery,
+// identify, diagnostics and firmware run on a drive in use and never ask.
+struct DriveUse {
+  std::vector<std::string> mountPoints;  // file systems mounted from the drive or its partitions
+  std::string claim;                     // otherwise the system's claim on it, as the backend words it
+  bool inUse() const { return !mountPoints.empty() || !claim.empty(); }
+};
+
+// Physical drive `disk` at `path`: its mount points in `volumes`, else the
+// backend's exclusive probe (swap, a RAID or volume-manager member, a file
+// system the map did not name, another program's claim).
+DriveUse driveUse(DevicePort& port, const VolumeMap& volumes, int disk, const std::string& path);
+
 }  // namespace zorv

@@ -19,7 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr uint8_t kDownloadMicrocodeDma = 0x93;
 constexpr uint8_t kModeOffsetsSave = 0x03;
 constexpr uint8_t kHwidRead = 0x16;
 constexpr uint8_t kHwidStage = 0x17;
@@ -59,7 +58,7 @@ DownloadResult stop(Context& ctx, DownloadVerdict verdict, std::string text, uin
 bool sendHwidSwitch(Context& ctx, uint8_t feature, bool dataOut) {
   AtaTaskFile& tf = ctx.CmdBlock;
   tf.clear();
-  tf.ucCommand = kAtaVendorSwitch;
+  tf.ucCommand = ata::kVendorSwitch;
   tf.ucFeature = feature;
   return SendAtaCommand(ctx, dataOut, tf, false, kBlock);
 }
@@ -105,7 +104,7 @@ bool sendSegment(Context& ctx, std::span<const uint8_t> segment, size_t offset) 
   tf.ucLbaMid = static_cast<uint8_t>(blockOffset);
   tf.ucLbaHigh = static_cast<uint8_t>(blockOffset >> 8);
   tf.ucDevice = 0x40;
-  tf.ucCommand = kDownloadMicrocodeDma;
+  tf.ucCommand = ata::kDownloadMicrocodeDma;
   return SendAtaCommand(ctx, true, tf, true, static_cast<uint32_t>(segment.size()));
 }
 

@@ -4,19 +4,13 @@
 #include <cstring>
 
 #include "firmware/package.h"
+#include "transport/byte_order.h"
 #include "transport/message.h"
 
 namespace zorv::firmware {
 
 namespace {
 
-void putLe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void putLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 class Random {
  public:

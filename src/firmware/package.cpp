@@ -4,21 +4,10 @@
 #include <cstring>
 
 #include "firmware/printable_text.h"
+#include "transport/byte_order.h"
 #include "transport/message.h"
 
 namespace zorv::firmware {
-
-namespace {
-
-uint32_t be32(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-uint32_t le32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
-}  // namespace
 
 std::optional<QzHeader> readQzHeader(std::span<const uint8_t> package) {
   if (package.size() < kQzHeaderSize) return std::nullopt;

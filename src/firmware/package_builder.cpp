@@ -4,17 +4,10 @@
 #include <cstring>
 
 #include "firmware/lh5/decoder.h"
+#include "transport/byte_order.h"
 #include "transport/message.h"
 
 namespace zorv::firmware {
-
-namespace {
-
-void putLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-}  // namespace
 
 BuildResult buildPackageContent(std::span<const PackageRow> rows, uint16_t usModelClass) {
   BuildResult r;

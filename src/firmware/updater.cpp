@@ -11,9 +11,10 @@
 
 #include "discovery/brands.h"
 #include "firmware/package.h"
-#include "firmware/package_session.h"
 #include "diagnostics/info_ssd.h"
 #include "diagnostics/vendor_command.h"
+#include "firmware/package_session.h"
+#include "transport/byte_order.h"
 
 namespace zorv::firmware {
 
@@ -64,10 +65,6 @@ std::optional<size_t> find(std::span<const uint8_t> bytes, std::span<const uint8
                         std::boyer_moore_horspool_searcher(marker.begin(), marker.end()));
   if (it == bytes.end()) return std::nullopt;
   return static_cast<size_t>(it - bytes.begin());
-}
-
-void putLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "discovery/drive_selected.h"
 #include "identify/identify_text.h"
 #include "transport/ata_command.h"
+#include "transport/byte_order.h"
 #include "transport/context.h"
 
 namespace zorv {
@@ -80,7 +81,7 @@ ConsoleTransfer planConsoleTransfer(const AtaTaskFile& tf, bool dataOutChecked) 
   } else if (inList(op, {0x35, 0xCA, 0xCB, 0xCC})) {
     t.dataOut = true;
     t.dma = true;
-  } else if (op == 0xB0) {
+  } else if (op == ata::kSmart) {
     t.dataOut = tf.ucFeature == 0xD6;  // SMART WRITE LOG
   } else if (op == 0xF9) {
     t.dataOut = tf.ucFeature == 1 || tf.ucFeature == 3;
@@ -122,10 +123,10 @@ bool QueryFlashLocation(Context& ctx, uint8_t argument) {
   ctx.CmdBlock.ucFeature = 0x31;
   ctx.CmdBlock.ucCount = argument;
   ctx.CmdBlock.ucLbaLow = 2;
-  ctx.CmdBlock.ucCommand = 0xF7;
+  ctx.CmdBlock.ucCommand = ata::kVendorSwitch;
   if (!SendAtaCommand(ctx, false, ctx.CmdBlock, false, 512)) return false;
   const uint8_t* d = ctx.SectorBuffer.data();
-  auto word = [d](int i) { return static_cast<unsigned>(d[2 * i] | (d[2 * i + 1] << 8)); };
+  auto word = [d](int i) { return unsigned{le16(d + 2 * i)}; };
   PrintMessage(ctx, "channel, chip, plan, block, page, auLoc, trim");
   PrintMessage(ctx, "0x%04X, 0x%04X, 0x%04X, 0x%04X, 0x%04X,0x%04X,0x%04X", word(0), word(1), word(2), word(3),
                word(4), word(5), word(6));
@@ -135,7 +136,7 @@ bool QueryFlashLocation(Context& ctx, uint8_t argument) {
 void AnyAtaConsole::open(Context& ctx) {
   const uint8_t* b = ctx.CmdBlock.bytes();
   for (int i = 0; i < kConsoleEditCount; ++i) edits[static_cast<size_t>(i)] = formatText("%02X", b[i]);
-  dataOut = ctx.CmdBlock.ucCommand == 0xF7;
+  dataOut = ctx.CmdBlock.ucCommand == ata::kVendorSwitch;
   ctx.fgBusy = 1;
   ctx.fgStopRequest = 0;
   if (DriveListView* list = attachedDriveList(ctx)) list->setEnabled(false);
@@ -158,8 +159,8 @@ bool AnyAtaConsole::send(Context& ctx, DumpPane* dump) {
       PrintMessage(ctx, t.dataOut ? "   Data Out, DataCnt = %d(0x%X)Bytes" : "   Data In, DataCnt = %d(0x%X)Bytes",
                    static_cast<int>(t.length), static_cast<unsigned>(t.length));
     }
-    if (ctx.CmdBlock.ucCommand == 0xA1) DecodeIdentifyText(ctx);
-    if (ctx.CmdBlock.ucCommand == 0xF7 && ctx.CmdBlock.ucFeature == 0x31) {
+    if (ctx.CmdBlock.ucCommand == ata::kIdentifyPacketDevice) DecodeIdentifyText(ctx);
+    if (ctx.CmdBlock.ucCommand == ata::kVendorSwitch && ctx.CmdBlock.ucFeature == 0x31) {
       QueryFlashLocation(ctx, ctx.CmdBlock.ucCount);
     }
     PrintMessage(ctx, "ATA Command Success");

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <initializer_list>
 
+#include "transport/byte_order.h"
 #include "transport/message.h"
 
 namespace zorv {
@@ -457,7 +458,7 @@ bool isIdentifyStringRow(const IdentifyWordRow& row) {
 IdentifyWords identifyWordsFromBytes(const uint8_t* data, size_t size) {
   IdentifyWords words{};
   for (size_t w = 0; w < words.size() && 2 * w + 1 < size; ++w) {
-    words[w] = static_cast<uint16_t>(data[2 * w] | (data[2 * w + 1] << 8));
+    words[w] = le16(&data[2 * w]);
   }
   return words;
 }

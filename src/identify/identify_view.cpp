@@ -13,7 +13,7 @@ namespace zorv {
 
 bool SendIdentifyDevice(Context& ctx) {
   ctx.CmdBlock.clear();
-  ctx.CmdBlock.ucCommand = 0xEC;
+  ctx.CmdBlock.ucCommand = ata::kIdentifyDevice;
   ctx.CmdBlock.ucCount = 1;
   ctx.CmdBlock.ucDevice = 0x40;
   return SendAtaCommand(ctx, false, ctx.CmdBlock, false, kIdentifyDataSize);

@@ -56,7 +56,7 @@ std::string BufferViewer::lengthChanged(std::string text) {
 
 bool BufferViewer::writeBuffer() {
   ctx_.CmdBlock.clear();
-  ctx_.CmdBlock.ucCommand = 0xE8;
+  ctx_.CmdBlock.ucCommand = ata::kWriteBuffer;
   ctx_.CmdBlock.ucCount = 1;
   bool ok = checkDriveSelected(ctx_) && SendAtaCommand(ctx_, true, ctx_.CmdBlock, false, 512);
   dump();
@@ -65,7 +65,7 @@ bool BufferViewer::writeBuffer() {
 
 bool BufferViewer::readBuffer() {
   ctx_.CmdBlock.clear();
-  ctx_.CmdBlock.ucCommand = 0xE4;
+  ctx_.CmdBlock.ucCommand = ata::kReadBuffer;
   ctx_.CmdBlock.ucCount = 1;
   bool ok = checkDriveSelected(ctx_) && SendAtaCommand(ctx_, false, ctx_.CmdBlock, false, 512);
   dump();

@@ -5,6 +5,8 @@
 
 #include "sim/controller_parts.h"
 #include "sim/sim_drive.h"
+#include "transport/byte_order.h"
+#include "transport/scsi_opcodes.h"
 
 namespace zorv::sim::detail {
 
@@ -12,16 +14,13 @@ namespace {
 
 constexpr uint32_t kSector = 512;
 
-uint32_t be16(const uint8_t* p) { return uint32_t{p[0]} << 8 | p[1]; }
-uint32_t be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
-uint64_t be64(const uint8_t* p) { return uint64_t{be32(p)} << 32 | be32(p + 4); }
-
 struct AtaRw {
   bool write;
   bool ext;      // 48-bit addressing
   bool verify;   // READ VERIFY: no data moves
 };
 
+// The read and write opcodes by kind, a table of numbers as the console's.
 std::optional<AtaRw> ataRwOf(uint8_t opcode) {
   switch (opcode) {
     case 0x20: case 0x21: case 0xC4: case 0xC8: case 0xC9: return AtaRw{false, false, false};
@@ -94,17 +93,17 @@ bool decodeScsiTransfer(std::span<const uint8_t> cdb, ScsiTransfer& t) {
   if (cdb.empty()) return false;
   const uint8_t* c = cdb.data();
   switch (c[0]) {
-    case 0x28: case 0x2A:
+    case scsi::kRead10: case scsi::kWrite10:
       if (cdb.size() < 10) return false;
-      t = {c[0] == 0x2A, be32(c + 2), be16(c + 7)};
+      t = {c[0] == scsi::kWrite10, be32(c + 2), be16(c + 7)};
       return true;
-    case 0xA8: case 0xAA:
+    case scsi::kRead12: case scsi::kWrite12:
       if (cdb.size() < 12) return false;
-      t = {c[0] == 0xAA, be32(c + 2), be32(c + 6)};
+      t = {c[0] == scsi::kWrite12, be32(c + 2), be32(c + 6)};
       return true;
-    case 0x88: case 0x8A:
+    case scsi::kRead16: case scsi::kWrite16:
       if (cdb.size() < 16) return false;
-      t = {c[0] == 0x8A, be64(c + 2), be32(c + 10)};
+      t = {c[0] == scsi::kWrite16, be64(c + 2), be32(c + 10)};
       return true;
     default:
       return false;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "transport/byte_order.h"
 #include "transport/drive_table.h"
 
 namespace zorv::sim {
@@ -124,9 +125,7 @@ std::optional<std::vector<uint8_t>> parseHexBytes(std::string_view text) {
 std::optional<uint64_t> parseWwn(std::string_view text) {
   auto bytes = parseHexBytes(text);
   if (!bytes || bytes->size() != 8) return std::nullopt;
-  uint64_t v = 0;
-  for (uint8_t b : *bytes) v = v << 8 | b;
-  return v;
+  return be64(bytes->data());
 }
 
 std::string wwnText(uint64_t wwn) {

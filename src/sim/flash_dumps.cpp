@@ -19,12 +19,13 @@
 #include "sim/flash_geometry.h"
 #include "sim/sim_drive.h"
 #include "sim/vendor_hooks.h"
+#include "transport/ata_opcodes.h"
+#include "transport/byte_order.h"
 
 namespace zorv::sim {
 
 namespace {
 
-constexpr uint8_t kVendorOpcode = 0xF7;
 constexpr uint8_t kFeatureHwidStage = 0x17;
 constexpr uint8_t kFeatureSave = 0x1B;
 
@@ -41,8 +42,7 @@ nlohmann::json& flashState(SimDrive& drive) {
 
 void putBe16(std::span<uint8_t> out, size_t offset, uint32_t value) {
   if (offset + 1 >= out.size()) return;
-  out[offset] = static_cast<uint8_t>(value >> 8);
-  out[offset + 1] = static_cast<uint8_t>(value);
+  zorv::putBe16(&out[offset], static_cast<uint16_t>(value));
 }
 
 void badBlockList(SimDrive& drive, std::span<uint8_t> out) {
@@ -67,7 +67,7 @@ void badBlockList(SimDrive& drive, std::span<uint8_t> out) {
 
 HookResult ata(SimDrive& drive, AtaExchange& x) {
   const AtaRegisters& r = x.command.regs;
-  if (r.command != kVendorOpcode || !drive.identity().family) return HookResult::NotHandled;
+  if (r.command != ata::kVendorSwitch || !drive.identity().family) return HookResult::NotHandled;
   const uint8_t feature = r.features;
   SpiStage& stage = drive.runtime<SpiStage>();
   // F7h 1Bh saves whatever was staged last; a hardware ID sector staged

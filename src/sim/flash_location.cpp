@@ -10,23 +10,23 @@
 
 #include "sim/sim_drive.h"
 #include "sim/vendor_hooks.h"
+#include "transport/ata_opcodes.h"
+#include "transport/byte_order.h"
 
 namespace zorv::sim {
 
 namespace {
 
-constexpr uint8_t kVendorOpcode = 0xF7;
 constexpr uint8_t kFlashLocationFeature = 0x31;
 constexpr uint8_t kFlashLocationSubcode = 0x02;
 
 void putWord(std::span<uint8_t> out, int word, uint32_t value) {
-  out[static_cast<size_t>(2 * word)] = static_cast<uint8_t>(value);
-  out[static_cast<size_t>(2 * word + 1)] = static_cast<uint8_t>(value >> 8);
+  putLe16(&out[static_cast<size_t>(2 * word)], static_cast<uint16_t>(value));
 }
 
 HookResult flashLocationAta(SimDrive& drive, AtaExchange& x) {
   const AtaRegisters& r = x.command.regs;
-  if (r.command != kVendorOpcode || r.features != kFlashLocationFeature || r.lbaLow != kFlashLocationSubcode) {
+  if (r.command != ata::kVendorSwitch || r.features != kFlashLocationFeature || r.lbaLow != kFlashLocationSubcode) {
     return HookResult::NotHandled;
   }
   if (!drive.identity().family || x.command.dir != DataDir::In || x.data.size() < 512) {

@@ -8,19 +8,20 @@
 
 #include "sim/controller_parts.h"
 #include "sim/sim_drive.h"
+#include "transport/ata_opcodes.h"
+#include "transport/byte_order.h"
 
 namespace zorv::sim {
 
 namespace {
 
+// IDENTIFY words are little-endian; a double word takes two, low word first.
 void putWord(std::span<uint8_t, kIdentifySize> out, int word, uint16_t value) {
-  out[static_cast<size_t>(2 * word)] = static_cast<uint8_t>(value);
-  out[static_cast<size_t>(2 * word + 1)] = static_cast<uint8_t>(value >> 8);
+  putLe16(&out[static_cast<size_t>(2 * word)], value);
 }
 
 void putDword(std::span<uint8_t, kIdentifySize> out, int word, uint32_t value) {
-  putWord(out, word, static_cast<uint16_t>(value));
-  putWord(out, word + 1, static_cast<uint16_t>(value >> 16));
+  putLe32(&out[static_cast<size_t>(2 * word)], value);
 }
 
 constexpr uint16_t kLegacyCylinders = 16383;
@@ -117,7 +118,7 @@ void buildIdentifyData(const SimIdentity& id, uint64_t userSectors, std::span<ui
 namespace detail {
 
 bool identifyAta(SimDrive& drive, AtaExchange& x) {
-  if (x.command.regs.command != 0xEC) return false;
+  if (x.command.regs.command != ata::kIdentifyDevice) return false;
   if (x.command.dir != DataDir::In || x.data.size() < kIdentifySize) {
     x.reply.abort();
     return true;

@@ -12,6 +12,7 @@
 
 #include "sim/sim_drive.h"
 #include "sim/vendor_hooks.h"
+#include "transport/ata_opcodes.h"
 
 namespace zorv::sim {
 
@@ -34,7 +35,7 @@ void freeze(SimDrive& drive) {
 
 HookResult ata(SimDrive& drive, AtaExchange& x) {
   const AtaRegisters& r = x.command.regs;
-  if (r.command != 0x78) return HookResult::NotHandled;
+  if (r.command != ata::kAccessibleMaxAddressConfiguration) return HookResult::NotHandled;
   uint64_t nativeMax = drive.capacity() ? drive.capacity() - 1 : 0;
   switch (r.features) {
     case 0:

@@ -8,6 +8,9 @@
 
 #include "sim/controller_parts.h"
 #include "sim/sim_drive.h"
+#include "transport/ata_opcodes.h"
+#include "transport/byte_order.h"
+#include "transport/scsi_opcodes.h"
 
 namespace zorv::sim::detail {
 
@@ -15,14 +18,12 @@ namespace {
 
 constexpr size_t kBufferSize = 512;
 
-uint32_t be24(const uint8_t* p) { return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2]; }
-
 }  // namespace
 
 bool bufferAta(SimDrive& drive, AtaExchange& x) {
   uint8_t op = x.command.regs.command;
-  bool read = op == 0xE4 || op == 0xE9;
-  bool write = op == 0xE8 || op == 0xEB;
+  bool read = op == ata::kReadBuffer || op == ata::kReadBufferDma;
+  bool write = op == ata::kWriteBuffer || op == ata::kWriteBufferDma;
   if (!read && !write) return false;
   DataDir want = read ? DataDir::In : DataDir::Out;
   if (x.command.dir != want || x.data.size() < kBufferSize) {
@@ -41,7 +42,7 @@ bool bufferAta(SimDrive& drive, AtaExchange& x) {
 bool bufferScsi(SimDrive& drive, ScsiExchange& x) {
   if (x.cdb.size() < 10) return false;
   const uint8_t* c = x.cdb.data();
-  if (c[0] != 0x3C && c[0] != 0x3B) return false;
+  if (c[0] != scsi::kReadBuffer && c[0] != scsi::kWriteBuffer) return false;
   uint8_t mode = c[1] & 0x1F;
   uint8_t bufferId = c[2];
   uint32_t offset = be24(c + 3);
@@ -52,7 +53,7 @@ bool bufferScsi(SimDrive& drive, ScsiExchange& x) {
   };
   if (bufferId != 0) return invalid();
 
-  if (c[0] == 0x3C) {  // READ BUFFER
+  if (c[0] == scsi::kReadBuffer) {
     if (length > 0 && x.dir != DataDir::In) return invalid();
     length = std::min<uint32_t>(length, static_cast<uint32_t>(x.data.size()));
     if (mode == 0x03) {  // descriptor: byte alignment, 512-byte capacity

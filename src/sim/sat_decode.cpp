@@ -1,38 +1,30 @@
 #include "sim/sat_decode.h"
 
+#include "transport/sat_cdb.h"
+#include "transport/scsi_opcodes.h"
+
 namespace zorv::sim {
 
 namespace {
-
-enum Protocol : uint8_t {
-  kHardReset = 0,
-  kSoftReset = 1,
-  kNonData = 3,
-  kPioIn = 4,
-  kPioOut = 5,
-  kDma = 6,
-  kDiagnostic = 8,
-  kDeviceReset = 9,
-  kUdmaIn = 10,
-  kUdmaOut = 11,
-};
 
 SatRequest refused() { return SatRequest{}; }
 
 }  // namespace
 
-bool isSatPassThrough(std::span<const uint8_t> cdb) { return !cdb.empty() && (cdb[0] == 0x85 || cdb[0] == 0xA1); }
+bool isSatPassThrough(std::span<const uint8_t> cdb) {
+  return !cdb.empty() && (cdb[0] == scsi::kAtaPassThrough16 || cdb[0] == scsi::kAtaPassThrough12);
+}
 
 SatRequest decodeSatCdb(std::span<const uint8_t> cdb, DataDir hostDir, uint32_t hostLength) {
-  bool sixteen = !cdb.empty() && cdb[0] == 0x85;
+  bool sixteen = !cdb.empty() && cdb[0] == scsi::kAtaPassThrough16;
   if (cdb.size() < (sixteen ? 16u : 12u)) return refused();
   const uint8_t* c = cdb.data();
   SatRequest r;
   r.protocol = (c[1] >> 1) & 0x0F;
-  bool extend = sixteen && (c[1] & 0x01);
-  r.ckCond = c[2] & 0x20;
-  bool fromDevice = c[2] & 0x08;
-  bool blocks = c[2] & 0x04;
+  bool extend = sixteen && (c[1] & sat::kExtend);
+  r.ckCond = c[2] & sat::kCkCond;
+  bool fromDevice = c[2] & sat::kTDirFromDevice;
+  bool blocks = c[2] & sat::kByteBlock;
   uint8_t tLength = c[2] & 0x03;
 
   AtaRegisters& g = r.command.regs;
@@ -63,37 +55,37 @@ SatRequest decodeSatCdb(std::span<const uint8_t> cdb, DataDir hostDir, uint32_t 
   r.command.ext = extend;
 
   switch (r.protocol) {
-    case kHardReset:
-    case kSoftReset:
+    case sat::kHardReset:
+    case sat::kSoftReset:
       r.outcome = SatRequest::Outcome::ResetOnly;
       return r;
-    case kNonData:
-    case kDiagnostic:
-    case kDeviceReset:
+    case sat::kNonData:
+    case sat::kExecuteDeviceDiagnostic:
+    case sat::kDeviceReset:
       r.command.dir = DataDir::None;
       r.outcome = SatRequest::Outcome::Execute;
       return r;
-    case kPioIn:
-    case kPioOut:
-    case kDma:
-    case kUdmaIn:
-    case kUdmaOut:
+    case sat::kPioDataIn:
+    case sat::kPioDataOut:
+    case sat::kDma:
+    case sat::kUdmaDataIn:
+    case sat::kUdmaDataOut:
       break;
     default:
       return refused();  // reserved, obsolete queued DMA, FPDMA, return response information
   }
 
-  if (tLength == 0 || tLength == 3) return refused();
+  if (tLength == sat::kTLengthNone || tLength == 3) return refused();
   DataDir dir = fromDevice ? DataDir::In : DataDir::Out;
-  if (((r.protocol == kPioIn || r.protocol == kUdmaIn) && dir != DataDir::In) ||
-      ((r.protocol == kPioOut || r.protocol == kUdmaOut) && dir != DataDir::Out))
+  if (((r.protocol == sat::kPioDataIn || r.protocol == sat::kUdmaDataIn) && dir != DataDir::In) ||
+      ((r.protocol == sat::kPioDataOut || r.protocol == sat::kUdmaDataOut) && dir != DataDir::Out))
     return refused();
   if (hostLength > 0 && hostDir != dir) return refused();
   r.command.dir = dir;
-  r.command.dma = r.protocol == kDma || r.protocol == kUdmaIn || r.protocol == kUdmaOut;
+  r.command.dma = r.protocol == sat::kDma || r.protocol == sat::kUdmaDataIn || r.protocol == sat::kUdmaDataOut;
 
   if (r.command.dma) {
-    uint32_t field = tLength == 1 ? (uint32_t{g.features} | (uint32_t{g.featuresExt} << 8))
+    uint32_t field = tLength == sat::kTLengthInFeatures ? (uint32_t{g.features} | (uint32_t{g.featuresExt} << 8))
                                   : (uint32_t{g.count} | (uint32_t{g.countExt} << 8));
     uint32_t length = blocks ? field * 512 : field;
     if (length == 0 || length > hostLength) return refused();
@@ -147,6 +139,17 @@ void satResponse(const SatRequest& request, const AtaReply& ata, ScsiReply& out)
       out.checkCondition(request.senseKey, request.asc, request.ascq);
       return;
     case SatRequest::Outcome::ResetOnly:
+      if (request.ckCond) {
+        // After a reset the device shows its signature: count 01h, LBA
+        // 000001h, no error (01h: diagnostics passed), status ready.
+        AtaReply reset;
+        reset.error = kErrorAmnf;
+        reset.regs.count = 0x01;
+        reset.regs.lbaLow = 0x01;
+        out.status = kScsiCheckCondition;
+        out.sense = fixedSense(kSenseRecovered, 0x00, 0x1D);
+        putReturnRegisters(request, reset, out);
+      }
       return;
     case SatRequest::Outcome::Execute:
       break;

@@ -15,9 +15,11 @@
 // 5/24/00): reserved and queued protocols (2, 7, 12-15), T_LENGTH 3, a data
 // protocol without a length, a protocol whose direction contradicts T_DIR or
 // the host's data direction, and a DMA transfer longer than the host's
-// buffer. Protocols 0 and 1 (hardware and software reset) reset the link and
-// return GOOD without sending the command. For PIO the device paces the data
-// in DRQ blocks, so the host's transfer length bounds the data phase.
+// buffer. Protocols 0 and 1 (hardware and software reset) reset the device
+// instead of sending the command (the controller drops the drive's volatile
+// state) and return GOOD, with CK_COND the reset signature in the registers.
+// For PIO the device paces the data in DRQ blocks, so the host's transfer
+// length bounds the data phase.
 
 #include <cstdint>
 #include <span>

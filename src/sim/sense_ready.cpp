@@ -8,6 +8,9 @@
 #include "sim/controller_parts.h"
 #include "sim/media.h"
 #include "sim/sim_drive.h"
+#include "transport/ata_opcodes.h"
+#include "transport/byte_order.h"
+#include "transport/scsi_opcodes.h"
 
 namespace zorv::sim {
 
@@ -23,28 +26,12 @@ SenseBytes fixedSense(uint8_t key, uint8_t asc, uint8_t ascq) {
 
 void ScsiReply::setInformation(uint32_t value) {
   sense[0] |= 0x80;  // VALID
-  sense[3] = static_cast<uint8_t>(value >> 24);
-  sense[4] = static_cast<uint8_t>(value >> 16);
-  sense[5] = static_cast<uint8_t>(value >> 8);
-  sense[6] = static_cast<uint8_t>(value);
+  putBe32(&sense[3], value);
 }
 
 namespace detail {
 
 namespace {
-
-uint32_t be16(const uint8_t* p) { return uint32_t{p[0]} << 8 | p[1]; }
-uint32_t be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
-void putBe32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-void putBe64(uint8_t* p, uint64_t v) {
-  putBe32(p, static_cast<uint32_t>(v >> 32));
-  putBe32(p + 4, static_cast<uint32_t>(v));
-}
 
 void putPadded(uint8_t* p, size_t n, std::string_view text) {
   for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(i < text.size() ? text[i] : ' ');
@@ -116,19 +103,19 @@ void inquiry(SimDrive& drive, ScsiExchange& x) {
 bool senseReadyScsi(SimDrive& drive, ScsiExchange& x) {
   const uint8_t* c = x.cdb.data();
   switch (c[0]) {
-    case 0x00:  // TEST UNIT READY: readiness was checked before the command got here
+    case scsi::kTestUnitReady:  // readiness was checked before the command got here
       return true;
-    case 0x03: {  // REQUEST SENSE: the drive's present condition
+    case scsi::kRequestSense: {  // the drive's present condition
       if (x.cdb.size() < 6) return false;
       SenseBytes s = notReady(drive, false) ? fixedSense(kSenseNotReady, 0x04, 0x01) : fixedSense(kSenseNoSense, 0, 0);
       answer(x, s.data(), s.size(), c[4]);
       return true;
     }
-    case 0x12:
+    case scsi::kInquiry:
       if (x.cdb.size() < 6) return false;
       inquiry(drive, x);
       return true;
-    case 0x25: {  // READ CAPACITY(10)
+    case scsi::kReadCapacity10: {
       uint8_t data[8] = {};
       uint64_t last = drive.userCapacity() - 1;
       putBe32(data, last > 0xFFFFFFFF ? 0xFFFFFFFF : static_cast<uint32_t>(last));
@@ -136,7 +123,7 @@ bool senseReadyScsi(SimDrive& drive, ScsiExchange& x) {
       answer(x, data, sizeof data, 8);
       return true;
     }
-    case 0x9E: {  // SERVICE ACTION IN(16)
+    case scsi::kServiceActionIn16: {
       if (x.cdb.size() < 16 || (c[1] & 0x1F) != 0x10) return false;
       uint8_t data[32] = {};
       putBe64(data, drive.userCapacity() - 1);
@@ -144,10 +131,10 @@ bool senseReadyScsi(SimDrive& drive, ScsiExchange& x) {
       answer(x, data, sizeof data, be32(c + 10));
       return true;
     }
-    case 0x1B:  // START STOP UNIT
+    case scsi::kStartStopUnit:
       return true;
-    case 0x35:
-    case 0x91:  // SYNCHRONIZE CACHE(10/16)
+    case scsi::kSynchronizeCache10:
+    case scsi::kSynchronizeCache16:
       if (drive.media().flush() != 0) x.reply.checkCondition(kSenseMediumError, 0x0C, 0x00);
       return true;
     default:
@@ -158,16 +145,16 @@ bool senseReadyScsi(SimDrive& drive, ScsiExchange& x) {
 bool housekeepingAta(SimDrive& drive, AtaExchange& x) {
   const AtaRegisters& r = x.command.regs;
   switch (r.command) {
-    case 0xE7:
-    case 0xEA:  // FLUSH CACHE (EXT)
+    case ata::kFlushCache:
+    case ata::kFlushCacheExt:
       if (drive.media().flush() != 0) x.reply.abort();
       return true;
-    case 0xE0: case 0xE1: case 0xE2: case 0xE3: case 0xE6:  // power modes
+    case ata::kStandbyImmediate: case ata::kIdleImmediate: case ata::kStandby: case ata::kIdle: case ata::kSleep:
       return true;
-    case 0xE5:  // CHECK POWER MODE: active
+    case ata::kCheckPowerMode:  // active
       x.reply.regs.count = 0xFF;
       return true;
-    case 0xEF:  // SET FEATURES
+    case ata::kSetFeatures:
       switch (r.features) {
         case 0x02: case 0x82: case 0x03: case 0x05: case 0x85:
         case 0x10: case 0x90: case 0x55: case 0xAA: case 0x66: case 0xCC:
@@ -176,12 +163,12 @@ bool housekeepingAta(SimDrive& drive, AtaExchange& x) {
           x.reply.abort();
           return true;
       }
-    case 0xC6:  // SET MULTIPLE MODE: 0 or a power of two up to 16
+    case ata::kSetMultipleMode:  // 0 or a power of two up to 16
       if (r.count > 16 || (r.count & (r.count - 1)) != 0) x.reply.abort();
       return true;
-    case 0x91:  // INITIALIZE DEVICE PARAMETERS
+    case ata::kInitializeDeviceParameters:
       return true;
-    case 0x90:  // EXECUTE DEVICE DIAGNOSTIC: device 0 passed, ATA signature
+    case ata::kExecuteDeviceDiagnostic:  // device 0 passed, ATA signature
       x.reply.error = kErrorAmnf;
       x.reply.regs.count = 0x01;
       x.reply.regs.lbaLow = 0x01;

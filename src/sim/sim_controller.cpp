@@ -7,6 +7,7 @@
 #include "sim/media.h"
 #include "sim/sat_decode.h"
 #include "sim/vendor_hooks.h"
+#include "transport/scsi_opcodes.h"
 
 namespace zorv::sim {
 
@@ -94,7 +95,7 @@ ScsiReply SimController::executeScsi(std::span<const uint8_t> cdb, DataDir dir, 
 namespace {
 
 // Commands a drive answers while it is not ready.
-bool answersWhileNotReady(uint8_t opcode) { return opcode == 0x03 || opcode == 0x12; }
+bool answersWhileNotReady(uint8_t opcode) { return opcode == scsi::kRequestSense || opcode == scsi::kInquiry; }
 
 }  // namespace
 
@@ -134,6 +135,8 @@ ScsiReply SimController::executeScsiLocked(std::span<const uint8_t> cdb, DataDir
     AtaReply ata;
     if (sat.outcome == SatRequest::Outcome::Execute)
       ata = executeAtaLocked(sat.command, target.first(std::min<size_t>(sat.ataLength, target.size())), false);
+    else if (sat.outcome == SatRequest::Outcome::ResetOnly)
+      d.hardwareReset();
     satResponse(sat, ata, reply);
   } else {
     ScsiExchange x{cdb, dir, target, reply};

@@ -105,7 +105,7 @@ class SimDrive {
   bool restarting() const;
 
   // ---- Volatile state of one command family, made on first use and gone
-  // at the next power cycle: drive.runtime<VendorSession>().
+  // at the next power cycle or hardware reset: drive.runtime<VendorSession>().
   template <class T>
   T& runtime() {
     static const char key = 0;
@@ -115,6 +115,11 @@ class SimDrive {
     runtime_.emplace_back(&key, object);
     return *object;
   }
+
+  // A hardware reset (what a USB bridge does for SAT protocol 0): the drive
+  // drops the volatile state of every command family (a download in
+  // progress, a staged sector, a pending reply) and comes back ready.
+  void hardwareReset() { runtime_.clear(); }
 
   // ---- Used by the controller and the bay.
   // Applies fn to this drive's entry in bay.json and to the copy here; false

@@ -9,6 +9,7 @@
 #include "sim/sim_drive.h"
 #include "sim/vendor_hooks.h"
 #include "sim/vendor_model.h"
+#include "transport/ata_opcodes.h"
 
 namespace zorv::sim {
 
@@ -16,7 +17,7 @@ namespace {
 
 HookResult ata(SimDrive& drive, AtaExchange& x) {
   const AtaRegisters& r = x.command.regs;
-  if (r.command != 0xB0) return HookResult::NotHandled;
+  if (r.command != ata::kSmart) return HookResult::NotHandled;
   if (r.lbaMid != 0x4F || r.lbaHigh != 0xC2) {
     x.reply.abort();
     return HookResult::Handled;

@@ -39,6 +39,7 @@
 #include "sim/flash_geometry.h"
 #include "sim/sim_drive.h"
 #include "sim/vendor_protocol.h"
+#include "transport/byte_order.h"
 
 namespace zorv::sim {
 
@@ -51,15 +52,9 @@ constexpr uint16_t kMaxDumpChunk = 128;
 
 using Sector = std::array<uint8_t, kSector>;
 
-void putBe16(Sector& s, size_t offset, uint32_t value) {
-  s[offset] = static_cast<uint8_t>(value >> 8);
-  s[offset + 1] = static_cast<uint8_t>(value);
-}
-
-void putBe32(Sector& s, size_t offset, uint32_t value) {
-  putBe16(s, offset, value >> 16);
-  putBe16(s, offset + 2, value);
-}
+// Fields of a reply sector; 16-bit fields take the low half of the value.
+void putBe16(Sector& s, size_t offset, uint32_t value) { zorv::putBe16(&s[offset], static_cast<uint16_t>(value)); }
+void putBe32(Sector& s, size_t offset, uint32_t value) { zorv::putBe32(&s[offset], value); }
 
 uint16_t clamp16(uint32_t v) { return static_cast<uint16_t>(std::min<uint32_t>(v, 0xFFFF)); }
 

@@ -16,6 +16,7 @@
 #include "sim/vendor_hooks.h"
 #include "sim/vendor_model.h"
 #include "sim/vendor_protocol.h"
+#include "transport/ata_opcodes.h"
 
 namespace zorv::sim {
 
@@ -125,9 +126,9 @@ HookResult ata(SimDrive& drive, AtaExchange& x) {
   // A foreign drive knows none of this: plain buffer, F7h unsupported.
   if (!drive.identity().family) return HookResult::NotHandled;
   switch (x.command.regs.command) {
-    case 0xE8: return writeBuffer(drive, x);
-    case 0xE4: return readBuffer(drive, x);
-    case 0xF7: return vendorF7(drive, x);
+    case ata::kWriteBuffer: return writeBuffer(drive, x);
+    case ata::kReadBuffer: return readBuffer(drive, x);
+    case ata::kVendorSwitch: return vendorF7(drive, x);
     default: return HookResult::NotHandled;
   }
 }

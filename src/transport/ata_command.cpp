@@ -3,35 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include "transport/ata_opcodes.h"
 #include "transport/context.h"
+#include "transport/sat_cdb.h"
 #include "transport/scsi_command.h"
 
 namespace zorv {
 
 namespace {
 
-constexpr uint8_t kOpReadDma = 0xC8;
-constexpr uint8_t kOpWriteDma = 0xCA;
 constexpr uint32_t kUsbMaxSectors = 0x80;
-
-// SAT protocol/EXTEND byte (CDB byte 1) and whether the transfer length is
-// the caller's byte count (PIO) rather than sectors x 512.
-struct UsbProtocol {
-  uint8_t byte1;
-  bool lengthIsByteCount;
-};
-
-UsbProtocol usbProtocolFor(uint8_t opcode, bool dataOut) {
-  switch (opcode) {
-    case 0x06: return {0x0C, false};                     // DMA
-    case 0x25: case 0xC8: return {0x15, false};          // UDMA data-in, extended
-    case 0x35: case 0x93: case 0xCA: return {0x17, false};  // UDMA data-out, extended
-    case 0x92: case 0xE8: return {0x0A, true};           // PIO data-out
-    case 0xB0: case 0xE4: case 0xEC: return {0x08, true};  // PIO data-in
-    case 0xF7: return {static_cast<uint8_t>(dataOut ? 0x0A : 0x08), true};
-    default: return {0x00, false};
-  }
-}
 
 }  // namespace
 
@@ -52,32 +33,6 @@ AtaPassThroughRequest buildAtaPassThrough(const AtaTaskFile& tf, bool dataOut, b
                        tf.ucLbaHigh, tf.ucDevice, tf.ucCommand, tf.ucDataByte};
   r.previousTaskFile = {0, tf.ucCountExt, tf.ucLbaLowExt, tf.ucLbaMidExt, tf.ucLbaHighExt, 0, 0, 0};
   return r;
-}
-
-UsbAtaCdb buildUsbAtaCdb(const AtaTaskFile& tf, bool dataOut, uint32_t byteCount) {
-  UsbAtaCdb out;
-  uint32_t sectors = uint32_t{tf.ucCountExt} * 256 + tf.ucCount;
-  UsbProtocol proto = usbProtocolFor(tf.ucCommand, dataOut);
-  // Byte 2: OFF_LINE=0, CK_COND=0, T_TYPE=1, T_DIR (1 = from device),
-  // BYTE_BLOCK=1, T_LENGTH=2 (the length is in the count field, in blocks).
-  out.cdb = {0x85,
-             proto.byte1,
-             static_cast<uint8_t>(dataOut ? 0x16 : 0x1E),
-             0x00,
-             tf.ucFeature,
-             tf.ucCountExt,
-             tf.ucCount,
-             tf.ucLbaLowExt,
-             tf.ucLbaLow,
-             tf.ucLbaMidExt,
-             tf.ucLbaMid,
-             tf.ucLbaHighExt,
-             tf.ucLbaHigh,
-             tf.ucDevice,
-             tf.ucCommand,
-             0x00};
-  out.transferLength = proto.lengthIsByteCount ? byteCount : sectors * 512;
-  return out;
 }
 
 namespace {
@@ -103,8 +58,9 @@ bool sendAtaPath(Context& ctx, bool dataOut, AtaTaskFile& tf, bool useDma, uint3
     return false;
   }
 
+  // A device fault fails the command as ERR does, whatever ERR says.
   uint8_t status = req.currentTaskFile[6];
-  if (status & 0x01) {
+  if (status & (ata::kStatusErr | ata::kStatusDf)) {
     PrintMessage(ctx, "ATA Command Error, Status = 0x%02X", status);
     ctx.lastOutcome = CommandOutcome{};
     ctx.lastOutcome.failure = CommandFailure::AtaError;
@@ -124,9 +80,13 @@ bool sendAtaPath(Context& ctx, bool dataOut, AtaTaskFile& tf, bool useDma, uint3
 }
 
 bool sendUsbPath(Context& ctx, bool dataOut, AtaTaskFile& tf, uint32_t byteCount) {
+  UsbAtaCdb usb = buildUsbAtaCdb(tf, dataOut, byteCount);
+  // The count register limits a transfer; a non-data command (no transfer
+  // length) uses it for its own parameters.
+  const bool hasData = usb.transferLength > 0;
   uint32_t sectors = uint32_t{tf.ucCountExt} * 256 + tf.ucCount;
-  bool dmaWithoutCount = (tf.ucCommand == kOpWriteDma || tf.ucCommand == kOpReadDma) && sectors == 0;
-  if (sectors > kUsbMaxSectors || dmaWithoutCount) {
+  bool dmaWithoutCount = (tf.ucCommand == ata::kWriteDma || tf.ucCommand == ata::kReadDma) && sectors == 0;
+  if ((hasData && sectors > kUsbMaxSectors) || dmaWithoutCount) {
     ctx.ui->messageBox("USB Sector Length Over 0x80, Exit", BoxIcon::Stop);
     ctx.lastOutcome = CommandOutcome::notSent("more than 128 sectors behind a USB bridge", true);
     return false;
@@ -134,7 +94,6 @@ bool sendUsbPath(Context& ctx, bool dataOut, AtaTaskFile& tf, uint32_t byteCount
   if (!transferFitsBuffer(ctx, byteCount, kSectorBufferSize)) return false;
   if (!dataOut) std::memset(ctx.SectorBuffer.data(), 0xFF, byteCount);
 
-  UsbAtaCdb usb = buildUsbAtaCdb(tf, dataOut, byteCount);
   ScsiRequest& req = ctx.scsiRequest;
   req.clear();
   req.cdbLength = 16;

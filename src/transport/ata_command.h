@@ -2,9 +2,9 @@
 // SendAtaCommand: one ATA command to the selected drive, on the ATA/SATA path
 // (a register image) or, behind a USB bridge, as an ATA PASS-THROUGH(16) CDB.
 
-#include <array>
 #include <cstdint>
 
+#include "transport/ata_opcodes.h"
 #include "transport/ata_task_file.h"
 #include "transport/device_port.h"
 
@@ -19,12 +19,7 @@ bool isAta48BitOpcode(uint8_t opcode);
 // time-out are set by the caller).
 AtaPassThroughRequest buildAtaPassThrough(const AtaTaskFile& tf, bool dataOut, bool useDma, uint32_t byteCount);
 
-// USB path: the ATA PASS-THROUGH(16) CDB and the transfer length it carries.
-struct UsbAtaCdb {
-  std::array<uint8_t, 16> cdb{};
-  uint32_t transferLength = 0;
-};
-UsbAtaCdb buildUsbAtaCdb(const AtaTaskFile& tf, bool dataOut, uint32_t byteCount);
+// The USB path's CDB: buildUsbAtaCdb in transport/sat_cdb.h.
 
 // Whether ucDataByte reaches the selected drive: only the ATA/SATA path has a
 // register for it, and only on a backend that carries the register image as

@@ -34,4 +34,14 @@ struct AtaTaskFile {
 static_assert(sizeof(AtaTaskFile) == 16);
 static_assert(std::is_standard_layout_v<AtaTaskFile>);
 
+namespace ata {
+// Status register bits, as the drive returns them in the command register's
+// place.
+inline constexpr uint8_t kStatusErr = 0x01;   // the command failed; the error register says why
+inline constexpr uint8_t kStatusDrq = 0x08;   // data request
+inline constexpr uint8_t kStatusDf = 0x20;    // device fault
+inline constexpr uint8_t kStatusDrdy = 0x40;  // device ready
+inline constexpr uint8_t kStatusBsy = 0x80;   // busy: no other bit is valid
+}  // namespace ata
+
 }  // namespace zorv

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "transport/byte_order.h"
 #include "transport/context.h"
 
 namespace zorv {
@@ -11,14 +12,8 @@ namespace {
 
 void stampOne(uint32_t L, uint8_t* b) {
   b[0] = 0xAA; b[1] = 0x55; b[2] = 0xAA; b[3] = 0x55;
-  auto be = [](uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-  };
-  be(b + 4, L);
-  be(b + 8, L >> 4);
+  putBe32(b + 4, L);
+  putBe32(b + 8, L >> 4);
   b[12] = 0;
   b[13] = static_cast<uint8_t>(L & 0x0F);
   std::memcpy(b + 14, "VXAwDVD", 7);
@@ -26,20 +21,16 @@ void stampOne(uint32_t L, uint8_t* b) {
   uint32_t state = L + 1;
   for (int word = 11; word <= 254; ++word) {
     state = state * 1103515245u + 12345u;
-    uint16_t w = static_cast<uint16_t>(state >> 16);
-    b[word * 2] = static_cast<uint8_t>(w);
-    b[word * 2 + 1] = static_cast<uint8_t>(w >> 8);
+    putLe16(b + word * 2, static_cast<uint16_t>(state >> 16));
   }
-  uint16_t sum = stampChecksum(b);
-  b[510] = static_cast<uint8_t>(sum);
-  b[511] = static_cast<uint8_t>(sum >> 8);
+  putLe16(b + 510, stampChecksum(b));
 }
 
 }  // namespace
 
 uint16_t stampChecksum(const uint8_t* block) {
   uint32_t sum = 0;
-  for (int i = 0; i < 255; ++i) sum += uint32_t{block[2 * i]} | (uint32_t{block[2 * i + 1]} << 8);
+  for (int i = 0; i < 255; ++i) sum += le16(block + 2 * i);
   return static_cast<uint16_t>(sum);
 }
 
@@ -50,10 +41,10 @@ void StampBlocks(uint32_t count, uint32_t first, uint8_t* buffer) {
 std::string CheckStampedBlocks(Context& ctx, const uint8_t* buffer, uint32_t first, uint32_t count) {
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* b = buffer + size_t{i} * kStampedBlockSize;
-    uint32_t number = (uint32_t{b[4]} << 24) | (uint32_t{b[5]} << 16) | (uint32_t{b[6]} << 8) | b[7];
+    uint32_t number = be32(b + 4);
     if (number != first + i) return "Block No Check Error";
     uint16_t computed = stampChecksum(b);
-    uint16_t stored = static_cast<uint16_t>(b[510] | (b[511] << 8));
+    uint16_t stored = le16(b + 510);
     if (computed != stored) {
       PrintAlert(ctx, "Block %X  Check Sum = %04X != %04X(should)", first + i, computed, stored);
       return "Compare Check Sum Error";

@@ -107,10 +107,20 @@ class DevicePort {
   // Path of physical drive n (0..7): "/dev/sda", "sim:0", ...
   virtual std::string physicalDrivePath(int n) const = 0;
 
-  // Opens the device exclusively and asks its storage bus type (kBusSata,
-  // kBusUsb, ... or 0 when the bus is not one the tool names). Fails when the
-  // device does not open.
+  // Opens the device, shared as every command does, and asks its storage bus
+  // type (kBusSata, kBusUsb, ... or 0 when the bus is not one the tool
+  // names). Fails when the device does not open.
   virtual IoOutcome queryBusType(const std::string& path, uint8_t& busType) = 0;
+
+  // Claims the device exclusively for a moment: Busy when the system holds
+  // it (a mounted file system on it or a partition, swap, a RAID or volume-
+  // manager member) or another program has claimed it. Raw media writes ask
+  // this; nothing else needs the drive to itself. Backends without such
+  // claims succeed.
+  virtual IoOutcome probeExclusive(const std::string& path) {
+    (void)path;
+    return IoOutcome::success();
+  }
 
   // ATA pass-through on an ATA/SATA port. Synchronous.
   virtual IoOutcome ataPassThrough(const std::string& path, AtaPassThroughRequest& request) = 0;

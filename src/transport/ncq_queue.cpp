@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "transport/block_stamp.h"
+#include "transport/byte_order.h"
 #include "transport/context.h"
 #include "transport/scsi_command.h"
 
@@ -106,12 +107,8 @@ ScsiRequest& prepareSlot(Context& ctx, int slot, uint8_t opcode, uint8_t dataIn,
   r.dataBuffer = s.buffer.data();
   r.dataTransferLength = count * 512;
   r.cdb[0] = opcode;
-  r.cdb[2] = static_cast<uint8_t>(lba >> 24);
-  r.cdb[3] = static_cast<uint8_t>(lba >> 16);
-  r.cdb[4] = static_cast<uint8_t>(lba >> 8);
-  r.cdb[5] = static_cast<uint8_t>(lba);
-  r.cdb[7] = static_cast<uint8_t>(count >> 8);
-  r.cdb[8] = static_cast<uint8_t>(count);
+  putBe32(&r.cdb[2], lba);
+  putBe16(&r.cdb[7], static_cast<uint16_t>(count));
   return r;
 }
 
@@ -126,7 +123,7 @@ bool fitsSlot(Context& ctx, uint32_t count) {
 bool QueueRead(Context& ctx, int slot, uint32_t lba, uint32_t count) {
   if (!validSlot(slot) || !fitsSlot(ctx, count)) return false;
   ctx.currentSlot = slot;
-  prepareSlot(ctx, slot, 0x28, kScsiDataIn, lba, count);
+  prepareSlot(ctx, slot, scsi::kRead10, kScsiDataIn, lba, count);
   ctx.slots[static_cast<size_t>(slot)].lba = lba;
   return SendScsiCommand(ctx, false, slot);
 }
@@ -134,7 +131,7 @@ bool QueueRead(Context& ctx, int slot, uint32_t lba, uint32_t count) {
 bool QueueWrite(Context& ctx, int slot, uint32_t lba, uint32_t count) {
   if (!validSlot(slot) || !fitsSlot(ctx, count)) return false;
   ctx.currentSlot = slot;
-  ScsiRequest& r = prepareSlot(ctx, slot, 0x2A, kScsiDataOut, lba, count);
+  ScsiRequest& r = prepareSlot(ctx, slot, scsi::kWrite10, kScsiDataOut, lba, count);
   StampBlocks(r.dataTransferLength / kStampedBlockSize, lba, r.dataBuffer);
   ctx.slots[static_cast<size_t>(slot)].lba = lba;
   return SendScsiCommand(ctx, true, slot);

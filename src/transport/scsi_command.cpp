@@ -4,31 +4,15 @@
 #include <cstring>
 
 #include "transport/block_stamp.h"
+#include "transport/byte_order.h"
 #include "transport/context.h"
 
 namespace zorv {
 
 namespace {
 
-constexpr uint8_t kOpTestUnitReady = 0x00;
-constexpr uint8_t kOpRequestSense = 0x03;
-constexpr uint8_t kOpRead10 = 0x28;
-constexpr uint8_t kOpWrite10 = 0x2A;
-constexpr uint8_t kOpWrite12 = 0xAA;
-constexpr uint8_t kOpVendor = 0xF3;
 constexpr uint8_t kSenseNotReady = 0x02;
 constexpr uint8_t kAscLunNotReady = 0x04;
-
-void putBe32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-
-uint32_t be32(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
 
 // Clears the shared request and sets what every block primitive sets; the
 // caller has checked that length fits SectorBuffer.
@@ -63,6 +47,8 @@ void putTag(ScsiRequest& r, bool tag) {
 }  // namespace
 
 uint32_t scsiTimeoutFor(const Context& ctx, const uint8_t* cdb) {
+  // The time-out classes by opcode, a table taken whole: most of its
+  // commands the tool never sends, so they stay numbers.
   switch (cdb[0]) {
     case 0x04: case 0x2A: case 0x53: case 0xAA: case 0xFC:
       return ctx.usTimeoutLong;
@@ -91,7 +77,7 @@ bool SendScsiCommand(Context& ctx, bool preFill, int slot) {
   ScsiRequest& req = slotGiven ? ctx.slots[static_cast<size_t>(slot)].request : ctx.scsiRequest;
 
   uint8_t opcode = req.cdb[0];
-  if (opcode == kOpVendor && ctx.fgVendorCdbEnable == 0) {
+  if (opcode == scsi::kVendorCdb && ctx.fgVendorCdbEnable == 0) {
     ctx.lastOutcome = CommandOutcome::notSent("vendor CDBs are switched off", false);
     return false;
   }
@@ -134,9 +120,9 @@ bool SendScsiCommand(Context& ctx, bool preFill, int slot) {
   }
   if (slotGiven) ctx.slots[static_cast<size_t>(slot)].bytesTransferred = req.bytesTransferred;
 
-  if (ctx.fgReadVerify == 1 && opcode == kOpRead10 && !slotGiven) {
+  if (ctx.fgReadVerify == 1 && opcode == scsi::kRead10 && !slotGiven) {
     uint32_t first = be32(&req.cdb[2]);
-    uint32_t count = (uint32_t{req.cdb[7]} << 8) | req.cdb[8];
+    uint32_t count = be16(&req.cdb[7]);
     std::string error = CheckStampedBlocks(ctx, first, count);
     if (!error.empty()) {
       ctx.ui->messageBox(formatText("Error LBA 0x%8X, %s", ctx.ulCurLba, error.c_str()), BoxIcon::Information);
@@ -155,10 +141,9 @@ bool ReadBlocks(Context& ctx, uint32_t lba, uint32_t count, bool tag) {
   const uint64_t bytes = uint64_t{count} * 512;
   if (!transferFitsBuffer(ctx, bytes, kSectorBufferSize)) return false;
   ScsiRequest& r = prepareShared(ctx, kScsiDataIn, bytes);
-  r.cdb[0] = kOpRead10;
+  r.cdb[0] = scsi::kRead10;
   putBe32(&r.cdb[2], lba);
-  r.cdb[7] = static_cast<uint8_t>(count >> 8);
-  r.cdb[8] = static_cast<uint8_t>(count);
+  putBe16(&r.cdb[7], static_cast<uint16_t>(count));
   putTag(r, tag);
   return SendScsiCommand(ctx, true, kNoSlot);
 }
@@ -167,10 +152,9 @@ bool WriteBlocks(Context& ctx, uint32_t lba, uint32_t count, uint16_t unitSize) 
   const uint64_t bytes = uint64_t{count} * unitSize;
   if (!transferFitsBuffer(ctx, bytes, kSectorBufferSize)) return false;
   ScsiRequest& r = prepareShared(ctx, kScsiDataOut, bytes);
-  r.cdb[0] = kOpWrite10;
+  r.cdb[0] = scsi::kWrite10;
   putBe32(&r.cdb[2], lba);
-  r.cdb[7] = static_cast<uint8_t>(count >> 8);
-  r.cdb[8] = static_cast<uint8_t>(count);
+  putBe16(&r.cdb[7], static_cast<uint16_t>(count));
   putTag(r, ctx.fgCdbTag);
   return SendScsiCommand(ctx, true, kNoSlot);
 }
@@ -179,7 +163,7 @@ bool WriteBlocks12(Context& ctx, uint32_t count, uint32_t lba, bool streaming) {
   const uint64_t bytes = uint64_t{count} * 512;
   if (!transferFitsBuffer(ctx, bytes, kSectorBufferSize)) return false;
   ScsiRequest& r = prepareShared(ctx, kScsiDataOut, bytes);
-  r.cdb[0] = kOpWrite12;
+  r.cdb[0] = scsi::kWrite12;
   putBe32(&r.cdb[2], lba);
   putBe32(&r.cdb[6], count);
   r.cdb[10] = streaming ? 0x80 : 0x00;
@@ -189,14 +173,14 @@ bool WriteBlocks12(Context& ctx, uint32_t count, uint32_t lba, bool streaming) {
 
 bool RequestSense(Context& ctx) {
   ScsiRequest& r = prepareShared(ctx, kScsiDataIn, kSenseLength);
-  r.cdb[0] = kOpRequestSense;
+  r.cdb[0] = scsi::kRequestSense;
   r.cdb[4] = kSenseLength;
   return SendScsiCommand(ctx, true, kNoSlot);
 }
 
 bool TestUnitReady(Context& ctx) {
   ScsiRequest& r = prepareShared(ctx, kScsiDataOut, 0);
-  r.cdb[0] = kOpTestUnitReady;
+  r.cdb[0] = scsi::kTestUnitReady;
   return SendScsiCommand(ctx, false, kNoSlot);
 }
 

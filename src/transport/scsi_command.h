@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "transport/device_port.h"
+#include "transport/scsi_opcodes.h"
 
 namespace zorv {
 

@@ -102,6 +102,28 @@ TEST(VolumeMap, ReadsAFileAndToleratesAMissingOne) {
   EXPECT_TRUE(readVolumeMap("").empty());
 }
 
+// The question a raw-write guard asks: mounted file systems first, then
+// the backend's claim on the drive.
+TEST(DriveUse, MountedVolumesOrTheSystemsClaimMakeADriveInUse) {
+  struct ClaimingBay : test::FakeBay {
+    std::string claimed;
+    IoOutcome probeExclusive(const std::string& path) override {
+      return path == claimed ? IoOutcome::failure(IoError::Busy, EBUSY, "open " + path + ": busy (swap)")
+                             : IoOutcome::success();
+    }
+  } bay;
+  const VolumeMap volumes = {{1, "/mnt/d"}, {1, "/mnt/e"}, {0, "/"}};
+  bay.claimed = bay.physicalDrivePath(2);
+
+  DriveUse mounted = driveUse(bay, volumes, 1, bay.physicalDrivePath(1));
+  EXPECT_TRUE(mounted.inUse());
+  EXPECT_EQ(mounted.mountPoints, (std::vector<std::string>{"/mnt/d", "/mnt/e"}));
+  DriveUse claimed = driveUse(bay, volumes, 2, bay.physicalDrivePath(2));
+  EXPECT_TRUE(claimed.inUse());
+  EXPECT_NE(claimed.claim.find("swap"), std::string::npos);
+  EXPECT_FALSE(driveUse(bay, volumes, 3, bay.physicalDrivePath(3)).inUse());
+}
+
 TEST(ConfigBlock, TheBrandRangeIsInitialisedDataOfTheProgramOnce) {
   EXPECT_EQ(configBrandFirst(), 2);
   EXPECT_EQ(configBrandEnd(), 3);

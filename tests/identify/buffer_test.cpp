@@ -196,6 +196,7 @@ TEST_F(BufferPages, ViewerWriteAndReadBuffer) {
     } else {
       std::fill(r.dataBuffer, r.dataBuffer + r.dataTransferLength, 0x3C);
     }
+    r.currentTaskFile[6] = 0x50;
     return IoOutcome{};
   };
   BufferViewer v(t.ctx, dumpSink);

@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <filesystem>
+#include <memory>
 
 #include "fake_tree.h"
 #include "support/test_support.h"
@@ -143,6 +149,106 @@ TEST(LinuxPort, BusTypeComesFromSysfs) {
   EXPECT_EQ(bus, kBusUsb);
   EXPECT_TRUE(port->queryBusType(sdc, bus).ok());
   EXPECT_EQ(bus, 0);
+}
+
+// A loop device on a file in a fresh directory, detached at the end; needs
+// root (loop-control). path is empty when none can be made here.
+class LoopDevice {
+ public:
+  explicit LoopDevice(const std::string& backing) {
+    const int file = ::open(backing.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+    if (file < 0) return;
+    const int control = ::open("/dev/loop-control", O_RDWR | O_CLOEXEC);
+    const int number = control >= 0 && ::ftruncate(file, 1 << 20) == 0 ? ::ioctl(control, LOOP_CTL_GET_FREE) : -1;
+    if (control >= 0) ::close(control);
+    const std::string device = "/dev/loop" + std::to_string(number);
+    fd_ = number >= 0 ? ::open(device.c_str(), O_RDWR | O_CLOEXEC) : -1;
+    if (fd_ >= 0 && ::ioctl(fd_, LOOP_SET_FD, file) == 0) path = device;
+    ::close(file);
+  }
+  ~LoopDevice() {
+    if (!path.empty()) ::ioctl(fd_, LOOP_CLR_FD, 0);
+    if (fd_ >= 0) ::close(fd_);
+  }
+  LoopDevice(const LoopDevice&) = delete;
+  LoopDevice& operator=(const LoopDevice&) = delete;
+
+  std::string path;
+
+ private:
+  int fd_ = -1;
+};
+
+// A drive the system holds (here: claimed exclusively, as a mount claims
+// the disk under a mounted partition) is opened for discovery and every
+// command, and only the probe for raw media writes reports it in use.
+TEST(LinuxPort, ADriveTheSystemHoldsIsOpenedButReportedInUse) {
+  FakeTree tree;
+  LoopDevice loop(tree.dev() + "/backing.img");
+  if (loop.path.empty()) GTEST_SKIP() << "no loop device here (needs root and loop-control)";
+  auto port = portOn(tree);
+  EXPECT_TRUE(port->probeExclusive(loop.path).ok());
+
+  const int holder = ::open(loop.path.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  uint8_t bus = 0xEE;
+  IoOutcome opened = port->queryBusType(loop.path, bus);
+  EXPECT_TRUE(opened.ok()) << opened.detail;
+  IoOutcome probe = port->probeExclusive(loop.path);
+  EXPECT_EQ(probe.error, IoError::Busy);
+  EXPECT_NE(probe.detail.find("in use"), std::string::npos) << probe.detail;
+  ::close(holder);
+  EXPECT_TRUE(port->probeExclusive(loop.path).ok()) << "the probe keeps no claim";
+  EXPECT_EQ(port->probeExclusive(tree.dev() + "/sdq").error, IoError::NoDevice);
+}
+
+// Descriptors kept for a disk are closed when its removal is reported, so
+// the kernel can give its name to the drive when it comes back.
+TEST(LinuxPort, RemovalEventClosesTheDescriptorsKeptForTheDisk) {
+  FakeTree tree;
+  const std::string sda = tree.addNode("sda");
+  const std::string sdb = tree.addNode("sdb");
+  struct FakeEvents : DeviceEventSource {
+    RemovalHook hook;
+    bool poll(std::vector<DeviceEvent>& out, int) override {
+      hook("sda");
+      out.push_back({DeviceEventKind::Removal, "removed"});
+      return true;
+    }
+  };
+  LinuxPortOptions options{tree.sys(), tree.dev()};
+  options.openEvents = [](RemovalHook hook) {
+    auto source = std::make_unique<FakeEvents>();
+    source->hook = std::move(hook);
+    return source;
+  };
+  std::string error;
+  auto port = makeLinuxPort(options, error);
+  auto openCount = [](const std::string& path) {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      if (std::filesystem::read_symlink(e.path(), ec) == path) ++n;
+    }
+    return n;
+  };
+  ScsiRequest tur = testUnitReady();
+  (void)port->scsiPassThrough(sda, tur);  // not a SCSI device, but opened and kept
+  (void)port->scsiPassThrough(sdb, tur);
+  ASSERT_EQ(openCount(sda), 1);
+  ASSERT_EQ(openCount(sdb), 1);
+
+  auto events = port->watchDevices();
+  ASSERT_TRUE(events);
+  std::vector<DeviceEvent> out;
+  EXPECT_TRUE(events->poll(out, 0));
+  EXPECT_EQ(out.size(), 1u);
+  EXPECT_EQ(openCount(sda), 0);
+  EXPECT_EQ(openCount(sdb), 1) << "other disks keep theirs";
+
+  port.reset();  // the source may outlive the port
+  EXPECT_TRUE(events->poll(out, 0));
+  EXPECT_EQ(openCount(sdb), 0);
 }
 
 TEST(LinuxPort, QueueSlotsOutsideTheRangeAreRefused) {

@@ -2,150 +2,177 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
+
+#include "platform/linux/sg_io.h"
+#include "support/test_support.h"
+#include "transport/ata_command.h"
 
 namespace zorv::platform {
 namespace {
 
-using Bytes8 = std::array<uint8_t, 8>;
+using Bytes = std::vector<uint8_t>;
+using Registers = std::array<uint8_t, 8>;
 
-AtaPassThroughRequest request(uint16_t flags, uint32_t length, Bytes8 current, Bytes8 previous = {}) {
-  static uint8_t buffer[4];
-  AtaPassThroughRequest r;
-  r.ataFlags = flags;
-  r.dataTransferLength = length;
-  r.dataBuffer = buffer;  // never dereferenced by the builder
-  r.timeOutValue = 30;
-  r.currentTaskFile = current;
-  r.previousTaskFile = previous;
-  return r;
-}
-
-struct CdbCase {
-  const char* what;
-  AtaPassThroughRequest request;
-  SatCdb cdb;
-  SatDirection direction;
+// A reply as the kernel fills in the sg_io_hdr: SCSI status, bytes asked
+// for, residue, sense bytes written, DRIVER_SENSE when there is sense.
+struct KernelReply {
+  uint8_t status;
+  unsigned length;
+  int resid;
+  Bytes sense;
 };
 
-TEST(SatPassThrough16, RegisterImagesBecomeCdbsByteForByte) {
-  const CdbCase cases[] = {
-      {"IDENTIFY DEVICE, PIO data-in, 512 bytes",
-       request(0x03, 512, {0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0xEC, 0x00}),
-       {0x85, 0x08, 0x2E, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0xEC, 0x00},
-       SatDirection::FromDevice},
-      {"READ DMA EXT, 48-bit: high bytes before low bytes",
-       request(0x1B, 8 * 512, {0x00, 0x08, 0x78, 0x56, 0x34, 0x40, 0x25, 0x00},
-               {0x00, 0x00, 0x12, 0x9A, 0xBC, 0x00, 0x00, 0x00}),
-       {0x85, 0x0D, 0x2E, 0x00, 0x00, 0x00, 0x08, 0x12, 0x78, 0x9A, 0x56, 0xBC, 0x34, 0x40, 0x25, 0x00},
-       SatDirection::FromDevice},
-      {"READ DMA EXT sent as PIO (flags 0x0B)",
-       request(0x0B, 512, {0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0x25, 0x00}),
-       {0x85, 0x09, 0x2E, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0x25, 0x00},
-       SatDirection::FromDevice},
-      {"WRITE DMA EXT, 48-bit data-out, count 0x0100",
-       request(0x1D, 256 * 512, {0x00, 0x00, 0x01, 0x02, 0x03, 0x40, 0x35, 0x00},
-               {0x00, 0x01, 0x04, 0x05, 0x06, 0x00, 0x00, 0x00}),
-       {0x85, 0x0D, 0x26, 0x00, 0x00, 0x01, 0x00, 0x04, 0x01, 0x05, 0x02, 0x06, 0x03, 0x40, 0x35, 0x00},
-       SatDirection::ToDevice},
-      {"DOWNLOAD MICROCODE, PIO data-out 64 KiB",
-       request(0x05, 65536, {0x07, 0x80, 0x00, 0x00, 0x00, 0xA0, 0x92, 0x00}),
-       {0x85, 0x0A, 0x26, 0x00, 0x07, 0x00, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xA0, 0x92, 0x00},
-       SatDirection::ToDevice},
-      {"DOWNLOAD MICROCODE DMA",
-       request(0x15, 512, {0x03, 0x01, 0x00, 0x00, 0x00, 0xA0, 0x93, 0x00}),
-       {0x85, 0x0C, 0x26, 0x00, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xA0, 0x93, 0x00},
-       SatDirection::ToDevice},
-      {"SMART READ DATA, features and LBA signature",
-       request(0x03, 512, {0xD0, 0x01, 0x00, 0x4F, 0xC2, 0xA0, 0xB0, 0x00}),
-       {0x85, 0x08, 0x2E, 0x00, 0xD0, 0x00, 0x01, 0x00, 0x00, 0x00, 0x4F, 0x00, 0xC2, 0xA0, 0xB0, 0x00},
-       SatDirection::FromDevice},
-      {"non-data: no length, IN flag alone does not make it data-in",
-       request(0x03, 0, {0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xEF, 0x00}),
-       {0x85, 0x06, 0x20, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xEF, 0x00},
-       SatDirection::None},
-      {"non-data 48-bit with the DMA flag stays non-data",
-       request(0x1B, 0, {0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0x78, 0x00}),
-       {0x85, 0x07, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0x78, 0x00},
-       SatDirection::None},
-      {"28-bit command: previous task file is not sent",
-       request(0x03, 512, {0x00, 0x01, 0x11, 0x22, 0x33, 0xE0, 0xEC, 0x00},
-               {0x99, 0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22}),
-       {0x85, 0x08, 0x2E, 0x00, 0x00, 0x00, 0x01, 0x00, 0x11, 0x00, 0x22, 0x00, 0x33, 0xE0, 0xEC, 0x00},
-       SatDirection::FromDevice},
-      {"READ FPDMA QUEUED: protocol 12, block count in FEATURES",
-       request(0x1B, 8 * 512, {0x08, 0x00, 0x00, 0x10, 0x00, 0x40, 0x60, 0x00},
-               {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}),
-       {0x85, 0x19, 0x2D, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x40, 0x60, 0x00},
-       SatDirection::FromDevice},
-  };
-  for (const CdbCase& c : cases) {
-    SatCommand out;
-    std::string error;
-    ASSERT_TRUE(buildSatPassThrough16(c.request, out, error)) << c.what << ": " << error;
-    EXPECT_EQ(out.cdb, c.cdb) << c.what;
-    EXPECT_EQ(out.direction, c.direction) << c.what;
-    EXPECT_EQ(out.length, c.request.dataTransferLength) << c.what;
-    EXPECT_EQ(out.timeoutMs, 30000u) << c.what;
-  }
+IoOutcome finish(const KernelReply& k, AtaPassThroughRequest& request) {
+  sg_io_hdr hdr;
+  std::memset(&hdr, 0, sizeof hdr);
+  hdr.status = k.status;
+  hdr.dxfer_len = k.length;
+  hdr.resid = k.resid;
+  hdr.sb_len_wr = static_cast<unsigned char>(k.sense.size());
+  hdr.driver_status = k.sense.empty() ? 0 : 0x08;
+  SgSenseBuffer sense{};
+  std::copy(k.sense.begin(), k.sense.end(), sense.begin());
+  return finishAtaRequest(hdr, sense, request);
 }
 
-TEST(SatPassThrough16, ConsoleDataByteIsDropped) {
-  AtaPassThroughRequest with = request(0x03, 512, {0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0xEC, 0xAB});
-  AtaPassThroughRequest without = request(0x03, 512, {0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0xEC, 0x00});
-  SatCommand a, b;
+AtaTaskFile taskFile(uint8_t opcode, uint8_t count, uint8_t device) {
+  AtaTaskFile tf;
+  tf.ucCommand = opcode;
+  tf.ucCount = count;
+  tf.ucDevice = device;
+  return tf;
+}
+
+// Linux 6.1, libata on AHCI, a family drive: IDENTIFY DEVICE sent with
+// CK_COND (85 08 2E ...) moved all 512 bytes and came back CHECK CONDITION,
+// ABORTED COMMAND 00h/00h, with an ATA Status Return descriptor whose status
+// is 58h (DRDY, DSC, DRQ; ERR and DF clear).
+const Bytes kIdentifyAborted58 = {0x72, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0E, 0x09, 0x0C, 0x00,
+                                  0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0x58};
+
+TEST(KernelReply, IdentifyGoesWithoutCkCondAndItsAbortedDrqReplyIsAGoodCompletion) {
+  uint8_t data[512];
+  AtaPassThroughRequest request = buildAtaPassThrough(taskFile(0xEC, 1, 0x40), false, false, 512);
+  request.dataBuffer = data;
+  request.timeOutValue = 30;
+  SatCommand command;
   std::string error;
-  ASSERT_TRUE(buildSatPassThrough16(with, a, error));
-  ASSERT_TRUE(buildSatPassThrough16(without, b, error));
-  EXPECT_EQ(a.cdb, b.cdb);
+  ASSERT_TRUE(buildSatPassThrough16(request, command, error)) << error;
+  const SatCdb cdb = {0x85, 0x08, 0x0E, 0x00, 0x00, 0x00, 0x01, 0x00,
+                      0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0xEC, 0x00};
+  EXPECT_EQ(command.cdb, cdb);
+  EXPECT_EQ(command.direction, SatDirection::FromDevice);
+  EXPECT_EQ(command.length, 512u);
+
+  IoOutcome o = finish({0x02, 512, 0, kIdentifyAborted58}, request);
+  EXPECT_TRUE(o.ok()) << o.detail;
+  EXPECT_EQ(request.bytesTransferred, 512u);
+  EXPECT_EQ(request.currentTaskFile, (Registers{0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0x58, 0x00}));
+
+  // Without CK_COND the same kernel answers GOOD with nothing more.
+  request = buildAtaPassThrough(taskFile(0xEC, 1, 0x40), false, false, 512);
+  request.dataBuffer = data;
+  o = finish({0x00, 512, 0, {}}, request);
+  EXPECT_TRUE(o.ok()) << o.detail;
+  EXPECT_EQ(request.currentTaskFile, (Registers{0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0x50, 0x00}));
 }
 
-TEST(SatPassThrough16, TimeOutInMillisecondsWithoutOverflow) {
-  AtaPassThroughRequest r = request(0x03, 0, {0, 0, 0, 0, 0, 0, 0xE7, 0});
-  SatCommand out;
-  std::string error;
-  r.timeOutValue = 255;
-  ASSERT_TRUE(buildSatPassThrough16(r, out, error));
-  EXPECT_EQ(out.timeoutMs, 255000u);
-  r.timeOutValue = 0xFFFFFFFFu;
-  ASSERT_TRUE(buildSatPassThrough16(r, out, error));
-  EXPECT_GE(out.timeoutMs, 4294000000u);  // clamped, not wrapped to a tiny value
-}
-
-TEST(SatPassThrough16, RequestsThePathCannotCarryAreRefusedAndLeaveTheOutputAlone) {
-  struct Refusal {
+TEST(KernelReply, TheSameReplyFailsWhenTheDriveOrTheTransferDid) {
+  struct Case {
     const char* what;
-    AtaPassThroughRequest request;
-    const char* mentions;
+    KernelReply reply;
   };
-  AtaPassThroughRequest noBuffer = request(0x03, 512, {0, 1, 0, 0, 0, 0x40, 0xEC, 0});
-  noBuffer.dataBuffer = nullptr;
-  const Refusal refusals[] = {
-      {"both directions", request(0x07, 512, {0, 1, 0, 0, 0, 0x40, 0xEC, 0}), "both"},
-      {"length without direction", request(0x01, 512, {0, 1, 0, 0, 0, 0x40, 0xEC, 0}), "direction"},
-      {"length without buffer", noBuffer, "buffer"},
-      {"part of a sector", request(0x03, 100, {0, 1, 0, 0, 0, 0x40, 0xEC, 0}), "512-byte"},
-      {"more than one command moves", request(0x0B, kMaxAtaTransferBytes + 512, {0, 0, 0, 0, 0, 0x40, 0x25, 0}),
-       "65536"},
-      {"FPDMA without the DMA flag", request(0x0B, 4096, {8, 0, 0, 0, 0, 0x40, 0x61, 0}), "FPDMA"},
+  Bytes err = kIdentifyAborted58;
+  err[21] = 0x51;
+  err[11] = 0x04;
+  Bytes deviceFault = kIdentifyAborted58;
+  deviceFault[21] = 0x70;
+  Bytes busy = kIdentifyAborted58;
+  busy[21] = 0xD0;
+  Bytes crc = kIdentifyAborted58;
+  crc[2] = 0x47;  // ABORTED COMMAND with a code of its own: a bus CRC error
+  crc[3] = 0x03;
+  Bytes medium = kIdentifyAborted58;
+  medium[1] = 0x03;
+  const Case cases[] = {
+      {"half the data", {0x02, 512, 256, kIdentifyAborted58}},
+      {"BSY", {0x02, 512, 0, busy}},
+      {"ABORTED COMMAND 47h/03h", {0x02, 512, 0, crc}},
+      {"MEDIUM ERROR without ERR", {0x02, 512, 0, medium}},
+      {"ABORTED COMMAND without registers",
+       {0x02, 512, 0, Bytes(kIdentifyAborted58.begin(), kIdentifyAborted58.begin() + 8)}},
   };
-  for (const Refusal& r : refusals) {
-    SatCommand out;
-    out.cdb.fill(0xEE);
-    out.length = 12345;
-    std::string error;
-    EXPECT_FALSE(buildSatPassThrough16(r.request, out, error)) << r.what;
-    EXPECT_NE(error.find(r.mentions), std::string::npos) << r.what << ": " << error;
-    EXPECT_EQ(out.cdb[0], 0xEE) << r.what;
-    EXPECT_EQ(out.length, 12345u) << r.what;
+  uint8_t data[512];
+  for (const Case& c : cases) {
+    AtaPassThroughRequest request = buildAtaPassThrough(taskFile(0xEC, 1, 0x40), false, false, 512);
+    request.dataBuffer = data;
+    IoOutcome o = finish(c.reply, request);
+    EXPECT_EQ(o.error, IoError::OsFailure) << c.what;
+    EXPECT_FALSE(o.detail.empty()) << c.what;
+  }
+  // ERR or DF: the drive answered; the transport fails the command on the
+  // status it reads.
+  for (const Bytes& sense : {err, deviceFault}) {
+    AtaPassThroughRequest request = buildAtaPassThrough(taskFile(0xEC, 1, 0x40), false, false, 512);
+    request.dataBuffer = data;
+    IoOutcome o = finish({0x02, 512, 0, sense}, request);
+    EXPECT_TRUE(o.ok()) << o.detail;
+    EXPECT_EQ(request.currentTaskFile[6], sense[21]);
   }
 }
 
-TEST(SatPassThrough16, LargestTransferIsAccepted) {
-  AtaPassThroughRequest r = request(0x1B, kMaxAtaTransferBytes, {0, 0, 0, 0, 0, 0x40, 0x25, 0});
-  SatCommand out;
+// CHECK POWER MODE on the same kernel: non-data, CK_COND, answered with
+// RECOVERED ERROR / ATA PASS-THROUGH INFORMATION AVAILABLE (00h/1Dh), status
+// 50h and the power mode in the count register (FFh: active or idle).
+const Bytes kCheckPowerModeActive = {0x72, 0x01, 0x00, 0x1D, 0x00, 0x00, 0x00, 0x0E, 0x09, 0x0C, 0x00,
+                                     0x00, 0x00, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0x50};
+
+TEST(KernelReply, CheckPowerModeAsksForTheRegistersAndReturnsItsCount) {
+  AtaPassThroughRequest request = buildAtaPassThrough(taskFile(0xE5, 0, 0x40), false, false, 0);
+  request.timeOutValue = 30;
+  SatCommand command;
   std::string error;
-  EXPECT_TRUE(buildSatPassThrough16(r, out, error)) << error;
+  ASSERT_TRUE(buildSatPassThrough16(request, command, error)) << error;
+  const SatCdb cdb = {0x85, 0x06, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00,
+                      0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0xE5, 0x00};
+  EXPECT_EQ(command.cdb, cdb);
+  EXPECT_EQ(command.direction, SatDirection::None);
+
+  IoOutcome o = finish({0x02, 0, 0, kCheckPowerModeActive}, request);
+  EXPECT_TRUE(o.ok()) << o.detail;
+  EXPECT_EQ(request.currentTaskFile, (Registers{0x00, 0xFF, 0x00, 0x00, 0x00, 0x40, 0x50, 0x00}));
+
+  // Its registers are its result: a GOOD without them is no answer.
+  request = buildAtaPassThrough(taskFile(0xE5, 0, 0x40), false, false, 0);
+  EXPECT_EQ(finish({0x00, 0, 0, {}}, request).error, IoError::NotSupported);
+}
+
+// Both replies through SendAtaCommand, as the ATA/SATA path of the transport
+// sees them: the command succeeds, IDENTIFY's data is in SectorBuffer, the
+// returned LBA bytes are written back.
+TEST(KernelReply, TheTransportTakesBothReplies) {
+  test::RecordingPort port;
+  port.ata = [](AtaPassThroughRequest& r) {
+    SatCommand command;
+    std::string error;
+    if (!buildSatPassThrough16(r, command, error)) return IoOutcome::failure(IoError::NotSupported, 0, error);
+    if (command.direction == SatDirection::FromDevice) std::memset(r.dataBuffer, 0x5A, command.length);
+    const Bytes& sense = r.currentTaskFile[6] == 0xEC ? kIdentifyAborted58 : kCheckPowerModeActive;
+    return finish({0x02, command.length, 0, sense}, r);
+  };
+  test::TestContext t(port, kBusSata);
+  AtaTaskFile identify = taskFile(0xEC, 1, 0x40);
+  EXPECT_TRUE(SendAtaCommand(t.ctx, false, identify, false, 512));
+  EXPECT_TRUE(std::all_of(t.ctx.SectorBuffer.data(), t.ctx.SectorBuffer.data() + 512,
+                          [](uint8_t b) { return b == 0x5A; }));
+  AtaTaskFile power = taskFile(0xE5, 0, 0x40);
+  power.ucLbaLow = 0x33;
+  EXPECT_TRUE(SendAtaCommand(t.ctx, false, power, false, 0));
+  EXPECT_EQ(power.ucLbaLow, 0x00);
+  EXPECT_EQ(t.pane.text(), "");
 }
 
 }  // namespace

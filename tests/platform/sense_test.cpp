@@ -29,7 +29,8 @@ AtaReturn parse(const Bytes& sense, SenseLayout expected) {
 TEST(AtaReturn, DescriptorGivesEveryRegisterAndMapsIntoTheTaskFiles) {
   AtaReturn r = parse(kDescriptorGood, SenseLayout::Descriptor);
   EXPECT_TRUE(r.extend);
-  EXPECT_TRUE(r.complete);
+  EXPECT_TRUE(r.lowKnown);
+  EXPECT_TRUE(r.highKnown);
   AtaPassThroughRequest req;
   req.currentTaskFile.fill(0xEE);
   req.previousTaskFile.fill(0xEE);
@@ -84,7 +85,8 @@ TEST(AtaReturn, FixedFormatInBothLayoutsGivesTheSameRegisters) {
     EXPECT_EQ(r.lba[1], 0x20);
     EXPECT_EQ(r.lba[2], 0x30);
     EXPECT_FALSE(r.extend);
-    EXPECT_TRUE(r.complete);
+    EXPECT_TRUE(r.lowKnown);
+    EXPECT_TRUE(r.highKnown);
   }
 }
 
@@ -102,27 +104,45 @@ TEST(AtaReturn, FixedStandardWithValidBitAndSuccessKey) {
 
 TEST(AtaReturn, FixedFormatCannotCarryHighOrderRegisters) {
   Bytes standard = kFixedStandard;
-  standard[8] = 0x80;  // EXTEND, upper bytes zero: still complete
-  EXPECT_TRUE(parse(standard, SenseLayout::FixedStandard).complete);
-  standard[8] = 0xA0;  // LBA UPPER NONZERO
-  AtaReturn r = parse(standard, SenseLayout::FixedStandard);
+  standard[8] = 0x80;  // EXTEND, upper bytes zero: known to be zero
+  AtaReturn sent;
+  sent.lba = {1, 2, 3, 4, 5, 6};
+  sent.count = {7, 8};
+  AtaReturn r = sent;
+  EXPECT_EQ(parseAtaReturn(standard.data(), standard.size(), r), SenseLayout::FixedStandard);
+  EXPECT_TRUE(r.highKnown);
+  EXPECT_EQ(r.lba, (std::array<uint8_t, 6>{0x10, 0x20, 0x30, 0, 0, 0}));
+  EXPECT_EQ(r.count[1], 0);
+
+  standard[8] = 0xA0;  // LBA UPPER NONZERO: the sent upper bytes stay
+  r = sent;
+  EXPECT_EQ(parseAtaReturn(standard.data(), standard.size(), r), SenseLayout::FixedStandard);
   EXPECT_TRUE(r.extend);
-  EXPECT_FALSE(r.complete);
+  EXPECT_TRUE(r.lowKnown);
+  EXPECT_FALSE(r.highKnown);
+  EXPECT_EQ(r.lba, (std::array<uint8_t, 6>{0x10, 0x20, 0x30, 4, 5, 6}));
+  EXPECT_EQ(r.count[1], 0);
   standard[8] = 0xC0;  // COUNT UPPER NONZERO
-  EXPECT_FALSE(parse(standard, SenseLayout::FixedStandard).complete);
+  r = sent;
+  EXPECT_EQ(parseAtaReturn(standard.data(), standard.size(), r), SenseLayout::FixedStandard);
+  EXPECT_FALSE(r.highKnown);
+  EXPECT_EQ(r.count[1], 8);
 
   Bytes legacy = kFixedLegacy;
   legacy[16] = 0xA0;
-  EXPECT_FALSE(parse(legacy, SenseLayout::FixedLegacy).complete);
+  EXPECT_FALSE(parse(legacy, SenseLayout::FixedLegacy).highKnown);
 }
 
 TEST(AtaReturn, LegacyLayoutCutAtEighteenBytesLosesTheUpperLbaBytes) {
   Bytes cut(kFixedLegacy.begin(), kFixedLegacy.begin() + 18);
-  AtaReturn r = parse(cut, SenseLayout::FixedLegacy);
+  AtaReturn r;
+  r.lba = {0xA1, 0xA2, 0xA3, 0, 0, 0};
+  EXPECT_EQ(parseAtaReturn(cut.data(), cut.size(), r), SenseLayout::FixedLegacy);
   EXPECT_EQ(r.status, 0x51);
   EXPECT_EQ(r.lba[0], 0x10);
-  EXPECT_EQ(r.lba[1], 0x00);
-  EXPECT_FALSE(r.complete);
+  EXPECT_EQ(r.lba[1], 0xA2) << "not returned: keeps what it held";
+  EXPECT_EQ(r.lba[2], 0xA3);
+  EXPECT_FALSE(r.lowKnown);
 }
 
 TEST(AtaReturn, SenseWithoutRegistersIsRecognised) {
@@ -172,7 +192,7 @@ TEST(SenseToFixed, AtaStatusReturnDescriptorTakesSatsFixedLayout) {
   ASSERT_EQ(parseAtaReturn(out.data(), out.size(), r), SenseLayout::FixedStandard);
   EXPECT_EQ(r.status, 0x50);
   EXPECT_EQ(r.lba[0], 0x78);
-  EXPECT_FALSE(r.complete);
+  EXPECT_FALSE(r.highKnown);
 }
 
 TEST(SenseToFixed, FixedFormatIsKeptAsItCame) {

@@ -217,12 +217,17 @@ TEST(AtaCompletion, DecidesBetweenRegistersAndFailure) {
       {"drive error: registers returned, caller sees ERR", 0x02, withStatus(kRecovered, 0x0B, 0x51, 0x04),
        IoError::None, true},
       {"drive still busy", 0x02, withStatus(kRecovered, 0x0B, 0xD0, 0x00), IoError::OsFailure, true},
-      {"error key without ERR in the status", 0x02, withStatus(kRecovered, 0x0B, 0x50, 0x00), IoError::OsFailure,
-       true},
+      {"ABORTED COMMAND carrying only the registers, ERR and DF clear", 0x02,
+       withStatus(kRecovered, 0x0B, 0x50, 0x00), IoError::None, true},
+      {"device fault without ERR: registers returned, caller sees DF", 0x02,
+       withStatus(kRecovered, 0x0B, 0x70, 0x00), IoError::None, true},
+      {"another key without ERR in the status", 0x02, withStatus(kRecovered, 0x04, 0x50, 0x00),
+       IoError::OsFailure, true},
       {"refused by the translation layer", 0x02, invalidField, IoError::OsFailure, false},
       {"CK_COND ignored: GOOD without registers", 0x00, {}, IoError::NotSupported, false},
       {"pre-6.11 fixed layout with ERR", 0x02, legacyErr, IoError::None, true},
-      {"fixed format lost high-order registers of a good completion", 0x02, upperLostGood, IoError::OsFailure, true},
+      {"fixed format lost high-order registers a 28-bit command does not have", 0x02, upperLostGood, IoError::None,
+       true},
       {"fixed format, high-order registers lost but ERR set", 0x02, upperLostErr, IoError::None, true},
       {"SCSI BUSY", 0x08, {}, IoError::Busy, false},
       {"RESERVATION CONFLICT", 0x18, {}, IoError::Busy, false},
@@ -239,6 +244,47 @@ TEST(AtaCompletion, DecidesBetweenRegistersAndFailure) {
     }
     EXPECT_EQ(req.currentTaskFile[0] != 0xEE, c.registersWritten) << c.what;
   }
+}
+
+// Fixed-format sense holds only "non-zero" flags for the high-order
+// registers: a good completion fails for want of them only when it is a
+// 48-bit non-data command, whose registers are its result.
+TEST(AtaCompletion, HighOrderRegistersAreNeededOnlyByA48BitNonDataCommand) {
+  const Bytes upperLost = {0x70, 0x00, 0x01, 0x00, 0x50, 0x40, 0x01, 0x0A, 0xA0,
+                           0x10, 0x20, 0x30, 0x00, 0x1D, 0x00, 0x00, 0x00, 0x00};
+  struct Case {
+    const char* what;
+    uint16_t flags;
+    uint32_t length;
+    IoError expected;
+  } cases[] = {
+      {"48-bit non-data (READ NATIVE MAX ADDRESS EXT)", 0x0B, 0, IoError::OsFailure},
+      {"28-bit non-data", 0x03, 0, IoError::None},
+      {"48-bit data-out (WRITE DMA EXT)", 0x1D, 512, IoError::None},
+  };
+  for (const Case& c : cases) {
+    AtaPassThroughRequest req;
+    req.ataFlags = c.flags;
+    req.dataTransferLength = c.length;
+    req.bytesTransferred = c.length;
+    req.currentTaskFile = {0, 1, 0x10, 0x20, 0x30, 0x40, 0x27, 0};
+    req.previousTaskFile = {0, 0, 0x44, 0x55, 0x66, 0, 0, 0};
+    IoOutcome o = interpretAtaCompletion(0x02, upperLost.data(), upperLost.size(), req);
+    EXPECT_EQ(o.error, c.expected) << c.what << ": " << o.detail;
+    // What the sense data could not carry keeps what was sent.
+    EXPECT_EQ(req.previousTaskFile, (std::array<uint8_t, 8>{0, 0, 0x44, 0x55, 0x66, 0, 0, 0})) << c.what;
+    EXPECT_EQ(req.currentTaskFile[6], 0x50) << c.what;
+  }
+}
+
+TEST(AtaCompletion, ShortTransferOfAGoodLookingCompletionFails) {
+  AtaPassThroughRequest req;
+  req.ataFlags = 0x05;
+  req.dataTransferLength = 1024;
+  req.bytesTransferred = 512;
+  IoOutcome o = interpretAtaCompletion(0x02, kRecovered.data(), kRecovered.size(), req);
+  EXPECT_EQ(o.error, IoError::OsFailure);
+  EXPECT_NE(o.detail.find("512 of 1024"), std::string::npos) << o.detail;
 }
 
 TEST(AtaCompletion, RegistersOfAGoodCompletionReachTheTaskFiles) {

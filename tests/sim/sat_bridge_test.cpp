@@ -83,17 +83,58 @@ TEST(SatBridge, RegisterMappingHonoursExtend) {
   EXPECT_EQ(r.command.regs.lba48(), 0x997755ULL);
 }
 
-// Over a whole drive: the transport's USB commands that travel with protocol
-// 0 (hardware reset) are acknowledged by the bridge but never reach the
-// drive, while the same command on SATA does.
-TEST(SatBridge, ResetProtocolCommandsNeverReachTheDrive) {
+// Over a whole drive: commands the USB table does not list run as non-data
+// behind the bridge, as they do on SATA; the drive's refusal is a failure.
+TEST(SatBridge, UnlistedCommandsRunAsNonDataOnBothPaths) {
   test::SimFixture sim(1);
   ASSERT_TRUE(sim.ok()) << sim.error;
   Context& ctx = sim.ctx();
-  AtaTaskFile bogus{.ucFeature = 0x77, .ucCommand = 0xEF};  // SET FEATURES with a subcommand the drive refuses
-  EXPECT_TRUE(SendAtaCommand(ctx, false, bogus, false, 0));
-  ASSERT_TRUE(sim.select(0));
-  EXPECT_FALSE(SendAtaCommand(ctx, false, bogus, false, 0));
+  for (int slot : {1, 0}) {
+    ASSERT_TRUE(sim.select(slot));
+    AtaTaskFile bogus{.ucFeature = 0x77, .ucCommand = 0xEF};  // SET FEATURES with a subcommand the drive refuses
+    EXPECT_FALSE(SendAtaCommand(ctx, false, bogus, false, 0)) << "slot " << slot;
+    AtaTaskFile writeCache{.ucFeature = 0x02, .ucCommand = 0xEF};
+    EXPECT_TRUE(SendAtaCommand(ctx, false, writeCache, false, 0)) << "slot " << slot;
+    AtaTaskFile power{.ucDevice = 0x40, .ucCommand = 0xE5};
+    EXPECT_TRUE(SendAtaCommand(ctx, false, power, false, 0)) << "slot " << slot;
+    AtaTaskFile flush{.ucDevice = 0x40, .ucCommand = 0xEA};  // 48-bit: EXTEND
+    EXPECT_TRUE(SendAtaCommand(ctx, true, flush, false, 0)) << "slot " << slot;
+  }
+}
+
+// Protocol 0 is a hardware reset: the bridge resets the drive, which drops
+// what it held only while running (here a staged hardware-ID sector), and
+// the command in the CDB never runs.
+TEST(SatBridge, HardwareResetProtocolResetsTheDriveInsteadOfRunningTheCommand) {
+  test::SimFixture sim(1);
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  Context& ctx = sim.ctx();
+  auto stage = [&] {
+    AtaTaskFile tf{.ucFeature = 0x17, .ucCommand = 0xF7};
+    return SendAtaCommand(ctx, true, tf, false, 512);
+  };
+  auto commit = [&] {
+    AtaTaskFile tf{.ucFeature = 0x1B, .ucCommand = 0xF7};
+    return SendAtaCommand(ctx, true, tf, false, 512);
+  };
+  ctx.SectorBuffer.data()[15] = 0x5C;
+  ASSERT_TRUE(stage());
+  ASSERT_TRUE(commit());
+
+  ASSERT_TRUE(stage());
+  ScsiRequest reset;
+  reset.cdbLength = 16;
+  reset.dataIn = kScsiDataOut;
+  reset.cdb = {0x85, 0x00, 0x20, 0, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0x40, 0xEF, 0};
+  ASSERT_TRUE(sim.port->scsiPassThrough("sim:1", reset).ok());
+  // With CK_COND the bridge shows the signature the drive reset to.
+  EXPECT_EQ(reset.scsiStatus, 0x02);
+  EXPECT_EQ(reset.sense[2] & 0x0F, 0x01);
+  EXPECT_EQ(reset.sense[13], 0x1D);
+  EXPECT_EQ(reset.sense[4], 0x50) << "status";
+  EXPECT_EQ(reset.sense[6], 0x01) << "count";
+  EXPECT_EQ(reset.sense[9], 0x01) << "LBA 7:0";
+  EXPECT_FALSE(commit()) << "the staged sector did not survive the reset";
 }
 
 TEST(SatBridge, CheckConditionCarriesTheAtaRegistersWhenAsked) {

@@ -19,61 +19,6 @@ AtaTaskFile identify() {
   return tf;
 }
 
-TEST(UsbAtaCdb, IdentifyTravelsAsPioDataInWithByteCount) {
-  UsbAtaCdb usb = buildUsbAtaCdb(identify(), false, 512);
-  const std::array<uint8_t, 16> expected = {0x85, 0x08, 0x1E, 0x00, 0x00, 0x00, 0x01, 0x00,
-                                            0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0xEC, 0x00};
-  EXPECT_EQ(usb.cdb, expected);
-  EXPECT_EQ(usb.transferLength, 512u);
-}
-
-struct ProtocolCase {
-  uint8_t opcode;
-  bool dataOut;
-  uint8_t byte1;
-  bool byteCountLength;
-};
-
-TEST(UsbAtaCdb, ProtocolByteAndLengthByOpcode) {
-  const ProtocolCase cases[] = {
-      {0x06, true, 0x0C, false}, {0x25, false, 0x15, false}, {0xC8, false, 0x15, false},
-      {0x35, true, 0x17, false}, {0x93, true, 0x17, false},  {0xCA, true, 0x17, false},
-      {0x92, true, 0x0A, true},  {0xE8, true, 0x0A, true},   {0xB0, false, 0x08, true},
-      {0xE4, false, 0x08, true}, {0xEC, false, 0x08, true},  {0xF7, true, 0x0A, true},
-      {0xF7, false, 0x08, true}, {0x60, false, 0x00, false}, {0x2F, false, 0x00, false},
-  };
-  for (const auto& c : cases) {
-    AtaTaskFile tf;
-    tf.ucCommand = c.opcode;
-    tf.ucCount = 3;
-    tf.ucCountExt = 0;
-    UsbAtaCdb usb = buildUsbAtaCdb(tf, c.dataOut, 100);
-    EXPECT_EQ(usb.cdb[1], c.byte1) << std::hex << int(c.opcode);
-    EXPECT_EQ(usb.cdb[2], c.dataOut ? 0x16 : 0x1E);
-    EXPECT_EQ(usb.transferLength, c.byteCountLength ? 100u : 3u * 512u) << std::hex << int(c.opcode);
-  }
-}
-
-TEST(UsbAtaCdb, RegisterMappingPutsExtBytesBeforeLowBytes) {
-  AtaTaskFile tf;
-  tf.ucFeature = 0x11;
-  tf.ucCountExt = 0x22;
-  tf.ucCount = 0x33;
-  tf.ucLbaLowExt = 0x44;
-  tf.ucLbaLow = 0x55;
-  tf.ucLbaMidExt = 0x66;
-  tf.ucLbaMid = 0x77;
-  tf.ucLbaHighExt = 0x88;
-  tf.ucLbaHigh = 0x99;
-  tf.ucDevice = 0xAA;
-  tf.ucCommand = 0xBB;
-  tf.ucDataByte = 0xCC;  // not carried on USB
-  UsbAtaCdb usb = buildUsbAtaCdb(tf, false, 0);
-  const std::array<uint8_t, 16> expected = {0x85, 0x00, 0x1E, 0x00, 0x11, 0x22, 0x33, 0x44,
-                                            0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0x00};
-  EXPECT_EQ(usb.cdb, expected);
-}
-
 TEST(AtaPassThrough, FlagsByDirectionDmaAnd48Bit) {
   struct Case {
     uint8_t opcode;
@@ -179,15 +124,18 @@ TEST_F(SendAtaCommandTest, ShortReadLeavesFFInRequestedRange) {
 }
 
 TEST_F(SendAtaCommandTest, ErrorStatusIsReportedAndLbaNotWrittenBack) {
-  TestContext t(port, kBusAta);
-  port.ata = [](AtaPassThroughRequest& r) {
-    r.currentTaskFile = {0x04, 0, 0x99, 0x99, 0x99, 0, 0x51, 0};
-    return IoOutcome{};
-  };
-  AtaTaskFile tf = identify();
-  EXPECT_FALSE(SendAtaCommand(t.ctx, false, tf, false, 512));
-  EXPECT_EQ(t.pane.text(), "ATA Command Error, Status = 0x51\n");
-  EXPECT_EQ(tf.ucLbaLow, 0);
+  // ERR, and a device fault without ERR: both fail the command.
+  for (uint8_t status : {uint8_t{0x51}, uint8_t{0x70}}) {
+    TestContext t(port, kBusAta);
+    port.ata = [status](AtaPassThroughRequest& r) {
+      r.currentTaskFile = {0x04, 0, 0x99, 0x99, 0x99, 0, status, 0};
+      return IoOutcome{};
+    };
+    AtaTaskFile tf = identify();
+    EXPECT_FALSE(SendAtaCommand(t.ctx, false, tf, false, 512));
+    EXPECT_EQ(t.pane.text(), formatText("ATA Command Error, Status = 0x%02X\n", status));
+    EXPECT_EQ(tf.ucLbaLow, 0);
+  }
 }
 
 TEST_F(SendAtaCommandTest, RefusalsSendNothing) {
@@ -222,6 +170,8 @@ TEST_F(SendAtaCommandTest, UsbSectorLimit) {
   } cases[] = {
       {0x25, 0x00, 0x80, true},  {0x25, 0x00, 0x81, false}, {0x25, 0x01, 0x00, false},
       {0xC8, 0x00, 0x00, false}, {0xCA, 0x00, 0x00, false}, {0x25, 0x00, 0x00, true},
+      // A non-data command's count register holds a parameter, not sectors.
+      {0xEF, 0x00, 0xFE, true},  {0xEA, 0x12, 0x34, true},
   };
   for (const auto& c : cases) {
     RecordingPort p;
@@ -239,7 +189,8 @@ TEST_F(SendAtaCommandTest, UsbSectorLimit) {
     } else {
       EXPECT_EQ(p.scsiRequests[0].timeOutValue, 7u);
       EXPECT_EQ(p.scsiRequests[0].cdbLength, 16);
-      EXPECT_EQ(p.scsiRequests[0].dataTransferLength, uint32_t{c.count} * 512);
+      const bool nonData = c.opcode == 0xEF || c.opcode == 0xEA;
+      EXPECT_EQ(p.scsiRequests[0].dataTransferLength, nonData ? 0u : uint32_t{c.count} * 512);
     }
   }
 }

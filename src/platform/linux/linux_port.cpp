@@ -13,10 +13,13 @@
 #include <climits>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <span>
 
 #include "platform/linux/sat_pass_through.h"
 #include "platform/linux/sense.h"
+#include "platform/linux/sense_format.h"
 #include "platform/linux/sg_io.h"
 #include "platform/linux/sysfs.h"
 #include "platform/linux/udev_events.h"
@@ -58,6 +61,7 @@ struct OpenDevice {
   ino_t ino = 0;
   uint64_t lastUse = 0;
   bool senseFormatChecked = false;
+  SenseFormatSwitch senseFormat;  // what to write back when the descriptor is closed
 };
 
 struct GenericDevice {
@@ -80,15 +84,44 @@ struct QueueSlot {
 
 bool sameNode(const struct stat& st, dev_t dev, ino_t ino) { return st.st_dev == dev && st.st_ino == ino; }
 
+class LinuxPort;
+
+// Lets an event source that may outlive the port reach it while it exists.
+struct PortLink {
+  std::mutex mutex;
+  LinuxPort* port = nullptr;
+};
+
 class LinuxPort final : public DevicePort {
  public:
-  explicit LinuxPort(LinuxPortOptions options) : options_(std::move(options)), sysfs_(options_.sysfsRoot) {}
+  explicit LinuxPort(LinuxPortOptions options)
+      : options_(std::move(options)), sysfs_(options_.sysfsRoot), link_(std::make_shared<PortLink>()) {
+    link_->port = this;
+  }
 
   ~LinuxPort() override {
+    {
+      std::lock_guard lock(link_->mutex);
+      link_->port = nullptr;
+    }
     // Outstanding sg requests are left to the kernel, which drops them when
     // they complete: indirect I/O never touches our buffers outside read().
     for (OpenDevice& d : devices_) closeDevice(d);
     for (GenericDevice& g : generic_) closeGeneric(g);
+  }
+
+  // A removal event for disk `name` ("sdb"): the descriptors kept for it are
+  // closed at once, so that the kernel can free the name for the drive when
+  // it comes back (a USB drive replugged while one was held open would come
+  // back as the next free name).
+  void releaseRemovedDisk(const std::string& name) {
+    const std::string path = options_.devRoot + "/" + name;
+    std::lock_guard queueLock(queueMutex_);
+    std::lock_guard syncLock(syncMutex_);
+    for (OpenDevice& d : devices_)
+      if (d.fd >= 0 && d.path == path) closeDevice(d, false);
+    for (GenericDevice& g : generic_)
+      if (g.fd >= 0 && g.diskPath == path && g.inFlight == 0) closeGeneric(g);
   }
 
   std::string_view name() const override { return "linux"; }
@@ -101,12 +134,29 @@ class LinuxPort final : public DevicePort {
   IoOutcome queryBusType(const std::string& path, uint8_t& busType) override {
     busType = 0;
     if (path.empty()) return IoOutcome::failure(IoError::NoDevice, ENOENT, "no device path");
-    // Exclusive: fails with EBUSY while someone else holds the disk or one
-    // of its partitions is mounted.
-    const int fd = ::open(path.c_str(), O_RDWR | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+    // Shared, as every command opens it: a disk whose partitions are mounted
+    // (the system disk too) is listed, identified, diagnosed and updated.
+    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return outcomeFromErrno(errno, "open " + path);
     ::close(fd);
     busType = sysfs_.busType(diskNameOf(path));
+    return IoOutcome::success();
+  }
+
+  IoOutcome probeExclusive(const std::string& path) override {
+    if (path.empty()) return IoOutcome::failure(IoError::NoDevice, ENOENT, "no device path");
+    // O_EXCL on a block device claims it: EBUSY while a file system on the
+    // disk or on one of its partitions is mounted, it or a partition is
+    // swap or a RAID or volume-manager member, or another program holds it
+    // exclusively. The claim ends with close.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      const int err = errno;
+      IoOutcome o = outcomeFromErrno(err, "open " + path);
+      if (err == EBUSY) o.detail += " (in use by the system: a mounted file system, swap or a volume)";
+      return o;
+    }
+    ::close(fd);
     return IoOutcome::success();
   }
 
@@ -119,7 +169,10 @@ class LinuxPort final : public DevicePort {
     std::lock_guard lock(syncMutex_);
     OpenDevice* device = nullptr;
     if (IoOutcome o = acquire(path, device); !o.ok()) return o;
-    if (!device->senseFormatChecked) preferDescriptorSense(*device);
+    if (!device->senseFormatChecked) {
+      device->senseFormatChecked = true;
+      device->senseFormat.preferDescriptorFormat(sendOn(*device));
+    }
 
     sg_io_hdr hdr;
     senseBuffer_.fill(0);
@@ -254,8 +307,16 @@ class LinuxPort final : public DevicePort {
   }
 
   std::unique_ptr<DeviceEventSource> watchDevices() override {
+    std::weak_ptr<PortLink> weak = link_;
+    RemovalHook onRemoval = [weak](const std::string& name) {
+      std::shared_ptr<PortLink> link = weak.lock();
+      if (!link) return;
+      std::lock_guard lock(link->mutex);
+      if (link->port) link->port->releaseRemovedDisk(name);
+    };
+    if (options_.openEvents) return options_.openEvents(std::move(onRemoval));
     std::string error;
-    return UdevEventSource::open(error);
+    return UdevEventSource::open(error, std::move(onRemoval));
   }
 
  private:
@@ -320,7 +381,17 @@ class LinuxPort final : public DevicePort {
     return IoOutcome::success();
   }
 
-  void closeDevice(OpenDevice& d) {
+  // Lets go of a kept descriptor: the sense format goes back to what it was
+  // first, unless the drive is gone (restore false, or the path now names
+  // another device).
+  void closeDevice(OpenDevice& d, bool restore = true) {
+    if (d.fd >= 0 && d.senseFormat.changed()) {
+      struct stat st;
+      if (restore && ::stat(d.path.c_str(), &st) == 0 && sameNode(st, d.dev, d.ino))
+        (void)d.senseFormat.restore(sendOn(d));
+      else
+        d.senseFormat = SenseFormatSwitch{};
+    }
     if (d.fd >= 0) ::close(d.fd);
     d.fd = -1;
     d.senseFormatChecked = false;
@@ -344,43 +415,26 @@ class LinuxPort final : public DevicePort {
     return IoOutcome::success();
   }
 
-  // Fixed-format sense cannot carry the high-order ATA registers, so the
-  // drive's sense format is switched to descriptor format (D_SENSE = 1 in
-  // the control mode page) once per open. libata keeps this setting on the
-  // host side; a drive that refuses keeps fixed format, which is parsed too.
-  void preferDescriptorSense(OpenDevice& device) {
-    device.senseFormatChecked = true;
-    std::array<uint8_t, 64> data{};
-    std::array<uint8_t, 10> cdb = buildModeSenseControlCdb(static_cast<uint16_t>(data.size()));
-    sg_io_hdr hdr{};
-    hdr.interface_id = 'S';
-    hdr.dxfer_direction = SG_DXFER_FROM_DEV;
-    hdr.cmd_len = static_cast<unsigned char>(cdb.size());
-    hdr.mx_sb_len = static_cast<unsigned char>(senseBuffer_.size());
-    hdr.dxfer_len = static_cast<unsigned>(data.size());
-    hdr.dxferp = data.data();
-    hdr.cmdp = cdb.data();
-    hdr.sbp = senseBuffer_.data();
-    hdr.timeout = kModeTimeoutMs;
-    if (::ioctl(device.fd, SG_IO, &hdr) < 0 || hdr.status != 0 || hdr.host_status != 0) return;
-    const size_t got = hdr.resid > 0 && static_cast<size_t>(hdr.resid) < data.size() ? data.size() - hdr.resid
-                                                                                    : data.size();
-    std::array<uint8_t, 12> page{};
-    if (!extractControlPage(data.data(), got, page) || (page[2] & 0x04)) return;
-
-    std::array<uint8_t, 20> parameters{};
-    buildModeSelectDescriptorSense(page, cdb, parameters);
-    hdr = sg_io_hdr{};
-    hdr.interface_id = 'S';
-    hdr.dxfer_direction = SG_DXFER_TO_DEV;
-    hdr.cmd_len = static_cast<unsigned char>(cdb.size());
-    hdr.mx_sb_len = static_cast<unsigned char>(senseBuffer_.size());
-    hdr.dxfer_len = static_cast<unsigned>(parameters.size());
-    hdr.dxferp = parameters.data();
-    hdr.cmdp = cdb.data();
-    hdr.sbp = senseBuffer_.data();
-    hdr.timeout = kModeTimeoutMs;
-    (void)::ioctl(device.fd, SG_IO, &hdr);
+  // One SCSI command on a kept descriptor for the sense format switch; its
+  // own sense buffer, the mode commands' time-out.
+  SenseFormatSwitch::Send sendOn(OpenDevice& device) {
+    return [fd = device.fd](std::span<const uint8_t> cdb, std::span<uint8_t> data, bool toDevice, size_t& moved) {
+      SgSenseBuffer sense{};
+      sg_io_hdr hdr{};
+      hdr.interface_id = 'S';
+      hdr.dxfer_direction = data.empty() ? SG_DXFER_NONE : toDevice ? SG_DXFER_TO_DEV : SG_DXFER_FROM_DEV;
+      hdr.cmd_len = static_cast<unsigned char>(cdb.size());
+      hdr.mx_sb_len = static_cast<unsigned char>(sense.size());
+      hdr.dxfer_len = static_cast<unsigned>(data.size());
+      hdr.dxferp = data.empty() ? nullptr : data.data();
+      hdr.cmdp = const_cast<unsigned char*>(cdb.data());
+      hdr.sbp = sense.data();
+      hdr.timeout = kModeTimeoutMs;
+      moved = 0;
+      if (::ioctl(fd, SG_IO, &hdr) < 0 || hdr.status != 0 || hdr.host_status != 0) return false;
+      moved = hdr.resid > 0 && static_cast<size_t>(hdr.resid) < data.size() ? data.size() - hdr.resid : data.size();
+      return true;
+    };
   }
 
   // The sg node of `path`, opened once and kept: `index` is -1 when the disk
@@ -497,6 +551,7 @@ class LinuxPort final : public DevicePort {
 
   LinuxPortOptions options_;
   Sysfs sysfs_;
+  std::shared_ptr<PortLink> link_;
 
   std::mutex syncMutex_;  // devices_, senseBuffer_
   std::array<OpenDevice, kCachedDevices> devices_{};

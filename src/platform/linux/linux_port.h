@@ -3,9 +3,11 @@
 // PASS-THROUGH(16)), bus type from sysfs, queued transfers on /dev/sgN,
 // hot plug from udev.
 
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "platform/linux/udev_events.h"
 #include "transport/device_port.h"
 
 namespace zorv::platform {
@@ -14,6 +16,9 @@ namespace zorv::platform {
 struct LinuxPortOptions {
   std::string sysfsRoot = "/sys";
   std::string devRoot = "/dev";
+  // Opens the device event source, handing it the function to call with the
+  // kernel name of each removed disk; unset: the udev monitor.
+  std::function<std::unique_ptr<DeviceEventSource>(RemovalHook)> openEvents;
 };
 
 // Never fails to construct on Linux; error is set when it does.

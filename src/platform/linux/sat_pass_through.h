@@ -1,61 +1,22 @@
 #pragma once
-// ATA commands over SCSI: the register image of an ATA pass-through request
-// becomes an ATA PASS-THROUGH(16) CDB, and the registers the drive returns
-// come back in the sense data (CK_COND is always set). Pure functions on
-// bytes; the SG_IO plumbing lives in linux_port.cpp.
+// The registers an ATA command returns through a SCSI-ATA translation: found
+// in the sense data of its ATA PASS-THROUGH(16) (built by transport/sat_cdb.h)
+// and written into the request's task files. Pure functions on bytes; the
+// SG_IO plumbing lives in linux_port.cpp.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "transport/device_port.h"
+#include "transport/sat_cdb.h"
 
 namespace zorv::platform {
 
-using SatCdb = std::array<uint8_t, 16>;
-
-// The most one ATA command can move: 65,536 sectors of 512 bytes.
-constexpr uint32_t kMaxAtaTransferBytes = 65536u * 512u;
-
-// SAT PROTOCOL field values used here.
-enum SatProtocol : uint8_t {
-  kSatNonData = 3,
-  kSatPioDataIn = 4,
-  kSatPioDataOut = 5,
-  kSatDma = 6,
-  kSatFpdma = 12,
-};
-
-// How the built CDB moves its data (for the sg_io_hdr).
-enum class SatDirection : uint8_t { None, FromDevice, ToDevice };
-
-struct SatCommand {
-  SatCdb cdb{};
-  SatDirection direction = SatDirection::None;
-  uint32_t length = 0;        // bytes
-  uint32_t timeoutMs = 0;     // 0: the kernel's default
-};
-
-// Builds the CDB for `request`. Returns false, with `error` set and `out`
-// untouched, when the request cannot travel as ATA PASS-THROUGH(16): a data
-// length without a direction (or with both), a length that is not whole
-// 512-byte sectors or exceeds what one ATA command moves, data without a
-// buffer, or a queued (FPDMA) opcode sent without the DMA flag.
-// Not carried: current task file byte 7 (the console's data byte; SAT has no
-// field for it, it is dropped), the DRDY-required flag (the translation layer
-// checks readiness itself), previous task file bytes 5-7, and every previous
-// byte unless the 48-bit flag is set (a 28-bit command has no high-order
-// registers; they are sent as zero).
-// T_LENGTH names the count register (FEATURES for FPDMA) as holding the
-// length in 512-byte blocks; the SCSI layer moves the header's byte count
-// whatever that register holds.
-bool buildSatPassThrough16(const AtaPassThroughRequest& request, SatCommand& out, std::string& error);
-
-// True for the NCQ opcodes that need the FPDMA protocol.
-bool isFpdmaOpcode(uint8_t opcode);
-
-// The registers the drive returned, as read from sense data.
+// The registers the drive returned, as read from sense data. Registers the
+// sense data does not carry keep the values they were given before parsing
+// (AtaReturn::sent: what the command sent), so that writing them back changes
+// nothing the drive did not report.
 struct AtaReturn {
   bool extend = false;
   uint8_t error = 0;
@@ -63,10 +24,17 @@ struct AtaReturn {
   uint8_t device = 0;
   std::array<uint8_t, 2> count{};  // [0] = 7:0, [1] = 15:8
   std::array<uint8_t, 6> lba{};    // [0] = 7:0 ... [5] = 47:40
-  // False when the sense data could not carry every register (fixed format
-  // holds no high-order bytes, only "non-zero" flags; the pre-6.11 kernel
-  // layout can lose LBA 15:8 and 23:16 past the 18th byte).
-  bool complete = true;
+  // False when some low-order register (count 7:0, LBA 23:0, device) was not
+  // in the sense data: the pre-6.11 kernel layout loses LBA 15:8 and 23:16
+  // past the 18th byte.
+  bool lowKnown = true;
+  // False when the high-order registers (count 15:8, LBA 47:24) are not
+  // zero but their values are not in the sense data: fixed format carries
+  // only "non-zero" flags for them.
+  bool highKnown = true;
+
+  // The registers as `request` sent them: the starting point of a parse.
+  static AtaReturn sent(const AtaPassThroughRequest& request);
 };
 
 enum class SenseLayout : uint8_t {
@@ -77,11 +45,13 @@ enum class SenseLayout : uint8_t {
 };
 
 // Finds the ATA registers in `length` bytes of sense data (bounded by the
-// sense's own ADDITIONAL SENSE LENGTH as well). Returns the layout found.
+// sense's own ADDITIONAL SENSE LENGTH as well) and overwrites those of `out`
+// that it carries. Returns the layout found; `out` is untouched for None.
 SenseLayout parseAtaReturn(const uint8_t* sense, size_t length, AtaReturn& out);
 
 // Writes the returned registers into the request's task files, the way the
-// ATA pass-through request reports them (byte 6 status, byte 0 error, ...).
+// ATA pass-through request reports them (byte 6 status, byte 0 error, ...;
+// previous task file bytes 0 and 5-7 are zero).
 void applyAtaReturn(const AtaReturn& ret, AtaPassThroughRequest& request);
 
 }  // namespace zorv::platform

@@ -6,6 +6,9 @@
 #include <cstring>
 
 #include "platform/linux/sense.h"
+#include "transport/ata_task_file.h"
+#include "transport/byte_order.h"
+#include "transport/scsi_opcodes.h"
 
 namespace zorv::platform {
 
@@ -31,9 +34,14 @@ constexpr unsigned kDriverBusy = 0x1;
 constexpr unsigned kDriverTimeout = 0x6;
 constexpr unsigned kDriverSense = 0x8;
 
-// ATA status register bits.
-constexpr uint8_t kAtaBsy = 0x80;
-constexpr uint8_t kAtaErr = 0x01;
+// Sense keys and the additional sense code of a register-only reply.
+constexpr uint8_t kSenseNoSense = 0x0;
+constexpr uint8_t kSenseRecoveredError = 0x1;
+constexpr uint8_t kSenseAbortedCommand = 0xB;
+constexpr uint8_t kAscqPassThroughInformation = 0x1D;  // ASC 00h: ATA PASS-THROUGH INFORMATION AVAILABLE
+
+// The status a drive reports for a completed command: DRDY and bit 4.
+constexpr uint8_t kAtaGoodCompletion = ata::kStatusDrdy | 0x10;
 
 std::string format(const char* fmt, unsigned a, unsigned b = 0, unsigned c = 0, unsigned d = 0) {
   char text[160];
@@ -151,10 +159,18 @@ IoOutcome interpretAtaCompletion(uint8_t scsiStatus, const uint8_t* sense, size_
   if (scsiStatus != kStatusGood && scsiStatus != kStatusCheckCondition)
     return IoOutcome::failure(IoError::OsFailure, 0, format("SCSI status %02Xh", scsiStatus));
 
-  AtaReturn ret;
+  AtaReturn ret = AtaReturn::sent(request);
   const SenseLayout layout = parseAtaReturn(sense, senseLength, ret);
   const SenseSummary summary = summarizeSense(sense, senseLength);
   if (layout == SenseLayout::None) {
+    if (scsiStatus == kStatusGood && !satRequestsRegisters(request)) {
+      // A data-in command completed without error and, as asked, without
+      // its registers: it reads as a ready drive with nothing to report.
+      ret.error = 0;
+      ret.status = kAtaGoodCompletion;
+      applyAtaReturn(ret, request);
+      return IoOutcome::success();
+    }
     if (scsiStatus == kStatusGood)
       return IoOutcome::failure(IoError::NotSupported, 0,
                                 "the SCSI-ATA translation completed the command without returning the ATA registers");
@@ -163,18 +179,39 @@ IoOutcome interpretAtaCompletion(uint8_t scsiStatus, const uint8_t* sense, size_
                                      summary.key, summary.asc, summary.ascq));
   }
 
+  // The drive's own status decides; the sense key is the translation
+  // layer's reading of it.
   applyAtaReturn(ret, request);
-  if (ret.status & kAtaBsy)
+  if (ret.status & ata::kStatusBsy)
     return IoOutcome::failure(IoError::OsFailure, 0, format("the drive is still busy (status %02Xh)", ret.status));
-  if (ret.status & kAtaErr) return IoOutcome::success();
-  // NO SENSE or RECOVERED ERROR (ATA PASS-THROUGH INFORMATION AVAILABLE) is
-  // how a good completion reads with CK_COND; any other key is a failure the
-  // status register does not show (a time-out or bus error in the host).
-  if (summary.key != 0x0 && summary.key != 0x1)
+  // ERR or DF: the drive failed the command; the caller reads that in the
+  // status and error registers.
+  if (ret.status & (ata::kStatusErr | ata::kStatusDf)) return IoOutcome::success();
+
+  // ERR and DF clear. A sense key that carries nothing but the registers is
+  // no failure: NO SENSE, RECOVERED ERROR (ATA PASS-THROUGH INFORMATION
+  // AVAILABLE, how CK_COND reports a good completion) and ABORTED COMMAND
+  // with no additional sense code, which Linux before 6.11 makes of a final
+  // status that still shows DRQ after a complete data transfer. Any other
+  // key or code is a failure the status register does not show (a time-out
+  // or a bus error in the host).
+  const bool onlyRegisters =
+      (summary.key == kSenseNoSense || summary.key == kSenseRecoveredError || summary.key == kSenseAbortedCommand) &&
+      summary.asc == 0x00 && (summary.ascq == 0x00 || summary.ascq == kAscqPassThroughInformation);
+  if (!onlyRegisters)
     return IoOutcome::failure(IoError::OsFailure, 0,
                               format("failed: sense key %Xh, ASC/ASCQ %02Xh/%02Xh, status %02Xh", summary.key,
                                      summary.asc, summary.ascq, ret.status));
-  if (!ret.complete)
+  if (request.bytesTransferred < request.dataTransferLength)
+    return IoOutcome::failure(IoError::OsFailure, 0,
+                              format("%u of %u bytes moved (sense key %Xh, status %02Xh)", request.bytesTransferred,
+                                     request.dataTransferLength, summary.key, ret.status));
+  // A non-data command's result is its registers: it needs the low-order
+  // ones, and the high-order ones when it is a 48-bit command. A command
+  // that moved data needs none; those not returned keep what was sent.
+  const bool needsRegisters = request.dataTransferLength == 0;
+  const bool needsHigh = needsRegisters && (request.ataFlags & kAtaFlags48Bit);
+  if ((needsRegisters && !ret.lowKnown) || (needsHigh && !ret.highKnown))
     return IoOutcome::failure(IoError::OsFailure, 0,
                               "fixed-format sense data did not carry every returned ATA register");
   return IoOutcome::success();
@@ -188,14 +225,15 @@ IoOutcome finishAtaRequest(const sg_io_hdr& hdr, const SgSenseBuffer& sense, Ata
 }
 
 std::array<uint8_t, 10> buildModeSenseControlCdb(uint16_t allocationLength) {
-  return {0x5A, 0x08, 0x0A, 0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(allocationLength >> 8),
-          static_cast<uint8_t>(allocationLength), 0x00};
+  std::array<uint8_t, 10> cdb = {scsi::kModeSense10, 0x08, 0x0A};
+  putBe16(&cdb[7], allocationLength);
+  return cdb;
 }
 
 bool extractControlPage(const uint8_t* data, size_t length, std::array<uint8_t, 12>& page) {
   if (data == nullptr || length < 8) return false;
-  const size_t dataLength = std::min<size_t>(length, size_t{2} + ((size_t{data[0]} << 8) | data[1]));
-  const size_t blockDescriptors = (size_t{data[6]} << 8) | data[7];
+  const size_t dataLength = std::min<size_t>(length, size_t{2} + be16(data));
+  const size_t blockDescriptors = be16(data + 6);
   const size_t at = 8 + blockDescriptors;
   if (at + page.size() > dataLength) return false;
   if ((data[at] & 0x3F) != 0x0A || data[at + 1] < 0x0A) return false;
@@ -203,14 +241,19 @@ bool extractControlPage(const uint8_t* data, size_t length, std::array<uint8_t, 
   return true;
 }
 
-void buildModeSelectDescriptorSense(const std::array<uint8_t, 12>& page, std::array<uint8_t, 10>& cdb,
-                                    std::array<uint8_t, 20>& parameters) {
-  cdb = {0x55, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(parameters.size()), 0x00};
+void buildModeSelectControlPage(const std::array<uint8_t, 12>& page, std::array<uint8_t, 10>& cdb,
+                                std::array<uint8_t, 20>& parameters) {
+  cdb = {scsi::kModeSelect10, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(parameters.size()), 0x00};
   parameters.fill(0);
   std::memcpy(parameters.data() + 8, page.data(), page.size());
-  parameters[8] &= 0x3F;   // PS is reserved in MODE SELECT
+  parameters[8] &= 0x3F;  // PS is reserved in MODE SELECT
   parameters[9] = 0x0A;
-  parameters[10] |= 0x04;  // D_SENSE
+}
+
+void buildModeSelectDescriptorSense(const std::array<uint8_t, 12>& page, std::array<uint8_t, 10>& cdb,
+                                    std::array<uint8_t, 20>& parameters) {
+  buildModeSelectControlPage(page, cdb, parameters);
+  parameters[10] |= kControlPageDSense;
 }
 
 }  // namespace zorv::platform

@@ -52,17 +52,26 @@ void buildSatHeader(SatCommand& command, uint8_t* data, SgSenseBuffer& sense, sg
 IoOutcome finishScsiRequest(const sg_io_hdr& hdr, const SgSenseBuffer& sense, ScsiRequest& request);
 
 // After an ATA PASS-THROUGH(16) completed: reads the returned registers into
-// the task files. The outcome is success when the drive returned its
-// registers and either completed the command or reported it failed with ERR
-// (the caller reads that in the status); it is a failure, with the reason in
-// the detail, when the registers did not come back (the command was refused
-// before it reached the drive, or the translation layer ignored CK_COND),
-// when the drive is still busy, when the sense key reports an error that the
-// status does not show, and when a good status comes with registers that the
-// sense format could not carry (the returned LBA would be wrong).
+// the task files (those not returned keep what was sent) and judges the
+// command by the drive's own status, not by the sense key the translation
+// layer made of it. Success when:
+// - the registers came back with ERR or DF set (the drive failed the
+//   command; the caller reads that in the status);
+// - they came back with BSY, ERR and DF clear, with a sense key that carries
+//   only them (NO SENSE, RECOVERED ERROR or ABORTED COMMAND with ASC/ASCQ
+//   00h/00h or 00h/1Dh), every byte moved, and, for a non-data command (whose
+//   result they are), every register it needs present;
+// - a data-in command, which asks for no registers, came back GOOD without
+//   them: the status reads 50h, the other registers keep what was sent.
+// A failure, with the reason in the detail, otherwise: host or driver
+// errors, no registers where they were asked for (refused before reaching
+// the drive, or CK_COND ignored), BSY, another sense key or code, a short
+// transfer, or registers a non-data command needs that fixed-format sense
+// could not carry.
 IoOutcome finishAtaRequest(const sg_io_hdr& hdr, const SgSenseBuffer& sense, AtaPassThroughRequest& request);
 
-// The same decision on values, for callers (and tests) without a header.
+// The same decision on values, for callers (and tests) without a header;
+// request.bytesTransferred must already hold what moved.
 IoOutcome interpretAtaCompletion(uint8_t scsiStatus, const uint8_t* sense, size_t senseLength,
                                  AtaPassThroughRequest& request);
 
@@ -81,10 +90,17 @@ std::array<uint8_t, 10> buildModeSenseControlCdb(uint16_t allocationLength);
 // there whole.
 bool extractControlPage(const uint8_t* data, size_t length, std::array<uint8_t, 12>& page);
 
+// Byte 2 of the control mode page: D_SENSE.
+constexpr uint8_t kControlPageDSense = 0x04;
+
 // MODE SELECT(10) with PF = 1, SP = 0 and its 20-byte parameter list: a zero
-// 8-byte header (no block descriptors), then `page` with PS cleared and
-// D_SENSE set.
+// 8-byte header (no block descriptors), then `page` with PS cleared (page
+// length 0Ah): the page written back as it was read.
 //   CDB: 55 10 00 00 00 00 00 00 14 00
+void buildModeSelectControlPage(const std::array<uint8_t, 12>& page, std::array<uint8_t, 10>& cdb,
+                                std::array<uint8_t, 20>& parameters);
+
+// The same with D_SENSE set.
 void buildModeSelectDescriptorSense(const std::array<uint8_t, 12>& page, std::array<uint8_t, 10>& cdb,
                                     std::array<uint8_t, 20>& parameters);
 

@@ -60,7 +60,7 @@ std::optional<DeviceEvent> deviceEventFromUdev(std::string_view action, std::str
   return event;
 }
 
-std::unique_ptr<UdevEventSource> UdevEventSource::open(std::string& error) {
+std::unique_ptr<UdevEventSource> UdevEventSource::open(std::string& error, RemovalHook onRemoval) {
   struct udev* u = udev_new();
   if (!u) {
     error = "udev_new failed";
@@ -79,7 +79,7 @@ std::unique_ptr<UdevEventSource> UdevEventSource::open(std::string& error) {
     udev_unref(u);
     return nullptr;
   }
-  return std::unique_ptr<UdevEventSource>(new UdevEventSource(u, m));
+  return std::unique_ptr<UdevEventSource>(new UdevEventSource(u, m, std::move(onRemoval)));
 }
 
 UdevEventSource::~UdevEventSource() {
@@ -104,6 +104,7 @@ bool UdevEventSource::poll(std::vector<DeviceEvent>& out, int timeoutMs) {
     std::optional<DeviceEvent> event =
         deviceEventFromUdev(action ? action : "", sysname ? sysname : "", prop(d, "ID_BUS"), prop(d, "ID_VENDOR"),
                             prop(d, "ID_MODEL"), prop(d, "ID_SERIAL_SHORT"));
+    if (event && event->kind == DeviceEventKind::Removal && onRemoval_) onRemoval_(sysname);
     if (event) out.push_back(std::move(*event));
     udev_device_unref(d);
   }

@@ -3,10 +3,12 @@
 // devtype "disk"), named the way every backend names devices (see
 // transport/device_events.h) so that the brand filter reads the model in it.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "transport/device_events.h"
@@ -30,18 +32,24 @@ std::optional<DeviceEvent> deviceEventFromUdev(std::string_view action, std::str
                                                std::string_view bus, std::string_view vendor,
                                                std::string_view model, std::string_view serial);
 
+// Called with the kernel name ("sdb") of every physical-drive disk that is
+// removed, before its Removal event is handed out.
+using RemovalHook = std::function<void(const std::string& name)>;
+
 class UdevEventSource : public DeviceEventSource {
  public:
   // nullptr with `error` set when no monitor can be opened.
-  static std::unique_ptr<UdevEventSource> open(std::string& error);
+  static std::unique_ptr<UdevEventSource> open(std::string& error, RemovalHook onRemoval = {});
   ~UdevEventSource() override;
 
   bool poll(std::vector<DeviceEvent>& out, int timeoutMs) override;
 
  private:
-  UdevEventSource(struct udev* u, struct udev_monitor* m) : udev_(u), monitor_(m) {}
+  UdevEventSource(struct udev* u, struct udev_monitor* m, RemovalHook onRemoval)
+      : udev_(u), monitor_(m), onRemoval_(std::move(onRemoval)) {}
   struct udev* udev_;
   struct udev_monitor* monitor_;
+  RemovalHook onRemoval_;
 };
 
 }  // namespace zorv::platform
