@@ -47,7 +47,11 @@ IoOutcome RecordingPort::queryBusType(const std::string& path, uint8_t& bus) {
 IoOutcome RecordingPort::ataPassThrough(const std::string& path, AtaPassThroughRequest& request) {
   paths.push_back(path);
   ataRequests.push_back(request);
-  return ata ? ata(request) : IoOutcome{};
+  if (ata) return ata(request);
+  // A drive that completed the command: DRDY and DSC, no error, the other
+  // registers as they were sent.
+  request.currentTaskFile[6] = 0x50;
+  return IoOutcome{};
 }
 
 IoOutcome RecordingPort::scsiPassThrough(const std::string& path, ScsiRequest& request) {
