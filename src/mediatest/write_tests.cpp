@@ -189,6 +189,11 @@ bool SeqWriteRandRangeTest(MediaTestRun& run, uint32_t ulStartLba, uint32_t ulEn
     PrintError(ctx, "Invalid parameter. (StartLBA > EndLBA)");
     return false;
   }
+  // Commands of no blocks would never reach the end of a lap.
+  if (ulBlks == 0) {
+    PrintError(ctx, "Blks: at least 1 block per command");
+    return false;
+  }
   run.progress.setRange(0, 1000);
   const uint64_t end = ulEndLba;
   std::vector<Extent> extents;
