@@ -1,5 +1,6 @@
 #include "mediatest/seq_read_test.h"
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -146,7 +147,7 @@ bool SeqReadTest(MediaTestRun& run, uint32_t ulStartLba, uint32_t ulEndLba, uint
       run.stats.rateSum += rate;
       run.stats.lastRate = rate;
       ++run.stats.groups;
-      showProgress(run, lap, ulLoop, cur - ulStartLba, end - ulStartLba);
+      showProgress(run, lap, ulLoop, std::min(cur, end) - ulStartLba, end - ulStartLba);
       if (cur < end && stopped()) return failed();
     } while (cur < end);
     run.stats.averageRate = run.stats.rateSum / run.stats.groups;
