@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <regex>
 
 #include "media_sim.h"
@@ -265,6 +266,26 @@ class RealDevicePort : public test::SpyPort {
   std::string_view name() const override { return "linux"; }
 };
 
+// A drive another program holds exclusively (or whose partitions are
+// mounted where the volume map does not show them).
+class HeldDevicePort : public test::SpyPort {
+ public:
+  using SpyPort::SpyPort;
+  IoOutcome queryBusType(const std::string&, uint8_t&) override {
+    return IoOutcome::failure(IoError::Busy, EBUSY, "held");
+  }
+};
+
+TEST(WriteGuard, ADriveInUseIsNotWritten) {
+  MediaSim m;
+  ASSERT_TRUE(m.ok()) << m.sim.error;
+  HeldDevicePort held(*m.sim.port);
+  m.ctx().port = &held;
+  MediaTestResult r = m.run(testParams(kOpSeqWrite, 0x1000, 0x2000, 0x10, 1));
+  EXPECT_EQ(r.refusal, "Physical Drive 0 is in use (mounted or held by another program): it is not written raw");
+  EXPECT_TRUE(held.commands.empty());
+}
+
 TEST(WriteGuard, ARealDeviceNeedsTheUsersConsent) {
   MediaSim m;
   ASSERT_TRUE(m.ok()) << m.sim.error;
@@ -295,6 +316,15 @@ TEST(MediaTestWorker, RunsOnTheDriveItWasHandedWithItsOwnBuffers) {
   for (const auto& c : m.spy->commands) EXPECT_EQ(c.path, "sim:0");
   EXPECT_EQ(m.ctx().SectorBuffer[0], 0x3C) << "the window's sector buffer is left alone";
   EXPECT_EQ(m.ctx().ucSelDrive, 1);
+}
+
+TEST(MediaTestWorker, AbortPrintsAbortAndStartsNothing) {
+  MediaSim m;
+  ASSERT_TRUE(m.ok()) << m.sim.error;
+  m.sim.pane.take();
+  AbortMediaTest(m.ctx());
+  EXPECT_EQ(m.sim.pane.text(), "Abort\n\r\n\r\n");
+  EXPECT_TRUE(m.spy->commands.empty());
 }
 
 TEST(MediaTestWorker, StopDuringAWriteTestEndsWithStop) {
