@@ -4,9 +4,16 @@
 //   zorvctl --sim DIR sim list
 //   zorvctl --sim DIR sim plug N [--model TEXT --serial TEXT --fw TEXT --class 0|1 --bus sata|ata|usb
 //                                 --capacity SECTORS --hwid HEX --wwn HEX --pcba TEXT --media PATH
-//                                 --latency fast|sata-ssd|usb-ssd|US,US_PER_MIB --temperature C]
+//                                 --latency fast|sata-ssd|usb-ssd|US[,US_PER_MIB[,RANDOM_READ_US[,JITTER_US]]]
+//                                 --temperature C]
 //   zorvctl --sim DIR sim unplug N
 //   zorvctl --sim DIR sim fault N KIND [VALUE] [options]
+//
+// For the media tests: read-error --lba L --blocks N (reads there fail),
+// damage --lba L --blocks N (blocks written there are stored damaged),
+// latency 60,2000,150,400 (random reads cost more and vary), and a write the
+// drive answers NOT READY, operation in progress, N times:
+//   fail --opcode 2A --sense 2/04/08 --count N
 //
 // A running program on the same bay sees plug, unplug and power cycles as
 // device arrival and removal, and faults from its next command on.
@@ -126,7 +133,8 @@ std::string faultText(const Fault& f) {
   std::ostringstream s;
   char buf[64];
   s << "fault " << f.id << ": " << sim::faultKindName(f.kind);
-  if (f.kind != FaultKind::Corrupt && !(f.kind == FaultKind::NotReady && f.ms)) {
+  bool ranged = f.kind == FaultKind::Corrupt || f.kind == FaultKind::ReadError || f.kind == FaultKind::Damage;
+  if (!ranged && !(f.kind == FaultKind::NotReady && f.ms)) {
     if (f.kind != FaultKind::NotReady) {
       if (f.opcode == sim::kAnyOpcode) {
         s << " any opcode";
@@ -150,6 +158,8 @@ std::string faultText(const Fault& f) {
       s << ", " << (f.bytes ? std::to_string(f.bytes) + " bytes" : std::string("half the data"));
       break;
     case FaultKind::Corrupt:
+    case FaultKind::ReadError:
+    case FaultKind::Damage:
       std::snprintf(buf, sizeof buf, " LBA %llXh, %llu blocks", static_cast<unsigned long long>(f.lba),
                     static_cast<unsigned long long>(f.blocks));
       s << buf;
@@ -242,6 +252,24 @@ void runList(Session& session) {
   }
 }
 
+// A latency model: a named one, or COMMAND_US[,US_PER_MIB[,RANDOM_READ_US[,JITTER_US]]].
+std::optional<sim::LatencyModel> parseLatency(const std::string& text) {
+  if (auto named = sim::namedLatency(text)) return named;
+  uint32_t values[4] = {};
+  size_t start = 0;
+  for (int i = 0; i < 4; ++i) {
+    size_t comma = text.find(',', start);
+    auto v = parseNumber(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (!v || *v > 0xFFFFFFFFu) return std::nullopt;
+    values[i] = static_cast<uint32_t>(*v);
+    if (comma == std::string::npos) return sim::LatencyModel{values[0], values[1], values[2], values[3]};
+    start = comma + 1;
+  }
+  return std::nullopt;
+}
+
+constexpr const char* kLatencyUsage = "fast, sata-ssd, usb-ssd or COMMAND_US[,US_PER_MIB[,RANDOM_READ_US[,JITTER_US]]]";
+
 bool buildDrive(Session& session, SimOptions& o, DriveRecord& d) {
   sim::SimBus bus = sim::SimBus::Sata;
   if (o.busOpt->count()) {
@@ -276,17 +304,9 @@ bool buildDrive(Session& session, SimOptions& o, DriveRecord& d) {
     if (!o.capacityOpt->count()) id.capacity = 0;  // the whole file
   }
   if (o.latencyOpt->count()) {
-    auto named = sim::namedLatency(o.latency);
-    if (named) {
-      d.latency = *named;
-    } else {
-      size_t comma = o.latency.find(',');
-      auto a = parseNumber(o.latency.substr(0, comma));
-      auto b = comma == std::string::npos ? std::optional<uint64_t>(0) : parseNumber(o.latency.substr(comma + 1));
-      if (!a || !b || *a > 0xFFFFFFFFu || *b > 0xFFFFFFFFu)
-        return usage(session, "--latency: fast, sata-ssd, usb-ssd or COMMAND_US[,US_PER_MIB]");
-      d.latency = {static_cast<uint32_t>(*a), static_cast<uint32_t>(*b)};
-    }
+    auto latency = parseLatency(o.latency);
+    if (!latency) return usage(session, std::string("--latency: ") + kLatencyUsage);
+    d.latency = *latency;
   }
   if (o.temperatureOpt->count()) d.temperature = o.temperature;
   return true;
@@ -344,6 +364,15 @@ void runFault(Session& session, SimOptions& o) {
     session.out() << slot << "power cycled\n";
     return;
   }
+  if (o.kind == "latency") {
+    auto latency = parseLatency(o.value);
+    if (!latency) return (void)usage(session, std::string("sim fault N latency ") + kLatencyUsage);
+    if (!bay->setLatency(o.slot, *latency, error)) return failed(session, error);
+    session.out() << slot << "latency " << latency->commandUs << " us per command, " << latency->perMiBUs
+                  << " us per MiB, " << latency->randomReadUs << " us per random read, jitter up to "
+                  << latency->jitterUs << " us\n";
+    return;
+  }
   if (o.kind == "clear") {
     if (!bay->clearFaults(o.slot, error)) return failed(session, error);
     session.out() << slot << "faults cleared\n";
@@ -352,7 +381,8 @@ void runFault(Session& session, SimOptions& o) {
   auto kind = sim::parseFaultKind(o.kind);
   if (!kind)
     return (void)usage(session,
-                       "fault kinds: fail, timeout, short, corrupt, not-ready, temperature, power-cycle, clear");
+                       "fault kinds: fail, timeout, short, corrupt, read-error, damage, not-ready, latency, "
+                       "temperature, power-cycle, clear");
   Fault f;
   f.kind = *kind;
   f.count = o.count;
@@ -388,9 +418,9 @@ void runFault(Session& session, SimOptions& o) {
     f.asc = static_cast<uint8_t>(*a);
     f.ascq = static_cast<uint8_t>(*q);
   }
-  if (f.kind == FaultKind::Corrupt) {
+  if (f.kind == FaultKind::Corrupt || f.kind == FaultKind::ReadError || f.kind == FaultKind::Damage) {
     auto v = o.lba.empty() ? std::nullopt : parseNumber(o.lba);
-    if (!v) return (void)usage(session, "sim fault N corrupt --lba LBA [--blocks N]");
+    if (!v) return (void)usage(session, "sim fault N " + o.kind + " --lba LBA [--blocks N]");
     f.lba = *v;
   }
   if (f.kind == FaultKind::NotReady && !o.msOpt->count() && !o.countOpt->count())
@@ -431,7 +461,7 @@ void install(CLI::App& app, Session& session) {
   o->wwnOpt = plug->add_option("--wwn", o->wwn, "World wide name, 16 hexadecimal digits");
   o->pcbaOpt = plug->add_option("--pcba", o->pcba, "PCBA part number");
   o->mediaOpt = plug->add_option("--media", o->media, "A file or block device as media (O_DIRECT, io_uring)");
-  o->latencyOpt = plug->add_option("--latency", o->latency, "fast, sata-ssd, usb-ssd or COMMAND_US[,US_PER_MIB]");
+  o->latencyOpt = plug->add_option("--latency", o->latency, kLatencyUsage);
   o->temperatureOpt = plug->add_option("--temperature", o->temperature, "Degrees Celsius")->check(CLI::Range(-60, 200));
   plug->callback([&session, o] { runPlug(session, *o); });
 
@@ -440,11 +470,11 @@ void install(CLI::App& app, Session& session) {
   unplug->callback([&session, o] { runUnplug(session, *o); });
 
   CLI::App* fault = simCmd->add_subcommand(
-      "fault", "Inject a fault into the drive in slot N: fail, timeout, short, corrupt, not-ready, "
-               "temperature C, power-cycle, clear");
+      "fault", "Inject a fault into the drive in slot N: fail, timeout, short, corrupt, read-error, damage, "
+               "not-ready, latency SPEC, temperature C, power-cycle, clear");
   slotOption(fault);
   fault->add_option("kind", o->kind, "The fault")->required();
-  fault->add_option("value", o->value, "temperature: degrees Celsius");
+  fault->add_option("value", o->value, "temperature: degrees Celsius; latency: the model (as plug --latency)");
   fault->add_option("--opcode", o->opcode, "Only commands with this ATA or SCSI opcode (hex); default any");
   o->countOpt = fault->add_option("--count", o->count, "Commands the fault applies to")->check(CLI::Range(1u, 1000000u));
   fault->add_option("--status", o->status, "fail: ATA status (hex, default 51)");
@@ -452,8 +482,8 @@ void install(CLI::App& app, Session& session) {
   fault->add_option("--sense", o->sense, "fail: SCSI sense KEY/ASC/ASCQ (hex, default 3/11/00)");
   fault->add_option("--bytes", o->bytes, "short: bytes returned (default half)");
   fault->add_option("--wait-ms", o->waitMs, "timeout: how long the host waits (default its time-out)");
-  fault->add_option("--lba", o->lba, "corrupt: first LBA (decimal, or hex as 0x.. or ..h)");
-  fault->add_option("--blocks", o->blocks, "corrupt: blocks (default 1)")->check(CLI::Range(uint64_t{1}, sim::kMaxCapacity));
+  fault->add_option("--lba", o->lba, "corrupt, read-error, damage: first LBA (decimal, or hex as 0x.. or ..h)");
+  fault->add_option("--blocks", o->blocks, "corrupt, read-error, damage: blocks (default 1)")->check(CLI::Range(uint64_t{1}, sim::kMaxCapacity));
   o->msOpt = fault->add_option("--ms", o->ms, "not-ready: milliseconds from the drive's next command");
   fault->callback([&session, o] { runFault(session, *o); });
 }

@@ -12,7 +12,10 @@ std::span<const std::string_view> acceptedBrands(const Context& ctx) {
 }
 
 bool passesBrandCheck(const Context& ctx, std::string_view text) {
-  if (ctx.fgSkipModelCheck == 1) return true;
+  return ctx.fgSkipModelCheck == 1 || startsWithAcceptedBrand(ctx, text);
+}
+
+bool startsWithAcceptedBrand(const Context& ctx, std::string_view text) {
   for (std::string_view brand : acceptedBrands(ctx)) {
     if (text.size() < brand.size()) continue;
     bool equal = true;

@@ -36,6 +36,8 @@ std::span<const std::string_view> acceptedBrands(const Context& ctx);
 // True when the first characters of text, upper-cased, equal an accepted
 // brand word, or when fgSkipModelCheck is set.
 bool passesBrandCheck(const Context& ctx, std::string_view text);
+// The same without the switch: whether text names a drive of the family.
+bool startsWithAcceptedBrand(const Context& ctx, std::string_view text);
 
 // Sets usModelClass and strKnownModel from the last known-model fragment that
 // occurs in modelText. Returns false (and leaves both fields alone) when none does.

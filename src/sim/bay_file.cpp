@@ -160,7 +160,9 @@ bool parseDrive(const json& j, const std::string& path, DriveRecord& d, std::str
   if (!r.object("latency", latency, false)) return false;
   if (latency) {
     FieldReader l(*latency, path + ".latency", error);
-    if (!l.unsignedInt("commandUs", d.latency.commandUs) || !l.unsignedInt("perMiBUs", d.latency.perMiBUs))
+    if (!l.unsignedInt("commandUs", d.latency.commandUs) || !l.unsignedInt("perMiBUs", d.latency.perMiBUs) ||
+        !l.unsignedInt("randomReadUs", d.latency.randomReadUs, false) ||
+        !l.unsignedInt("jitterUs", d.latency.jitterUs, false))
       return false;
   }
 
@@ -281,6 +283,8 @@ json faultToJson(const Fault& f) {
     case FaultKind::Timeout: j["waitMs"] = f.waitMs; break;
     case FaultKind::Short: j["bytes"] = f.bytes; break;
     case FaultKind::Corrupt:
+    case FaultKind::ReadError:
+    case FaultKind::Damage:
       j["lba"] = f.lba;
       j["blocks"] = f.blocks;
       break;
@@ -312,7 +316,11 @@ json driveToJson(const DriveRecord& d) {
       {"pcba", id.pcba},
       {"word135", id.word135},
       {"media", media},
-      {"latency", {{"commandUs", d.latency.commandUs}, {"perMiBUs", d.latency.perMiBUs}}},
+      {"latency",
+       {{"commandUs", d.latency.commandUs},
+        {"perMiBUs", d.latency.perMiBUs},
+        {"randomReadUs", d.latency.randomReadUs},
+        {"jitterUs", d.latency.jitterUs}}},
       {"accessibleMax", d.accessibleMax},
       {"temperature", d.temperature},
       {"counters",

@@ -74,8 +74,14 @@ bool blockIoAta(SimDrive& drive, AtaExchange& x) {
       setErrorLba(x.reply, rw->ext, lba);
       return true;
     }
+    damageWritten(drive, lba, count);
     drive.countWritten(count);
   } else {
+    if (std::optional<uint64_t> bad = readErrorAt(drive, lba, count)) {
+      x.reply.fail(kErrorUnc);
+      setErrorLba(x.reply, rw->ext, *bad);
+      return true;
+    }
     int err = drive.readSectors(lba, count, x.data.data());
     if (err != 0) {
       x.reply.fail(kErrorUnc);
@@ -135,6 +141,7 @@ void finishScsiTransfer(SimDrive& drive, const ScsiTransfer& t, int err, uint8_t
     return;
   }
   if (t.write) {
+    damageWritten(drive, t.lba, t.count);
     drive.countWritten(t.count);
   } else {
     corruptRead(drive, t.lba, t.count, data);
@@ -147,6 +154,13 @@ bool blockIoScsi(SimDrive& drive, ScsiExchange& x) {
   ScsiTransfer t;
   if (!decodeScsiTransfer(x.cdb, t)) return false;
   if (!checkScsiTransfer(drive, t, x.dir, x.data.size(), x.reply) || t.count == 0) return true;
+  if (!t.write) {
+    if (std::optional<uint64_t> bad = readErrorAt(drive, t.lba, t.count)) {
+      x.reply.checkCondition(kSenseMediumError, 0x11, 0x00);  // UNRECOVERED READ ERROR
+      x.reply.setInformation(static_cast<uint32_t>(*bad));
+      return true;
+    }
+  }
   int err = t.write ? drive.writeSectors(t.lba, t.count, x.data.data()) : drive.readSectors(t.lba, t.count, x.data.data());
   finishScsiTransfer(drive, t, err, x.data.data(), x.reply);
   return true;

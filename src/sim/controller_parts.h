@@ -67,6 +67,21 @@ Gate gateCommand(SimDrive& drive, Side side, int opcode, bool dataIn, bool check
 bool notReady(SimDrive& drive, bool consume);
 // Damages the data of sectors that lie in corrupt ranges.
 void corruptRead(const SimDrive& drive, uint64_t lba, uint32_t count, uint8_t* data);
+// The first sector of [lba, lba+count) in a read-error range, if any.
+std::optional<uint64_t> readErrorAt(const SimDrive& drive, uint64_t lba, uint32_t count);
+// Sectors of [lba, lba+count) just written that lie in damage ranges are
+// damaged on the media: one byte of their data changes, after the write, as
+// a cell that lost its charge would change it.
+void damageWritten(SimDrive& drive, uint64_t lba, uint32_t count);
+// Byte of a damaged sector that is changed (inside a stamped block's
+// generated words, so its number stays and its check sum no longer fits).
+constexpr size_t kDamagedByte = 64;
+
+// latency.cpp: the service time of a SCSI command that moved bytes. Media
+// reads follow the latency model's random-read and jitter rules; the drive
+// remembers where the last read ended.
+uint32_t scsiLatencyUs(SimDrive& drive, std::span<const uint8_t> cdb, uint32_t bytes);
+uint32_t mediaReadLatencyUs(SimDrive& drive, uint64_t lba, uint32_t count, uint32_t bytes);
 // The bytes a short fault lets through of `moved`.
 inline uint32_t shortLimit(uint32_t setting, uint32_t moved) {
   uint32_t limit = setting ? setting : moved / 2;

@@ -41,6 +41,20 @@ std::optional<LatencyModel> namedLatency(std::string_view name) {
   return std::nullopt;
 }
 
+uint32_t LatencyModel::forRead(uint64_t bytes, uint64_t lba, bool sequential) const {
+  uint64_t us = forBytes(bytes);
+  if (!sequential) us += randomReadUs;
+  if (jitterUs != 0) {
+    // A fixed mix of the LBA's bits (splitmix64's finaliser).
+    uint64_t z = lba + 0x9E3779B97F4A7C15ull;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    us += z % (uint64_t{jitterUs} + 1);
+  }
+  return us > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(us);
+}
+
 std::string_view faultKindName(FaultKind kind) {
   switch (kind) {
     case FaultKind::Fail: return "fail";
@@ -48,12 +62,15 @@ std::string_view faultKindName(FaultKind kind) {
     case FaultKind::Short: return "short";
     case FaultKind::Corrupt: return "corrupt";
     case FaultKind::NotReady: return "not-ready";
+    case FaultKind::ReadError: return "read-error";
+    case FaultKind::Damage: return "damage";
   }
   return "fail";
 }
 
 std::optional<FaultKind> parseFaultKind(std::string_view text) {
-  for (FaultKind k : {FaultKind::Fail, FaultKind::Timeout, FaultKind::Short, FaultKind::Corrupt, FaultKind::NotReady})
+  for (FaultKind k : {FaultKind::Fail, FaultKind::Timeout, FaultKind::Short, FaultKind::Corrupt, FaultKind::NotReady,
+                      FaultKind::ReadError, FaultKind::Damage})
     if (faultKindName(k) == text) return k;
   return std::nullopt;
 }

@@ -63,15 +63,23 @@ struct MediaSpec {
   std::string path;  // File: a regular file or block device, used with O_DIRECT
 };
 
-// Service time of a command: commandUs + perMiBUs per MiB moved.
-// "fast" (the default) is 0/0.
+// Service time of a command: commandUs + perMiBUs per MiB moved. A media
+// read pays randomReadUs more when it does not continue where the previous
+// read ended (the controller has to look its blocks up), and 0..jitterUs
+// more that depends on its LBA, so random reads vary as they do on a real
+// drive while the same LBA always costs the same (tests can rely on it).
+// "fast" (the default) is all 0.
 struct LatencyModel {
   uint32_t commandUs = 0;
   uint32_t perMiBUs = 0;
+  uint32_t randomReadUs = 0;
+  uint32_t jitterUs = 0;
   uint32_t forBytes(uint64_t bytes) const {
     uint64_t us = commandUs + (bytes * perMiBUs >> 20);
     return us > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(us);
   }
+  // A media read of bytes at lba; sequential: it starts where the last one ended.
+  uint32_t forRead(uint64_t bytes, uint64_t lba, bool sequential) const;
 };
 // Named models: "fast", "sata-ssd", "usb-ssd".
 std::optional<LatencyModel> namedLatency(std::string_view name);
@@ -90,6 +98,8 @@ enum class FaultKind : uint8_t {
   Short,     // the next `count` matching data-in commands return only `bytes` bytes
   Corrupt,   // reads of [lba, lba+blocks) return damaged data until cleared
   NotReady,  // NOT READY (2/04/01) for `ms` milliseconds, or for `count` commands
+  ReadError, // reads touching [lba, lba+blocks) fail: MEDIUM ERROR 3/11/00 with the LBA, until cleared
+  Damage,    // blocks of [lba, lba+blocks) are stored damaged when written (one data byte flipped), until cleared
 };
 
 std::string_view faultKindName(FaultKind kind);  // "fail", "timeout", "short", "corrupt", "not-ready"
@@ -111,8 +121,8 @@ struct Fault {
   uint8_t ascq = 0x00;
   uint32_t bytes = 0;   // Short: bytes returned (0: half the transfer)
   uint32_t waitMs = 0;  // Timeout: how long the host waits (0: the request's own time-out)
-  uint64_t lba = 0;     // Corrupt
-  uint64_t blocks = 1;  // Corrupt
+  uint64_t lba = 0;     // Corrupt, ReadError, Damage
+  uint64_t blocks = 1;  // Corrupt, ReadError, Damage
   uint32_t ms = 0;      // NotReady for a period; 0: for `count` commands
   std::optional<int64_t> startedMs;  // NotReady period: start on the drive's clock (set by the first command)
 };

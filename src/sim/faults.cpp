@@ -4,6 +4,8 @@
 // is written back for the next command, whichever process sends it.
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "sim/controller_parts.h"
 #include "sim/sim_drive.h"
@@ -101,6 +103,36 @@ void corruptRead(const SimDrive& drive, uint64_t lba, uint32_t count, uint8_t* d
     for (uint64_t s = first; s < end; ++s) {
       uint8_t* sector = data + (s - lba) * 512;
       for (size_t i = 0; i < 512; ++i) sector[i] ^= 0x5A;
+    }
+  }
+}
+
+std::optional<uint64_t> readErrorAt(const SimDrive& drive, uint64_t lba, uint32_t count) {
+  std::optional<uint64_t> first;
+  for (const Fault& f : drive.record().faults) {
+    if (f.kind != FaultKind::ReadError) continue;
+    uint64_t from = std::max(lba, f.lba);
+    uint64_t end = std::min(lba + count, f.lba + f.blocks);
+    if (from < end && (!first || from < *first)) first = from;
+  }
+  return first;
+}
+
+void damageWritten(SimDrive& drive, uint64_t lba, uint32_t count) {
+  // Copy: the ranges, not the record, are needed while the media changes.
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;
+  for (const Fault& f : drive.record().faults) {
+    if (f.kind != FaultKind::Damage) continue;
+    uint64_t from = std::max(lba, f.lba);
+    uint64_t end = std::min(lba + count, f.lba + f.blocks);
+    if (from < end) ranges.emplace_back(from, end);
+  }
+  uint8_t sector[512];
+  for (const auto& [from, end] : ranges) {
+    for (uint64_t s = from; s < end; ++s) {
+      if (drive.readSectors(s, 1, sector) != 0) continue;
+      sector[kDamagedByte] ^= 0x01;
+      drive.writeSectors(s, 1, sector);
     }
   }
 }

@@ -274,7 +274,8 @@ bool SimBay::addFault(int slot, Fault fault, std::string& error, uint32_t* id) {
     error = "count: must be at least 1";
     return false;
   }
-  if (fault.kind == FaultKind::Corrupt && fault.blocks == 0) {
+  bool ranged = fault.kind == FaultKind::Corrupt || fault.kind == FaultKind::ReadError || fault.kind == FaultKind::Damage;
+  if (ranged && fault.blocks == 0) {
     error = "blocks: must be at least 1";
     return false;
   }
@@ -291,7 +292,7 @@ bool SimBay::addFault(int slot, Fault fault, std::string& error, uint32_t* id) {
           e = slotText(slot) + ": empty";
           return false;
         }
-        if (fault.kind == FaultKind::Corrupt && fault.lba >= s.drive->identity.capacity) {
+        if (ranged && fault.lba >= s.drive->identity.capacity) {
           e = "lba: beyond the drive's capacity";
           return false;
         }

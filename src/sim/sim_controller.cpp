@@ -144,7 +144,7 @@ ScsiReply SimController::executeScsiLocked(std::span<const uint8_t> cdb, DataDir
         !senseReadyScsi(d, x)) {
       reply.checkCondition(kSenseIllegalRequest, 0x20, 0x00);  // INVALID COMMAND OPERATION CODE
     }
-    reply.latencyUs = d.record().latency.forBytes(reply.bytes);
+    reply.latencyUs = scsiLatencyUs(d, cdb, reply.bytes);
   }
   if (!scratch.empty()) {
     reply.bytes = shortLimit(*gate.shortBytes, reply.bytes);
@@ -189,7 +189,8 @@ void SimController::finishQueued(const QueuedIo& io, int err, std::span<uint8_t>
   reply = ScsiReply{};
   ScsiTransfer t{io.write, io.lba, io.count};
   finishScsiTransfer(d, t, err, data.data(), reply);
-  reply.latencyUs = d.record().latency.forBytes(reply.bytes);
+  reply.latencyUs = io.write ? d.record().latency.forBytes(reply.bytes)
+                             : mediaReadLatencyUs(d, io.lba, io.count, reply.bytes);
 }
 
 bool SimController::flushCounters(std::string* error) {

@@ -36,6 +36,13 @@ struct NcqSlot {
 
 struct Context {
   Context(DevicePort& port, UserInterface& ui, Clock& clock, MessageSink& pane);
+  // A context for one long operation on one drive (a media test, a workload):
+  // the collaborators, transport switches and message mode of parent, drive
+  // as the only table entry (selected), buffers and a queue of its own, pane
+  // for its messages and stop as its stop flag. A later selection change in
+  // the parent cannot move the operation to another drive, and the parent's
+  // SectorBuffer stays free for the window's short commands.
+  Context(const Context& parent, const DriveEntry& drive, MessageSink& pane, std::atomic<uint8_t>& stop);
   Context(const Context&) = delete;
   Context& operator=(const Context&) = delete;
 
@@ -67,7 +74,12 @@ struct Context {
   uint16_t usTimeoutMid = 30;
   uint16_t usTimeoutLong = 255;
   uint8_t _fgNCQEnable = 1;
-  std::atomic<uint8_t> fgStopRequest{0};
+ private:
+  std::atomic<uint8_t> ownStopRequest_{0};
+
+ public:
+  // The context's own flag, or the one it was handed.
+  std::atomic<uint8_t>& fgStopRequest;
   std::atomic<uint8_t> fgBusy{0};
   uint8_t fgReadVerify = 0;
   uint8_t fgCdbTag = 0;

@@ -1,0 +1,95 @@
+#include "mediatest/queued_transfers.h"
+
+#include "transport/ncq_queue.h"
+#include "transport/scsi_command.h"
+
+namespace zorv {
+
+bool QueuedTransfers::open() {
+  open_ = InitQueue(ctx_);
+  busy_.fill(false);
+  inFlight_ = 0;
+  return open_;
+}
+
+void QueuedTransfers::collect(int slot, bool ok) {
+  size_t s = static_cast<size_t>(slot);
+  busy_[s] = false;
+  --inFlight_;
+  if (done_.transferDone(slot, transfers_[s], ok)) submit(slot, transfers_[s]);
+}
+
+int QueuedTransfers::acquire() {
+  for (;;) {
+    int slot = AcquireSlot(ctx_);
+    if (slot < 0 || slot >= kQueueSlots) return kNoSlot;
+    if (!busy_[static_cast<size_t>(slot)]) return slot;
+    collect(slot, ctx_.slots[static_cast<size_t>(slot)].completedOk);
+    // A resubmitted transfer keeps the slot; take another one.
+    if (!busy_[static_cast<size_t>(slot)]) return slot;
+  }
+}
+
+bool QueuedTransfers::submit(int slot, const QueuedTransfer& transfer) {
+  size_t s = static_cast<size_t>(slot);
+  for (;;) {
+    QueuedTransfer& t = transfers_[s];
+    t = transfer;
+    t.submitted = ctx_.clock->now();
+    busy_[s] = true;
+    ++inFlight_;
+    if (t.write ? QueueWrite(ctx_, slot, t.lba, t.count) : QueueRead(ctx_, slot, t.lba, t.count)) return true;
+    // Refused at once (LastSense holds why): reported like a failed completion.
+    busy_[s] = false;
+    --inFlight_;
+    if (!done_.transferDone(slot, t, false)) return false;
+  }
+}
+
+bool QueuedTransfers::read(int slot, uint32_t lba, uint32_t count) {
+  if (slot < 0 || slot >= kQueueSlots || busy_[static_cast<size_t>(slot)]) return false;
+  QueuedTransfer t;
+  t.lba = lba;
+  t.count = count;
+  t.firstSubmitted = ctx_.clock->now();
+  return submit(slot, t);
+}
+
+bool QueuedTransfers::write(int slot, uint32_t lba, uint32_t count) {
+  if (slot < 0 || slot >= kQueueSlots || busy_[static_cast<size_t>(slot)]) return false;
+  QueuedTransfer t;
+  t.write = true;
+  t.lba = lba;
+  t.count = count;
+  t.firstSubmitted = ctx_.clock->now();
+  return submit(slot, t);
+}
+
+void QueuedTransfers::drain() {
+  while (open_ && inFlight_ > 0) {
+    int slot = AcquireSlot(ctx_);
+    if (slot < 0 || slot >= kQueueSlots) return;
+    if (busy_[static_cast<size_t>(slot)]) collect(slot, ctx_.slots[static_cast<size_t>(slot)].completedOk);
+  }
+}
+
+void QueuedTransfers::close() {
+  if (!open_) return;
+  drain();
+  // Stopped with transfers in flight: CloseQueue waits for them; their
+  // outcome is in the slots' requests.
+  open_ = false;
+  CloseQueue(ctx_);
+  for (int slot = 0; slot < kQueueSlots; ++slot) {
+    size_t s = static_cast<size_t>(slot);
+    if (!busy_[s]) continue;
+    busy_[s] = false;
+    --inFlight_;
+    const ScsiRequest& r = ctx_.slots[s].request;
+    bool ok = r.scsiStatus == 0;
+    if (!ok) std::copy(r.sense.begin(), r.sense.end(), ctx_.LastSense.begin());
+    done_.transferDone(slot, transfers_[s], ok);
+  }
+}
+
+}  // namespace zorv
