@@ -61,6 +61,7 @@ class GatedPort : public DevicePort {
   void drainQueue() override { inner_.drainQueue(); }
   void waitQueued(std::chrono::milliseconds timeout) override { inner_.waitQueued(timeout); }
   void abandonQueue() override { inner_.abandonQueue(); }
+  IoOutcome probeExclusive(const std::string& path) override { return inner_.probeExclusive(path); }
   bool carriesAtaDataByte() const override { return inner_.carriesAtaDataByte(); }
   std::unique_ptr<DeviceEventSource> watchDevices() override { return inner_.watchDevices(); }
 

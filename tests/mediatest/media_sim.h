@@ -43,6 +43,10 @@ class SpyPort : public DevicePort {
   }
   SlotState pollSlot(int slot) override { return inner_.pollSlot(slot); }
   void drainQueue() override { inner_.drainQueue(); }
+  void waitQueued(std::chrono::milliseconds timeout) override { inner_.waitQueued(timeout); }
+  void abandonQueue() override { inner_.abandonQueue(); }
+  bool carriesAtaDataByte() const override { return inner_.carriesAtaDataByte(); }
+  IoOutcome probeExclusive(const std::string& path) override { return inner_.probeExclusive(path); }
 
   std::vector<MediaCommand> commands;
   // Raised once this many media commands have been sent.

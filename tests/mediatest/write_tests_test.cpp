@@ -271,8 +271,8 @@ class RealDevicePort : public test::SpyPort {
 class HeldDevicePort : public test::SpyPort {
  public:
   using SpyPort::SpyPort;
-  IoOutcome queryBusType(const std::string&, uint8_t&) override {
-    return IoOutcome::failure(IoError::Busy, EBUSY, "held");
+  IoOutcome probeExclusive(const std::string&) override {
+    return IoOutcome::failure(IoError::Busy, EBUSY, "held by another program");
   }
 };
 
@@ -282,7 +282,7 @@ TEST(WriteGuard, ADriveInUseIsNotWritten) {
   HeldDevicePort held(*m.sim.port);
   m.ctx().port = &held;
   MediaTestResult r = m.run(testParams(kOpSeqWrite, 0x1000, 0x2000, 0x10, 1));
-  EXPECT_EQ(r.refusal, "Physical Drive 0 is in use (mounted or held by another program): it is not written raw");
+  EXPECT_EQ(r.refusal, "Physical Drive 0 is in use (held by another program): it is not written raw");
   EXPECT_TRUE(held.commands.empty());
 }
 
