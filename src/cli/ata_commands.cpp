@@ -6,6 +6,8 @@
 #include <fstream>
 #include <memory>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/command_registry.h"
 #include "cli/identify_cli_support.h"
 #include "cli/session.h"
@@ -39,6 +41,19 @@ bool loadInput(Session& session, Context& ctx, const std::string& path) {
   return true;
 }
 
+// The registers the drive returned, by their names on the console; null
+// when none came back (the USB path returns none).
+nlohmann::json replyJson(const Context& ctx) {
+  if (!ctx.lastAtaReply.valid) return nullptr;
+  const auto& c = ctx.lastAtaReply.current;
+  const auto& p = ctx.lastAtaReply.previous;
+  auto hex2 = [](uint8_t v) { return formatText("%02X", v); };
+  auto hex4 = [](uint8_t ext, uint8_t v) { return formatText("%02X%02X", ext, v); };
+  return {{"error", hex2(c[0])},           {"sectorCnt", hex4(p[1], c[1])}, {"sectorNum", hex4(p[2], c[2])},
+          {"cylinderLow", hex4(p[3], c[3])}, {"cylinderHigh", hex4(p[4], c[4])}, {"device", hex2(c[5])},
+          {"status", hex2(c[6])}};
+}
+
 void runAta(Session& session, const AtaOptions& o) {
   for (int i = 0; i < kConsoleEditCount; ++i) {
     if (!checkEditText(session, kOptionNames[i], o.edits[static_cast<size_t>(i)], 4)) return;
@@ -54,7 +69,15 @@ void runAta(Session& session, const AtaOptions& o) {
   console.open(*ctx);
   console.edits = o.edits;
   console.dataOut = o.dataOut;
-  if (!console.send(*ctx)) {
+  StringSink captured;
+  if (session.json) ctx->setMessagePane(captured);
+  const bool sent = console.send(*ctx);
+  if (session.json) {
+    ctx->setMessagePane(session.pane());
+    nlohmann::json out = {{"pane", captured.text()}, {"ok", sent}, {"returned", replyJson(*ctx)}};
+    session.out() << out.dump(2) << '\n';
+  }
+  if (!sent) {
     session.fail(kExitFailed);
     return;
   }

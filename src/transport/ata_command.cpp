@@ -57,6 +57,7 @@ bool sendAtaPath(Context& ctx, bool dataOut, AtaTaskFile& tf, bool useDma, uint3
     ctx.lastOutcome.io = std::move(outcome);
     return false;
   }
+  ctx.lastAtaReply = {true, req.currentTaskFile, req.previousTaskFile};
 
   // A device fault fails the command as ERR does, whatever ERR says.
   uint8_t status = req.currentTaskFile[6];
@@ -115,6 +116,7 @@ bool ataDataByteTravels(const Context& ctx) {
 }
 
 bool SendAtaCommand(Context& ctx, bool dataOut, AtaTaskFile& taskFile, bool useDma, uint32_t byteCount) {
+  ctx.lastAtaReply.valid = false;
   if (!ctx.hasSelectedDrive()) {
     ctx.lastOutcome = CommandOutcome::notSent("no drive selected", false);
     return false;

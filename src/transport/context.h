@@ -66,6 +66,17 @@ struct Context {
   std::array<uint8_t, kSenseLength> LastSense{};
   // Why the most recent command failed (whether it reached the drive at all).
   CommandOutcome lastOutcome{};
+  // The task file the drive returned for the most recent ATA command, as the
+  // backend delivered it (error, count, LBA, device, status in the order of
+  // AtaPassThroughRequest::currentTaskFile). SendAtaCommand writes only the
+  // LBA bytes back into CmdBlock; the console reports the whole reply from
+  // here (a CHECK POWER MODE answers in its count register). Empty when no
+  // registers came back (not sent, an I/O failure, the USB path).
+  struct AtaReply {
+    bool valid = false;
+    std::array<uint8_t, 8> current{};
+    std::array<uint8_t, 8> previous{};
+  } lastAtaReply{};
 
   // Transport switches.
   uint8_t fgFamilyDrive = 0;

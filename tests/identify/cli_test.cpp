@@ -180,6 +180,23 @@ TEST_F(Zorvctl, AtaConsoleWritesAndReadsBack) {
   EXPECT_EQ(readAll(file("back.bin")), data);
 }
 
+TEST_F(Zorvctl, AtaJsonGivesTheRegistersTheDriveReturned) {
+  // CHECK POWER MODE answers in its count register: FFh, active.
+  CliRun sata = run({"--json", "ata", "--device", "40", "--command", "E5"}, 0);
+  ASSERT_EQ(sata.code, 0) << sata.err;
+  auto j = nlohmann::json::parse(sata.out);
+  EXPECT_EQ(j["ok"], true);
+  EXPECT_EQ(j["pane"], "ATA Command Success\n\n\n");
+  EXPECT_EQ(j["returned"]["sectorCnt"], "00FF");
+  EXPECT_EQ(j["returned"]["status"], "50");
+  EXPECT_EQ(j["returned"]["error"], "00");
+
+  // Behind the USB bridge no registers come back.
+  CliRun usb = run({"--json", "ata", "--device", "40", "--command", "E5"}, 1);
+  ASSERT_EQ(usb.code, 0) << usb.err;
+  EXPECT_TRUE(nlohmann::json::parse(usb.out)["returned"].is_null());
+}
+
 TEST_F(Zorvctl, AtaFlashLocationAndErrors) {
   CliRun q = run({"ata", "--features", "31", "--sector-cnt", "1", "--sector-num", "2", "--command", "F7"}, 1);
   ASSERT_EQ(q.code, 0) << q.err;
