@@ -1,6 +1,8 @@
 #include "analysis/file_parsing.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fstream>
 
@@ -193,6 +195,29 @@ std::vector<std::vector<std::string>> ListRowsFromText(std::string_view text) {
   if (fieldStarted || !field.empty()) endField();
   if (!row.empty()) rows.push_back(std::move(row));
   return rows;
+}
+
+int64_t ListSortValue(std::string_view text) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (value > (INT64_MAX - 9) / 10) break;  // a longer number keeps its first 18 digits
+    value = value * 10 + (text[i] - '0');
+  }
+  return negative ? -value : value;
+}
+
+std::vector<size_t> ListSortOrder(const std::vector<std::vector<std::string>>& rows, size_t column, bool ascending) {
+  std::vector<int64_t> keys;
+  keys.reserve(rows.size());
+  for (const auto& row : rows) keys.push_back(column < row.size() ? ListSortValue(row[column]) : 0);
+  std::vector<size_t> order(rows.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return ascending ? keys[a] < keys[b] : keys[b] < keys[a]; });
+  return order;
 }
 
 }  // namespace zorv::analysis

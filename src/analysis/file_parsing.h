@@ -4,6 +4,7 @@
 // "DevinfoAndSmartReport%02d%02d%02d%02d%02d.csv" (the record of the
 // diagnostics report), one row per file, in the order the files were given.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -73,5 +74,12 @@ ParseOutcome ParseDevInfoFiles(const std::vector<std::filesystem::path>& files, 
 // The lines of list text as list rows: a CSV line split into its fields
 // (quoted fields kept whole, quotes undone).
 std::vector<std::vector<std::string>> ListRowsFromText(std::string_view listText);
+
+// The value a list column is sorted by: the text's leading decimal integer
+// (an optional sign, then digits); text that is not a number counts as 0.
+int64_t ListSortValue(std::string_view text);
+// The order of rows sorted by that value of one column (a row without the
+// column counts as 0); rows of equal value keep their order.
+std::vector<size_t> ListSortOrder(const std::vector<std::vector<std::string>>& rows, size_t column, bool ascending);
 
 }  // namespace zorv::analysis

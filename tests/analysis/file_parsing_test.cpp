@@ -213,3 +213,24 @@ TEST_F(ParsingFixture, RunLogFromTheBayGivesTheReportRecord) {
 
 }  // namespace
 }  // namespace zorv::analysis
+
+namespace zorv::analysis {
+namespace {
+
+TEST(ListSort, ByTheColumnsDecimalValueEitherWay) {
+  EXPECT_EQ(ListSortValue("65535"), 65535);
+  EXPECT_EQ(ListSortValue("-12"), -12);
+  EXPECT_EQ(ListSortValue("0x0011 "), 0);
+  EXPECT_EQ(ListSortValue("No File"), 0);
+  EXPECT_EQ(ListSortValue(""), 0);
+  EXPECT_EQ(ListSortValue("12abc"), 12);
+  EXPECT_GT(ListSortValue("99999999999999999999999"), 0);  // no overflow
+
+  std::vector<std::vector<std::string>> rows = {{"a", "10"}, {"b", "9"}, {"No File"}, {"c", "-1"}, {"d", "100"}};
+  EXPECT_EQ(ListSortOrder(rows, 1, true), (std::vector<size_t>{3, 2, 1, 0, 4}));
+  EXPECT_EQ(ListSortOrder(rows, 1, false), (std::vector<size_t>{4, 0, 1, 2, 3}));
+  EXPECT_EQ(ListSortOrder(rows, 7, true), (std::vector<size_t>{0, 1, 2, 3, 4}));
+}
+
+}  // namespace
+}  // namespace zorv::analysis
