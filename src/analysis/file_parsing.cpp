@@ -1,6 +1,7 @@
 #include "analysis/file_parsing.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -28,13 +29,22 @@ bool readBounded(const std::filesystem::path& path, size_t limit, std::string& o
     error = std::strerror(errno);
     return false;
   }
-  out.resize(limit);
-  in.read(out.data(), static_cast<std::streamsize>(limit));
+  // Read in pieces up to the limit: the buffer grows with the file, not
+  // with the limit.
+  out.clear();
+  std::error_code sizeError;
+  const auto size = std::filesystem::file_size(path, sizeError);
+  if (!sizeError) out.reserve(static_cast<size_t>(std::min<uintmax_t>(size, limit)));
+  std::array<char, 64 * 1024> piece;
+  while (out.size() < limit) {
+    in.read(piece.data(), static_cast<std::streamsize>(std::min(piece.size(), limit - out.size())));
+    out.append(piece.data(), static_cast<size_t>(in.gcount()));
+    if (!in) break;
+  }
   if (in.bad()) {
     error = "read error";
     return false;
   }
-  out.resize(static_cast<size_t>(in.gcount()));
   if (out.empty()) {
     error = "empty file";
     return false;
