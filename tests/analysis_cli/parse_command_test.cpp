@@ -113,6 +113,15 @@ TEST_F(ParseCommand, DevInfoWithoutFilesWritesTheHeaderOnly) {
   EXPECT_EQ(doc["rows"][0]["Time"], "1210093015");
   EXPECT_EQ(doc["rows"][0]["Serial"], "SN1");
   EXPECT_EQ(doc["rows"][0]["Ers(Min)"], "0x0011 ");
+
+  // A binary file as run log: its bytes are no UTF-8, the JSON still is.
+  fs::path garbage = fs::path(temp.path()) / "garbage.txt";
+  std::string bytes;
+  for (int i = 0; i < 4096; ++i) bytes += static_cast<char>((i * 151) & 0xFF);
+  std::ofstream(garbage, std::ios::binary) << bytes;
+  CliRun bin = zorvctl({"parse", "devinfo", "--json", garbage.string(), "-o", csv.string()});
+  ASSERT_EQ(bin.code, 0) << bin.err;
+  EXPECT_EQ(nlohmann::json::parse(bin.out)["rows"].size(), 1u);
 }
 
 }  // namespace
