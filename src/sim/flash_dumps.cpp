@@ -110,10 +110,12 @@ HookResult ata(SimDrive& drive, AtaExchange& x) {
 
 void powerOn(SimDrive& drive) {
   if (!drive.identity().family || drive.spiFlash().empty()) return;
-  nlohmann::json& f = flashState(drive);
+  const nlohmann::json& f = flashState(drive);
   if (f.contains("spiImage") && f["spiImage"] == true) return;
   writeFactorySpiImage(drive, drive.spiFlash());
-  f["spiImage"] = true;
+  // Making the image reads the flash model, which may save the vendor state
+  // and so replace it: the flag goes into the state as it is now.
+  flashState(drive)["spiImage"] = true;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "sim/obb_record_area.h"
 #include "sim/sim_drive.h"
 
 namespace zorv::sim {
@@ -399,6 +400,8 @@ void writeFactorySpiImage(SimDrive& drive, std::span<uint8_t> image) {
   putBe(0x1012, g.pagesPerBlock, 2);
   putBe(0x1014, g.sectorsPerPage, 2);
   put(0x1020, id.pcba, 20, ' ');
+  // Burn-in record area (below the configuration block).
+  writeObbRecordArea(FlashModel(drive), image);
   // Firmware area.
   uint64_t fw = textSeed(id.firmware, 0xF1);
   for (size_t a = 0x10000; a < 0x50000; ++a) image[a] = static_cast<uint8_t>(mix(fw, a / 8) >> (8 * (a % 8)));

@@ -157,7 +157,8 @@ class FlashModel {
 // False when the address is outside the drive or the block is early bad.
 bool addLaterBadBlock(SimDrive& drive, uint32_t plane, uint32_t block);
 
-// The factory SPI flash image: boot header, configuration and firmware area.
+// The factory SPI flash image: boot header, OBB record area (obb_record_area.h),
+// configuration and firmware area.
 void writeFactorySpiImage(SimDrive& drive, std::span<uint8_t> image);
 
 constexpr size_t kSpiWindowSize = 64 * 1024;  // what F7h 12h / 14h move
