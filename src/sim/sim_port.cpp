@@ -180,7 +180,8 @@ class SimPort : public DevicePort {
         submitPrepared();
         return SlotState::InFlight;
       case State::Waiting:
-        if (bay_->clock().now() < e.due) return SlotState::InFlight;
+        // Due at submission (no modelled latency): done without asking the clock.
+        if (e.due != e.submitted && bay_->clock().now() < e.due) return SlotState::InFlight;
         complete(e);
         return SlotState::Complete;
     }
@@ -315,7 +316,12 @@ class SimPort : public DevicePort {
     io_uring_cqe* cqe = nullptr;
     bool first = true;
     auto next = [&] {
-      if (!(wait && first)) return io_uring_peek_cqe(&ring_, &cqe);
+      if (!(wait && first)) {
+        // Nothing there: settled without a call into the library (a poll
+        // comes here once or twice per transfer).
+        if (io_uring_cq_ready(&ring_) == 0 && !io_uring_cq_has_overflow(&ring_)) return -EAGAIN;
+        return io_uring_peek_cqe(&ring_, &cqe);
+      }
       if (!limit) return io_uring_wait_cqe(&ring_, &cqe);
       const auto ms = limit->count();
       __kernel_timespec ts{ms / 1000, (ms % 1000) * 1000000};
