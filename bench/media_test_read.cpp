@@ -5,10 +5,16 @@
 // workload on the same file. Each workload runs several rounds, ours and
 // fio's alternating; the best round of each is compared, so that a moment of
 // load from elsewhere on the machine spoils one round, not the figure.
+// Beside the rates, the CPU time (user + system) each spends per command,
+// which a busy machine disturbs less than the rates.
 //
-//   bench_media_test_read [--file-mib N] [--rounds N] [--seq-laps N] [--rnd-reads N]
+//   bench_media_test_read [--file-mib N] [--rounds N] [--seq-laps N] [--rnd-reads N] [--fio 0|1]
+//
+// --seq-laps 0 or --rnd-reads 0 leaves that workload out; --fio 0 runs ours
+// only (for a profile under callgrind).
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,6 +43,7 @@ struct Settings {
   int rounds = 3;
   uint32_t seqLaps = 4;
   uint32_t rndReads = 100000;
+  bool fio = true;
 };
 
 // A bay whose family SATA drive (slot 0) keeps its media in `mediaFile`,
@@ -82,7 +89,15 @@ struct FileDrive {
 struct Figure {
   double mbps = 0;
   double iops = 0;
+  double cpuUs = 0;  // CPU time per command, user + system, in microseconds
 };
+
+double cpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  auto secs = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return secs(u.ru_utime) + secs(u.ru_stime);
+}
 
 // One media test run; its figures from the wall time of the whole run.
 Figure runOurs(FileDrive& drive, const MediaTestParams& params, std::string& error) {
@@ -91,17 +106,20 @@ Figure runOurs(FileDrive& drive, const MediaTestParams& params, std::string& err
   job.drive = drive.ctx->selectedDrive();
   job.seed = 12345;
   drive.ctx->fgBusy = 1;
+  double cpu0 = cpuSeconds();
   auto t0 = std::chrono::steady_clock::now();
   MediaTestResult r = MediaTestWorker(*drive.ctx, job);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  double cpu = cpuSeconds() - cpu0;
   if (!r.passed()) {
     error = r.refusal.empty() ? "the test failed" : r.refusal;
     return {};
   }
-  return {static_cast<double>(r.stats.blocksRead) * 512 / seconds / 1e6, static_cast<double>(r.stats.reads) / seconds};
+  double commands = static_cast<double>(r.stats.reads);
+  return {static_cast<double>(r.stats.blocksRead) * 512 / seconds / 1e6, commands / seconds, cpu * 1e6 / commands};
 }
 
-// fio's read bandwidth and IOPS (terse v3: fields 7 and 8).
+// fio's read bandwidth, IOPS and CPU share (terse v3: fields 7, 8, 88 and 89).
 Figure runFio(const std::string& file, const std::string& rw, int kib) {
   std::string cmd = "fio --name=zorv --filename=" + file + " --rw=" + rw +
                     " --direct=1 --ioengine=io_uring --iodepth=16 --time_based --runtime=2 --norandommap"
@@ -114,10 +132,12 @@ Figure runFio(const std::string& file, const std::string& rw, int kib) {
   pclose(p);
   std::vector<std::string> fields;
   size_t start = 0;
-  for (size_t pos; (pos = out.find(';', start)) != std::string::npos && fields.size() < 9; start = pos + 1)
+  for (size_t pos; (pos = out.find(';', start)) != std::string::npos && fields.size() < 89; start = pos + 1)
     fields.push_back(out.substr(start, pos - start));
-  if (fields.size() < 9) return {};
-  return {std::atof(fields[6].c_str()) * 1024 / 1e6, std::atof(fields[7].c_str())};
+  if (fields.size() < 89) return {};
+  double iops = std::atof(fields[7].c_str());
+  double cpuShare = (std::atof(fields[87].c_str()) + std::atof(fields[88].c_str())) / 100;
+  return {std::atof(fields[6].c_str()) * 1024 / 1e6, iops, iops > 0 ? cpuShare * 1e6 / iops : 0.0};
 }
 
 bool createMediaFile(std::string& path, int mib) {
@@ -141,7 +161,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string a = argv[i];
     long v = std::atol(argv[i + 1]);
-    if (v <= 0) {
+    if (v < 0 || (v == 0 && (a == "--file-mib" || a == "--rounds"))) {
       std::fprintf(stderr, "%s: a positive number\n", a.c_str());
       return 2;
     }
@@ -149,8 +169,9 @@ int main(int argc, char** argv) {
     else if (a == "--rounds") s.rounds = static_cast<int>(v);
     else if (a == "--seq-laps") s.seqLaps = static_cast<uint32_t>(v);
     else if (a == "--rnd-reads") s.rndReads = static_cast<uint32_t>(v);
+    else if (a == "--fio") s.fio = v != 0;
     else {
-      std::fprintf(stderr, "usage: %s [--file-mib N] [--rounds N] [--seq-laps N] [--rnd-reads N]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--file-mib N] [--rounds N] [--seq-laps N] [--rnd-reads N] [--fio 0|1]\n", argv[0]);
       return 2;
     }
   }
@@ -197,6 +218,7 @@ int main(int argc, char** argv) {
                                      {"rnd-access 4 KiB qd16", rnd, "randread", 4, {}, {}}};
   int status = 0;
   for (Workload& w : workloads) {
+    if (w.params.ulLoop == 0) continue;
     for (int round = 0; round < s.rounds; ++round) {
       std::string error;
       Figure ours = runOurs(drive, w.params, error);
@@ -205,19 +227,20 @@ int main(int argc, char** argv) {
         status = 1;
         break;
       }
-      Figure fio = runFio(file, w.fioRw, w.kib);
-      std::printf("%-28s round %d: ours %8.1f MB/s %9.0f IOPS, fio %8.1f MB/s %9.0f IOPS\n", w.name, round + 1,
-                  ours.mbps, ours.iops, fio.mbps, fio.iops);
+      Figure fio = s.fio ? runFio(file, w.fioRw, w.kib) : Figure{};
+      std::printf("%-28s round %d: ours %7.1f MB/s %7.0f IOPS %5.1f us CPU, fio %7.1f MB/s %7.0f IOPS %5.1f us CPU\n",
+                  w.name, round + 1, ours.mbps, ours.iops, ours.cpuUs, fio.mbps, fio.iops, fio.cpuUs);
       if (ours.mbps > w.ours.mbps) w.ours = ours;
       if (fio.mbps > w.fio.mbps) w.fio = fio;
     }
   }
 
   std::printf("\nMedia tests vs fio (io_uring, O_DIRECT, depth 16, same file, best of %d rounds):\n", s.rounds);
-  std::printf("%-28s %10s %10s %10s %10s %7s\n", "workload", "ours MB/s", "fio MB/s", "ours IOPS", "fio IOPS", "ratio");
+  std::printf("%-28s %10s %10s %10s %10s %7s %11s %11s\n", "workload", "ours MB/s", "fio MB/s", "ours IOPS",
+              "fio IOPS", "ratio", "ours us CPU", "fio us CPU");
   for (const Workload& w : workloads)
-    std::printf("%-28s %10.1f %10.1f %10.0f %10.0f %7.2f\n", w.name, w.ours.mbps, w.fio.mbps, w.ours.iops, w.fio.iops,
-                w.fio.mbps > 0 ? w.ours.mbps / w.fio.mbps : 0.0);
+    std::printf("%-28s %10.1f %10.1f %10.0f %10.0f %7.2f %11.1f %11.1f\n", w.name, w.ours.mbps, w.fio.mbps, w.ours.iops,
+                w.fio.iops, w.fio.mbps > 0 ? w.ours.mbps / w.fio.mbps : 0.0, w.ours.cpuUs, w.fio.cpuUs);
   unlink(file.c_str());
   return status;
 }
