@@ -16,7 +16,7 @@ void QueuedTransfers::collect(int slot, bool ok) {
   size_t s = static_cast<size_t>(slot);
   busy_[s] = false;
   --inFlight_;
-  if (done_.transferDone(slot, transfers_[s], ok)) submit(slot, transfers_[s]);
+  if (done_.transferDone(slot, transfers_[s], ok)) submit(slot, transfers_[s], false);
 }
 
 int QueuedTransfers::acquire() {
@@ -30,12 +30,14 @@ int QueuedTransfers::acquire() {
   }
 }
 
-bool QueuedTransfers::submit(int slot, const QueuedTransfer& transfer) {
+bool QueuedTransfers::submit(int slot, const QueuedTransfer& transfer, bool firstAttempt) {
   size_t s = static_cast<size_t>(slot);
+  QueuedTransfer& t = transfers_[s];
+  if (&t != &transfer) t = transfer;
   for (;;) {
-    QueuedTransfer& t = transfers_[s];
-    t = transfer;
     t.submitted = ctx_.clock->now();
+    if (firstAttempt) t.firstSubmitted = t.submitted;
+    firstAttempt = false;
     busy_[s] = true;
     ++inFlight_;
     if (t.write ? QueueWrite(ctx_, slot, t.lba, t.count) : QueueRead(ctx_, slot, t.lba, t.count)) return true;
@@ -51,8 +53,7 @@ bool QueuedTransfers::read(int slot, uint32_t lba, uint32_t count) {
   QueuedTransfer t;
   t.lba = lba;
   t.count = count;
-  t.firstSubmitted = ctx_.clock->now();
-  return submit(slot, t);
+  return submit(slot, t, true);
 }
 
 bool QueuedTransfers::write(int slot, uint32_t lba, uint32_t count) {
@@ -61,8 +62,7 @@ bool QueuedTransfers::write(int slot, uint32_t lba, uint32_t count) {
   t.write = true;
   t.lba = lba;
   t.count = count;
-  t.firstSubmitted = ctx_.clock->now();
-  return submit(slot, t);
+  return submit(slot, t, true);
 }
 
 void QueuedTransfers::drain() {

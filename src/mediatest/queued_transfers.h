@@ -58,7 +58,9 @@ class QueuedTransfers {
   int inFlight() const { return inFlight_; }
 
  private:
-  bool submit(int slot, const QueuedTransfer& transfer);
+  // Stamps the submission (and on the first attempt the first submission)
+  // and queues the transfer.
+  bool submit(int slot, const QueuedTransfer& transfer, bool firstAttempt);
   void collect(int slot, bool ok);
 
   Context& ctx_;

@@ -142,16 +142,12 @@ class SimPort : public DevicePort {
     std::span<uint8_t> data = dataOf(request.dataBuffer, request.dataTransferLength);
     if (c->startQueued(cdbOf(request), scsiDirOf(request), data, e.reply, e.io)) {
       e.controller = std::move(c);
-      if (submitIo(slot, e)) {
+      if (prepareIo(slot, e)) {
         e.state = State::InIo;
         return IoOutcome::success();
       }
       // No ring: the transfer runs here, the completion still waits its turn.
-      int err = e.controller->withDrive([&](SimDrive& d) {
-        return e.io.write ? d.media().write(e.io.lba, e.io.count, data.data())
-                          : d.media().read(e.io.lba, e.io.count, data.data());
-      });
-      e.controller->finishQueued(e.io, err, data, e.reply);
+      runHere(e);
     } else if (e.reply.fate == Fate::Gone) {
       e.request = nullptr;
       return noDrive(drive);
@@ -178,9 +174,14 @@ class SimPort : public DevicePort {
     Entry& e = queue_[static_cast<size_t>(slot)];
     switch (e.state) {
       case State::Idle: return SlotState::Idle;
-      case State::InIo: return SlotState::InFlight;
+      case State::InIo:
+        // A caller told "in flight" may wait or poll for it: it must be on
+        // its way to the media by then.
+        submitPrepared();
+        return SlotState::InFlight;
       case State::Waiting:
-        if (bay_->clock().now() < e.due) return SlotState::InFlight;
+        // Due at submission (no modelled latency): done without asking the clock.
+        if (e.due != e.submitted && bay_->clock().now() < e.due) return SlotState::InFlight;
         complete(e);
         return SlotState::Complete;
     }
@@ -190,6 +191,7 @@ class SimPort : public DevicePort {
   void waitQueued(std::chrono::milliseconds timeout) override {
     if (timeout.count() <= 0) return;
     std::unique_lock<std::mutex> lock(queueMutex_);
+    submitPrepared();
     reap(false);
     const Clock::TimePoint now = bay_->clock().now();
     std::optional<Clock::TimePoint> earliest;
@@ -217,6 +219,7 @@ class SimPort : public DevicePort {
 
   void drainQueue() override {
     std::lock_guard<std::mutex> lock(queueMutex_);
+    submitPrepared();
     while (std::any_of(queue_.begin(), queue_.end(), [](const Entry& e) { return e.state == State::InIo; })) reap(true);
     for (Entry& e : queue_)
       if (e.state == State::Waiting) complete(e);
@@ -246,24 +249,64 @@ class SimPort : public DevicePort {
   }
 
   bool ring() {
-    if (ringReady_) return true;
     if (ringFailed_) return false;
+    if (ringReady_) return true;
     ringReady_ = io_uring_queue_init(kRingEntries, &ring_, 0) == 0;
     ringFailed_ = !ringReady_;
     return ringReady_;
   }
 
-  bool submitIo(int slot, Entry& e) {
+  // Puts the transfer on the submission ring without entering the kernel:
+  // the transfers prepared since the last submission go in with one system
+  // call when the host next finds a slot in flight or waits (after a wait
+  // that collected several completions, their successors go in together).
+  bool prepareIo(int slot, Entry& e) {
     if (!ring()) return false;
     io_uring_sqe* sqe = io_uring_get_sqe(&ring_);
-    if (!sqe) return false;
+    if (!sqe) return false;  // never with at most 16 transfers on a ring of 32
     if (e.io.write) {
       io_uring_prep_write(sqe, e.io.fd, e.request->dataBuffer, e.io.bytes, e.io.offset);
     } else {
       io_uring_prep_read(sqe, e.io.fd, e.request->dataBuffer, e.io.bytes, e.io.offset);
     }
     io_uring_sqe_set_data64(sqe, static_cast<uint64_t>(slot));
-    return io_uring_submit(&ring_) >= 1;
+    prepared_[preparedCount_++] = slot;
+    return true;
+  }
+
+  // Hands the prepared transfers to the kernel. A ring that refuses them for
+  // good is not used again: what it did not take runs here instead (its
+  // entries are never submitted, as nothing enters the ring with work to
+  // submit any more).
+  void submitPrepared() {
+    size_t taken = 0;
+    for (int tries = 0; taken < preparedCount_ && !ringFailed_;) {
+      int n = io_uring_submit(&ring_);
+      if (n > 0) {
+        taken += static_cast<size_t>(n);
+        continue;
+      }
+      // Busy for a moment (a full completion ring, a signal): collect and retry.
+      if ((n == -EAGAIN || n == -EBUSY || n == -EINTR || n == 0) && ++tries < 100) {
+        reap(false);
+        continue;
+      }
+      ringFailed_ = true;
+    }
+    for (size_t i = taken; i < preparedCount_; ++i) runHere(queue_[static_cast<size_t>(prepared_[i])]);
+    preparedCount_ = 0;
+  }
+
+  // The transfer through the media's own read or write, at once.
+  void runHere(Entry& e) {
+    std::span<uint8_t> data = dataOf(e.request->dataBuffer, e.request->dataTransferLength);
+    int err = e.controller->withDrive([&](SimDrive& d) {
+      return e.io.write ? d.media().write(e.io.lba, e.io.count, data.data())
+                        : d.media().read(e.io.lba, e.io.count, data.data());
+    });
+    e.controller->finishQueued(e.io, err, data, e.reply);
+    e.due = e.submitted + std::chrono::microseconds(e.reply.latencyUs);
+    e.state = State::Waiting;
   }
 
   // Collects finished transfers; wait: block for at least one, at most
@@ -273,7 +316,12 @@ class SimPort : public DevicePort {
     io_uring_cqe* cqe = nullptr;
     bool first = true;
     auto next = [&] {
-      if (!(wait && first)) return io_uring_peek_cqe(&ring_, &cqe);
+      if (!(wait && first)) {
+        // Nothing there: settled without a call into the library (a poll
+        // comes here once or twice per transfer).
+        if (io_uring_cq_ready(&ring_) == 0 && !io_uring_cq_has_overflow(&ring_)) return -EAGAIN;
+        return io_uring_peek_cqe(&ring_, &cqe);
+      }
       if (!limit) return io_uring_wait_cqe(&ring_, &cqe);
       const auto ms = limit->count();
       __kernel_timespec ts{ms / 1000, (ms % 1000) * 1000000};
@@ -317,6 +365,8 @@ class SimPort : public DevicePort {
   std::mutex queueMutex_;
   std::array<Entry, kQueueSlots> queue_{};
   io_uring ring_{};
+  std::array<int, kQueueSlots> prepared_{};  // slots on the ring not yet submitted, in order
+  size_t preparedCount_ = 0;
   bool ringReady_ = false;
   bool ringFailed_ = false;
 };

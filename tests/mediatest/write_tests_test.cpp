@@ -112,6 +112,19 @@ TEST(RandomWrite, OtherWriteFailuresEndTheTest) {
   EXPECT_FALSE(r.passed());
   EXPECT_EQ(r.stats.writeRetries, 200u) << "2 s of 10 ms pauses";
   EXPECT_EQ(busy.lines.count(formatText("Write Failed 0x%X", busy.spy->commands[0].lba)), 1u);
+
+  // Queued (two writes in flight), the time-out counts from each write's
+  // first submission, not from its latest retry: both fail in the end.
+  MediaSim busyQueued;
+  ASSERT_TRUE(busyQueued.addFault(busyWrites(100000, 0x08)));
+  busyQueued.ctx().usTimeoutLong = 2;
+  MediaTestParams queued = testParams(kOpSeqWrite, 0x4000, 0x4020, 0x10, 1);
+  queued._fgNCQEnable = 1;
+  r = busyQueued.run(queued);
+  EXPECT_FALSE(r.passed());
+  EXPECT_EQ(r.stats.writeErrors, 2u);
+  EXPECT_GT(r.stats.writeRetries, 0u);
+  EXPECT_LE(r.stats.writeRetries, 400u) << "2 s of 10 ms pauses each";
 }
 
 TEST(RandomWrite, ADamagedBlockIsCaughtByCompareCheckSum) {
