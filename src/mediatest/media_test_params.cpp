@@ -41,4 +41,16 @@ std::string mediaTestRefusal(const MediaTestParams& p, uint64_t driveSectors) {
   return {};
 }
 
+bool CheckTestRange(Context& ctx, uint32_t ulStartLba, uint32_t ulEndLba, uint32_t ulBlks) {
+  if (ulStartLba >= ulEndLba) {
+    PrintError(ctx, "Invalid parameter. (StartLBA > EndLBA)");
+    return false;
+  }
+  if (ulBlks == 0) {
+    PrintError(ctx, "Blks: at least 1 block per command");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace zorv

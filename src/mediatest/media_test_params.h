@@ -8,6 +8,8 @@
 
 namespace zorv {
 
+struct Context;
+
 constexpr uint16_t kOpSeqRead = 0x3310;
 constexpr uint16_t kOpRandomAccess = 0x3321;
 constexpr uint16_t kOpSeqWrite = 0x3640;
@@ -51,5 +53,11 @@ struct MediaTestParams {
 // groups for ever), and a random access range whose only readable LBA
 // would be LBA 0 (never read).
 std::string mediaTestRefusal(const MediaTestParams& params, uint64_t driveSectors);
+
+// The range check every lap-based test makes again when it starts (its
+// parameters may come from a caller that skipped mediaTestRefusal): an empty
+// range, or commands of no blocks that would never reach its end. Prints the
+// refusal as an error line and returns false; true when the test may run.
+bool CheckTestRange(Context& ctx, uint32_t ulStartLba, uint32_t ulEndLba, uint32_t ulBlks);
 
 }  // namespace zorv

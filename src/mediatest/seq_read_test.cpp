@@ -87,15 +87,7 @@ bool SeqReadTest(MediaTestRun& run, uint32_t ulStartLba, uint32_t ulEndLba, uint
   run.fgTestFail = false;
   run.stats.rateSum = 0.0;
   run.stats.groups = 0;
-  if (ulStartLba >= ulEndLba) {
-    PrintError(ctx, "Invalid parameter. (StartLBA > EndLBA)");
-    return false;
-  }
-  // Commands of no blocks would never reach the end of the range.
-  if (ulBlks == 0) {
-    PrintError(ctx, "Blks: at least 1 block per command");
-    return false;
-  }
+  if (!CheckTestRange(ctx, ulStartLba, ulEndLba, ulBlks)) return false;
   run.progress.setRange(0, 1000);
 
   // The current LBA is kept in 64 bits: rounding up to Align near the top

@@ -185,15 +185,7 @@ bool SeqWriteRandRangeTest(MediaTestRun& run, uint32_t ulStartLba, uint32_t ulEn
     MediaTestRun& run;
     ~QueueRelease() { run.queue = nullptr; }
   } release{run};
-  if (ulStartLba >= ulEndLba) {
-    PrintError(ctx, "Invalid parameter. (StartLBA > EndLBA)");
-    return false;
-  }
-  // Commands of no blocks would never reach the end of a lap.
-  if (ulBlks == 0) {
-    PrintError(ctx, "Blks: at least 1 block per command");
-    return false;
-  }
+  if (!CheckTestRange(ctx, ulStartLba, ulEndLba, ulBlks)) return false;
   run.progress.setRange(0, 1000);
   const uint64_t end = ulEndLba;
   std::vector<Extent> extents;
