@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QTest>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -203,6 +204,18 @@ TEST_F(PageFixture, ARefusedSendKeepsTheDialogOpenWithTheReason) {
   EXPECT_EQ(page.history().currentPosition(), -1) << "refused input is not stored";
 }
 
+TEST_F(PageFixture, EnterIsSendAndEscIsAbort) {
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  page.testButton(0)->click();
+  QTest::keyClick(&dlg(), Qt::Key_Return);
+  EXPECT_TRUE(dlg().isVisible());
+  EXPECT_FALSE(dlg().refusalLabel()->text().isEmpty()) << "Enter sent the first defaults, which the sequential read refuses";
+  QTest::keyClick(&dlg(), Qt::Key_Escape);
+  EXPECT_FALSE(dlg().isVisible());
+  EXPECT_TRUE(pumpUntil([&] { return paneText().contains("Abort"); }));
+  EXPECT_FALSE(runner.running());
+}
+
 TEST_F(PageFixture, SendRunsTheSequentialReadOnTheRunnerToTestComplete) {
   ASSERT_TRUE(sim.ok()) << sim.error;
   page.testButton(0)->click();
@@ -307,6 +320,26 @@ TEST_F(PageFixture, AWriteTestAsksForConsentOnlyOnARealDevice) {
       EXPECT_GT(real.scsiCommands, 0);
     }
   }
+  sim.ctx().port = sim.port.get();
+}
+
+TEST_F(PageFixture, ADriveWithMountedFileSystemsIsRefusedBeforeAnyQuestion) {
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  std::ofstream(services.mountInfoPath) << "1 0 8:1 / /media/pa256 rw - ext4 /dev/sda1 rw\n";
+  RealDevicePort real(*sim.port);
+  sim.ctx().port = &real;
+  ui.answer = true;
+  ASSERT_TRUE(openMediaTestDialog(services, kOpSeqWrite));
+  type(EditField::Slba, "1000");
+  type(EditField::Elba, "2000");
+  dlg().sendButton()->click();
+  EXPECT_TRUE(ui.questions.empty());
+  EXPECT_TRUE(dlg().isVisible());
+  EXPECT_EQ(dlg().refusalLabel()->text().toStdString(),
+            "Physical Drive 0 holds mounted file systems (/media/pa256): it is never written raw");
+  EXPECT_FALSE(runner.running());
+  EXPECT_EQ(real.scsiCommands, 0);
+  EXPECT_TRUE(driveList.isEnabled());
   sim.ctx().port = sim.port.get();
 }
 
