@@ -11,7 +11,9 @@ namespace zorv::app {
 
 namespace {
 
-QString qs(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString qs(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 // Edit boxes take only the digits of their radix; the model refuses anything
 // else on Send as well, so a pasted text cannot slip through.
@@ -118,8 +120,10 @@ QRadioButton* CEditFuncDialog::radioButton(ButtonGroup group, int button) const 
 
 void CEditFuncDialog::load() {
   loading_ = true;
-  for (int f = 0; f < kEditFieldCount; ++f) edits_[static_cast<size_t>(f)]->setText(qs(model_.text(static_cast<EditField>(f))));
-  for (int i = 0; i < kCheckItemCount; ++i) checks_[static_cast<size_t>(i)]->setChecked(model_.checked(static_cast<CheckItem>(i)));
+  for (int f = 0; f < kEditFieldCount; ++f)
+    edits_[static_cast<size_t>(f)]->setText(qs(model_.text(static_cast<EditField>(f))));
+  for (int i = 0; i < kCheckItemCount; ++i)
+    checks_[static_cast<size_t>(i)]->setChecked(model_.checked(static_cast<CheckItem>(i)));
   for (int g = 1; g <= kRadioGroupCount; ++g) {
     int checked = model_.radio(static_cast<ButtonGroup>(g));
     // A history entry may name a button the window does not show: then none is checked.

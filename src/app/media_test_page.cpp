@@ -2,7 +2,6 @@
 
 #include <QHBoxLayout>
 #include <QVBoxLayout>
-
 #include <map>
 
 #include "discovery/drive_selected.h"
@@ -35,7 +34,8 @@ std::map<const PageServices*, CMediaTestPage*>& pagesByWindow() {
 
 }  // namespace
 
-CMediaTestPage::CMediaTestPage(PageServices& services, QWidget* parent) : QWidget(parent), services_(services) {
+CMediaTestPage::CMediaTestPage(PageServices& services, QWidget* parent)
+    : QWidget(parent), services_(services) {
   auto* layout = new QVBoxLayout(this);
   auto* row = new QHBoxLayout;
   for (size_t i = 0; i < kTestButtons.size(); ++i) {
@@ -63,8 +63,8 @@ CMediaTestPage::CMediaTestPage(PageServices& services, QWidget* parent) : QWidge
   layout->addWidget(progress_);
   layout->addStretch();
 
-  dialog_ = new CEditFuncDialog(services_.ctx, model_,
-                                [this](const MediaTestParams& params) { return start(params); }, this);
+  dialog_ = new CEditFuncDialog(
+      services_.ctx, model_, [this](const MediaTestParams& params) { return start(params); }, this);
   pagesByWindow()[&services_] = this;
 }
 
@@ -160,7 +160,9 @@ bool repeatMediaTest(PageServices& services) {
 
 namespace {
 
-QWidget* makeMediaTestPage(PageServices& services, QWidget* parent) { return new CMediaTestPage(services, parent); }
+QWidget* makeMediaTestPage(PageServices& services, QWidget* parent) {
+  return new CMediaTestPage(services, parent);
+}
 
 PageRegistrar reg{40, "Media Test", &makeMediaTestPage};
 

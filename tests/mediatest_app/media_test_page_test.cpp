@@ -39,7 +39,9 @@ class RealDevicePort : public DevicePort {
   explicit RealDevicePort(DevicePort& inner) : inner_(inner) {}
   std::string_view name() const override { return "linux"; }
   std::string physicalDrivePath(int n) const override { return inner_.physicalDrivePath(n); }
-  IoOutcome queryBusType(const std::string& path, uint8_t& bus) override { return inner_.queryBusType(path, bus); }
+  IoOutcome queryBusType(const std::string& path, uint8_t& bus) override {
+    return inner_.queryBusType(path, bus);
+  }
   IoOutcome probeExclusive(const std::string& path) override { return inner_.probeExclusive(path); }
   IoOutcome ataPassThrough(const std::string& path, AtaPassThroughRequest& r) override {
     return inner_.ataPassThrough(path, r);
@@ -159,10 +161,10 @@ TEST_F(PageFixture, EditBoxesTakeOnlyTheirRadixAndLimit) {
     const char* shown;
   };
   const Case cases[] = {
-      {EditField::Slba, "1g2Fx", "12F"},       // hex
+      {EditField::Slba, "1g2Fx", "12F"},           // hex
       {EditField::Elba, "123456789", "12345678"},  // 8 characters
       {EditField::Blks, "fffff", "ffff"},
-      {EditField::Loop, "1A2", "12"},          // decimal
+      {EditField::Loop, "1A2", "12"},  // decimal
       {EditField::Align, "123", "12"},
   };
   for (const Case& c : cases) {
@@ -209,7 +211,8 @@ TEST_F(PageFixture, EnterIsSendAndEscIsAbort) {
   page.testButton(0)->click();
   QTest::keyClick(&dlg(), Qt::Key_Return);
   EXPECT_TRUE(dlg().isVisible());
-  EXPECT_FALSE(dlg().refusalLabel()->text().isEmpty()) << "Enter sent the first defaults, which the sequential read refuses";
+  EXPECT_FALSE(dlg().refusalLabel()->text().isEmpty())
+      << "Enter sent the first defaults, which the sequential read refuses";
   QTest::keyClick(&dlg(), Qt::Key_Escape);
   EXPECT_FALSE(dlg().isVisible());
   EXPECT_TRUE(pumpUntil([&] { return paneText().contains("Abort"); }));
@@ -303,7 +306,8 @@ TEST_F(PageFixture, AWriteTestAsksForConsentOnlyOnARealDevice) {
     dlg().sendButton()->click();
     EXPECT_EQ(ui.questions.size(), c.realDevice ? 1u : 0u);
     if (c.realDevice) {
-      EXPECT_EQ(ui.questions[0], "Random Write destroys the data of Physical Drive 0 from LBA 0x1000 to 0x2000.\nGo on?");
+      EXPECT_EQ(ui.questions[0],
+                "Random Write destroys the data of Physical Drive 0 from LBA 0x1000 to 0x2000.\nGo on?");
     }
     if (!c.runs) {
       EXPECT_TRUE(dlg().isVisible());
