@@ -13,6 +13,7 @@
 
 #include <QWidget>
 
+#include <string>
 #include <vector>
 
 #include "app/operation_runner.h"
@@ -30,6 +31,9 @@ struct PageServices {
   DriveListView& driveList;  // the main window's drive list
   QWidget* mainWindow;
   OperationRunner& runner;  // runs every operation of the window, one at a time
+  // Where the mounted volumes come from (raw writes refuse a drive with
+  // mounted file systems); "" for none.
+  std::string mountInfoPath;
 };
 
 using PageFactory = QWidget* (*)(PageServices& services, QWidget* parent);

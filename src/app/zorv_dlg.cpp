@@ -152,7 +152,8 @@ void CZorvDlg::buildEngineering() {
   ctx_ = std::make_unique<Context>(port_, ui_, clock_, *paneSink_);
   runner_ = std::make_unique<OperationRunner>(*ctx_, *driveList_);
   attachment_ = std::make_unique<DriveListAttachment>(*ctx_, *driveList_);
-  services_ = std::make_unique<PageServices>(PageServices{*ctx_, ui_, *paneSink_, *driveList_, this, *runner_});
+  services_ = std::make_unique<PageServices>(
+      PageServices{*ctx_, ui_, *paneSink_, *driveList_, this, *runner_, options_.mountInfoPath});
   for (const RegisteredPage& page : registeredPages()) {
     QWidget* w = page.factory ? page.factory(*services_, tabs_) : nullptr;
     if (w) tabs_->addTab(w, QString::fromUtf8(page.title));

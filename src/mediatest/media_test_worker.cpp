@@ -55,7 +55,7 @@ MediaTestResult MediaTestWorker(Context& parent, const MediaTestJob& job) {
   if (!result.refusal.empty()) {
     PrintError(ctx, "%s", result.refusal.c_str());
     AppendMessage(ctx, "\r\n\r\n", sink);
-    parent.fgBusy = 0;
+    if (job.releasesBusy) parent.fgBusy = 0;
     return result;
   }
 
@@ -79,7 +79,7 @@ MediaTestResult MediaTestWorker(Context& parent, const MediaTestJob& job) {
     PrintCompletion(ctx, "*************************");
   }
   AppendMessage(ctx, "\r\n\r\n", sink);
-  parent.fgBusy = 0;
+  if (job.releasesBusy) parent.fgBusy = 0;
   return result;
 }
 

@@ -8,7 +8,9 @@
 // context of its own (its own sector buffer and queue), seeds the run's
 // random numbers, runs the test of the test code and ends with "STOP!" or
 // "Test Complete". The caller sets fgBusy when it starts the worker; the
-// worker clears it when it ends.
+// worker clears it when it ends, unless the caller keeps that to itself (the
+// window's operation runner gives the drive back only after it has put the
+// drive list back, so nothing slips in between).
 
 #include <atomic>
 #include <cstdint>
@@ -30,6 +32,7 @@ struct MediaTestJob {
   ProgressSink* progress = nullptr;      // nullptr: none
   RawWritePermission permission;         // consulted by the write tests
   std::optional<uint32_t> seed;          // the random seed; default the current time in seconds
+  bool releasesBusy = true;              // false: the caller clears the parent's fgBusy itself
 };
 
 struct MediaTestResult {

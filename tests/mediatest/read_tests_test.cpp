@@ -53,6 +53,22 @@ TEST(SeqRead, GroupLinesAverageAndEndingAsTheWindowShowsThem) {
   EXPECT_EQ(m.ctx().fgBusy, 0) << "the worker clears fgBusy";
 }
 
+TEST(SeqRead, ACallerThatOwnsFgBusyKeepsItUntilItGivesItBack) {
+  MediaSim m;
+  ASSERT_TRUE(m.ok()) << m.sim.error;
+  MediaTestJob job;
+  job.params = testParams(kOpSeqRead, 0, 0x40, 0x20, 1);
+  job.drive = m.ctx().selectedDrive();
+  job.messages = &m.lines;
+  job.releasesBusy = false;
+  for (uint32_t end : {0x40u, 0u}) {  // a run, and a refused one
+    job.params.ulEndLba = end;
+    m.ctx().fgBusy = 1;
+    MediaTestWorker(m.ctx(), job);
+    EXPECT_EQ(m.ctx().fgBusy, 1) << end;
+  }
+}
+
 TEST(SeqRead, AlignRoundsEachCommandsStartAndLapsAreNumbered) {
   MediaSim m;
   ASSERT_TRUE(m.ok()) << m.sim.error;
