@@ -72,8 +72,6 @@ std::string DecodeFlashId(DiagRun& run, size_t) { return run.show(flashIdText(ru
 std::string DecodeFlashCheck(DiagRun& run, size_t) { return run.show(flashCheckText(run.buffer(512))); }
 
 std::string DecodeDiagnosticDump(DiagRun& run, size_t) {
-  // Without the reply there is no length to follow.
-  if (!run.replyRead) return run.show("Diagnostic Dump Fail: the drive did not answer\r\n");
   auto first = run.buffer(4);
   uint32_t length = le32(first.data());
   if (length == 0) return {};
