@@ -1,6 +1,7 @@
 #include "app/admin_zorv_dialog.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -22,10 +23,15 @@ CAdminZorv::CAdminZorv(Context& ctx, QWidget* parent) : QDialog(parent), ctx_(ct
   lock_->setObjectName("modelLock");
   lock_->setAutoDefault(false);
 
+  cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+  cancel_->setObjectName("cancel");
+  cancel_->setAutoDefault(false);
+
   auto* row = new QHBoxLayout;
   row->addWidget(new QLabel(QStringLiteral("Model Name"), this));
   row->addWidget(modelName_, 1);
   row->addWidget(lock_);
+  row->addWidget(cancel_);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(row);
   layout->addWidget(text_, 1);
@@ -38,6 +44,17 @@ CAdminZorv::CAdminZorv(Context& ctx, QWidget* parent) : QDialog(parent), ctx_(ct
   }
   modelName_->setCurrentIndex(modelName_->count() > 0 ? 0 : -1);
   connect(lock_, &QPushButton::clicked, this, &CAdminZorv::onModelLock);
+  connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void CAdminZorv::keyPressEvent(QKeyEvent* event) {
+  // Escape leaves the dialog from any of its controls, the text box included.
+  if (event->key() == Qt::Key_Escape) {
+    event->accept();
+    reject();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 // The combo lists the running program's range only: its position counts

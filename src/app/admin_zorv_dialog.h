@@ -23,17 +23,22 @@ class CAdminZorv : public QDialog {
   QComboBox* modelName() const { return modelName_; }
   QPlainTextEdit* textBox() const { return text_; }
   QPushButton* modelLockButton() const { return lock_; }
+  QPushButton* cancelButton() const { return cancel_; }
   // The brand index "Model Lock" writes for the selected entry.
   int selectedBrandIndex() const;
 
  public Q_SLOTS:
   void onModelLock();
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   Context& ctx_;
   QComboBox* modelName_ = nullptr;
   QPlainTextEdit* text_ = nullptr;
   QPushButton* lock_ = nullptr;
+  QPushButton* cancel_ = nullptr;
   std::unique_ptr<QtMessageSink> sink_;
 };
 

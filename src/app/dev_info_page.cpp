@@ -4,7 +4,9 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QScrollArea>
 #include <QSignalBlocker>
+#include <QSplitter>
 #include <QVBoxLayout>
 
 #include "app/gui_thread.h"
@@ -13,6 +15,9 @@
 namespace zorv::app {
 
 namespace {
+
+// Lines of reply text the RAW Data pane shows at the least.
+constexpr int kRawDataMinimumLines = 12;
 
 ModelLockOpener& lockOpener() {
   static ModelLockOpener opener = nullptr;
@@ -31,9 +36,11 @@ void setTextIfChanged(QLineEdit* edit, const std::string& text) {
 ModelLockRegistrar::ModelLockRegistrar(ModelLockOpener opener) { lockOpener() = opener; }
 ModelLockOpener modelLockOpener() { return lockOpener(); }
 
-QLineEdit* CDevInfo::addEdit(C c, const char* name, std::string DiagInputs::*box) {
+QLineEdit* CDevInfo::addEdit(C c, const char* name, std::string DiagInputs::*box, const char* label, Radix radix,
+                             int digits) {
   auto* edit = new QLineEdit(this);
   edit->setObjectName(name);
+  restrictToRadix(edit, radix, QString::fromLatin1(label), digits);
   controls_[static_cast<size_t>(c)] = edit;
   edits_.emplace_back(edit, box);
   connect(edit, &QLineEdit::textEdited, this, [this, box](const QString& text) {
@@ -105,16 +112,16 @@ CDevInfo::CDevInfo(PageServices& services, QWidget* parent) : QWidget(parent), s
   int i = 0;
   for (const Box& b : flashBoxes) {
     flashGrid->addWidget(new QLabel(b.label, flash), 0, i);
-    flashGrid->addWidget(addEdit(b.control, b.name, b.member), 1, i);
+    flashGrid->addWidget(addEdit(b.control, b.name, b.member, b.label, Radix::Hex, 8), 1, i);
     ++i;
   }
 
   auto* ftl = new QGroupBox("FTL", this);
   auto* ftlGrid = new QGridLayout(ftl);
   ftlGrid->addWidget(new QLabel("Start PPN (Hex)", ftl), 0, 0);
-  ftlGrid->addWidget(addEdit(C::StartPpn, "edit1292", &DiagInputs::startPpn), 1, 0);
+  ftlGrid->addWidget(addEdit(C::StartPpn, "edit1292", &DiagInputs::startPpn, "Start PPN", Radix::Hex, 8), 1, 0);
   ftlGrid->addWidget(new QLabel("End PPN (Hex)", ftl), 0, 1);
-  ftlGrid->addWidget(addEdit(C::EndPpn, "edit1294", &DiagInputs::endPpn), 1, 1);
+  ftlGrid->addWidget(addEdit(C::EndPpn, "edit1294", &DiagInputs::endPpn, "End PPN", Radix::Hex, 8), 1, 1);
   map_ = new QComboBox(ftl);
   map_->setObjectName("combo1271");
   controls_[static_cast<size_t>(C::Map)] = map_;
@@ -124,9 +131,11 @@ CDevInfo::CDevInfo(PageServices& services, QWidget* parent) : QWidget(parent), s
   auto* memory = new QGroupBox("Memory", this);
   auto* memoryGrid = new QGridLayout(memory);
   memoryGrid->addWidget(new QLabel("Start Memory (No \"0x\")", memory), 0, 0);
-  memoryGrid->addWidget(addEdit(C::StartMemory, "edit1353", &DiagInputs::startMemory), 1, 0);
+  memoryGrid->addWidget(
+      addEdit(C::StartMemory, "edit1353", &DiagInputs::startMemory, "Start Memory", Radix::Hex, 8), 1, 0);
   memoryGrid->addWidget(new QLabel("Memory Length (Byte)", memory), 0, 1);
-  memoryGrid->addWidget(addEdit(C::MemoryLength, "edit1354", &DiagInputs::memoryLength), 1, 1);
+  memoryGrid->addWidget(
+      addEdit(C::MemoryLength, "edit1354", &DiagInputs::memoryLength, "Memory Length", Radix::Hex, 8), 1, 1);
 
   // Timer.
   auto* timed = new QGroupBox("Timer", this);
@@ -176,7 +185,8 @@ CDevInfo::CDevInfo(PageServices& services, QWidget* parent) : QWidget(parent), s
   indirect_->setObjectName("check1296");
   controls_[static_cast<size_t>(C::IndirectComplement)] = indirect_;
   maxGrid->addWidget(slider_, 0, 0, 1, 3);
-  maxGrid->addWidget(addEdit(C::Address, "edit1387", &DiagInputs::address), 1, 0);
+  maxGrid->addWidget(
+      addEdit(C::Address, "edit1387", &DiagInputs::address, "Max Address", Radix::HexOrSuffixH, 12), 1, 0);
   maxGrid->addWidget(percent_, 1, 1);
   maxGrid->addWidget(indirect_, 1, 2);
 
@@ -198,17 +208,41 @@ CDevInfo::CDevInfo(PageServices& services, QWidget* parent) : QWidget(parent), s
   lower->addWidget(timed);
   lower->addWidget(maxAddress);
 
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(top);
-  layout->addWidget(flash);
-  layout->addLayout(inputs);
-  layout->addLayout(lower);
+  // The controls scroll and the RAW Data pane keeps its share of the page:
+  // at the window's minimum size the reply text must still be readable. The
+  // splitter lets the person move the border.
+  auto* controlsPane = new QWidget(this);
+  auto* controlsLayout = new QVBoxLayout(controlsPane);
+  controlsLayout->addLayout(top);
+  controlsLayout->addWidget(flash);
+  controlsLayout->addLayout(inputs);
+  controlsLayout->addLayout(lower);
   auto* progressRow = new QHBoxLayout;
   progressRow->addWidget(progress_, 1);
   progressRow->addWidget(stop_);
-  layout->addLayout(progressRow);
-  layout->addWidget(new QLabel("RAW Data", this));
-  layout->addWidget(rawData_, 1);
+  controlsLayout->addLayout(progressRow);
+  controlsLayout->addStretch();
+  auto* controlsScroll = new QScrollArea(this);
+  controlsScroll->setWidget(controlsPane);
+  controlsScroll->setWidgetResizable(true);
+  controlsScroll->setFrameShape(QFrame::NoFrame);
+
+  auto* rawPane = new QWidget(this);
+  auto* rawLayout = new QVBoxLayout(rawPane);
+  rawLayout->setContentsMargins(0, 0, 0, 0);
+  rawLayout->addWidget(new QLabel("RAW Data", rawPane));
+  rawLayout->addWidget(rawData_, 1);
+  rawData_->setMinimumHeight(rawData_->fontMetrics().lineSpacing() * kRawDataMinimumLines);
+
+  auto* splitter = new QSplitter(Qt::Vertical, this);
+  splitter->setObjectName("devInfoSplitter");
+  splitter->addWidget(controlsScroll);
+  splitter->addWidget(rawPane);
+  splitter->setChildrenCollapsible(false);
+  splitter->setStretchFactor(0, 0);
+  splitter->setStretchFactor(1, 1);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(splitter);
 
   // Events to the console.
   connect(getDevInfo_, &QPushButton::clicked, this, [this] { console_->onGetDevInfo(); });

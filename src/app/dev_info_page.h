@@ -25,6 +25,7 @@
 
 #include "app/page_registry.h"
 #include "app/qt_progress.h"
+#include "app/radix_field.h"
 #include "diagnostics/diagnostics_console.h"
 
 namespace zorv::app {
@@ -64,7 +65,9 @@ class CDevInfo : public QWidget {
   void refresh();
 
  private:
-  QLineEdit* addEdit(DevInfoControl c, const char* name, std::string DiagInputs::*box);
+  // A box of the console's inputs; it takes only digits of radix.
+  QLineEdit* addEdit(DevInfoControl c, const char* name, std::string DiagInputs::*box, const char* label, Radix radix,
+                     int digits);
 
   PageServices& services_;
   std::unique_ptr<QtMessageSink> rawSink_;

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "app/fixed_pitch_font.h"
+#include "app/radix_field.h"
 #include "app/record_buf_page.h"
 
 namespace zorv::app {
@@ -44,7 +45,7 @@ void CEditAta::build() {
     auto* label = new QLabel(info.label, group_);
     auto* edit = new QLineEdit(group_);
     edit->setObjectName(QString("edit%1").arg(info.id));
-    edit->setMaxLength(4);
+    restrictToRadix(edit, Radix::Hex, QString::fromLatin1(info.label), 4);
     edit->setAlignment(Qt::AlignCenter);
     edit->setFont(font);
     edit->setPalette(editPalette);

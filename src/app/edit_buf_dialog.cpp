@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "app/fixed_pitch_font.h"
+#include "app/radix_field.h"
 
 namespace zorv::app {
 
@@ -20,7 +21,7 @@ class ByteCellDelegate : public QStyledItemDelegate {
   using QStyledItemDelegate::QStyledItemDelegate;
   QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     QWidget* w = QStyledItemDelegate::createEditor(parent, option, index);
-    if (auto* edit = qobject_cast<QLineEdit*>(w)) edit->setMaxLength(2);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) restrictToRadix(edit, Radix::Hex, QStringLiteral("Byte"), 2);
     return w;
   }
 };
@@ -74,13 +75,13 @@ CEditBufDlg::CEditBufDlg(Context& ctx, DumpPane* dump, QWidget* parent) : QDialo
 
   start_ = new QLineEdit(this);
   start_->setObjectName("start1049");
-  start_->setMaxLength(4);
+  restrictToRadix(start_, Radix::Hex, QStringLiteral("Start Addr."), 4);
   end_ = new QLineEdit(this);
   end_->setObjectName("end1223");
-  end_->setMaxLength(4);
+  restrictToRadix(end_, Radix::Hex, QStringLiteral("End Addr."), 4);
   value_ = new QLineEdit(this);
   value_->setObjectName("value1224");
-  value_->setMaxLength(2);
+  restrictToRadix(value_, Radix::Hex, QStringLiteral("Value"), 2);
   save_ = new QPushButton("Save", this);
   enter_ = new QPushButton("Enter", this);
   quit_ = new QPushButton("Quit", this);

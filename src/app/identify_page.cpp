@@ -20,6 +20,15 @@ QString cellText(const std::string& s) {
   return q;
 }
 
+// The width of a value cell's bit-pattern line, "0100 0000 0111 1111b".
+constexpr int kValueLineLength = 20;
+
+QString inLinesOf(const QString& text, int length) {
+  QStringList lines;
+  for (qsizetype at = 0; at < text.size(); at += length) lines << text.mid(at, length);
+  return lines.join(QLatin1Char('\n'));
+}
+
 }  // namespace
 
 CIdentify::CIdentify(Context& ctx, UserInterface& ui, OperationRunner& runner, QWidget* parent)
@@ -45,6 +54,13 @@ CIdentify::CIdentify(Context& ctx, UserInterface& ui, OperationRunner& runner, Q
   list_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   list_->setShowGrid(true);
 
+  notice_ = new QLabel(this);
+  notice_->setObjectName("identifyNotice");
+  notice_->setWordWrap(true);
+  notice_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  notice_->setStyleSheet("color: #b00000;");
+  notice_->hide();
+
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(identify_);
   buttons->addWidget(compare_);
@@ -52,6 +68,7 @@ CIdentify::CIdentify(Context& ctx, UserInterface& ui, OperationRunner& runner, Q
   buttons->addStretch();
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(buttons);
+  layout->addWidget(notice_);
   layout->addWidget(list_, 1);
 
   connect(identify_, &QPushButton::clicked, this, &CIdentify::onIdentify);
@@ -78,8 +95,15 @@ void CIdentify::showRows(bool compare) {
     std::vector<const std::string*> cells = {&row.offset, &row.length, &row.value1};
     if (compare) cells.push_back(&row.value2);
     cells.push_back(&row.description);
+    const bool stringRow = static_cast<size_t>(r) < identifyWordTable().size() &&
+                           isIdentifyStringRow(identifyWordTable()[static_cast<size_t>(r)]);
     for (int c = 0; c < static_cast<int>(cells.size()); ++c) {
-      auto* item = new QTableWidgetItem(cellText(*cells[static_cast<size_t>(c)]));
+      QString text = cellText(*cells[static_cast<size_t>(c)]);
+      // A 40-character model string on one line would make the value column
+      // as wide as four bit patterns; it is shown in lines of their width.
+      const bool value = c == 2 || (compare && c == 3);
+      if (stringRow && value) text = inLinesOf(text, kValueLineLength);
+      auto* item = new QTableWidgetItem(text);
       item->setTextAlignment(Qt::AlignLeft | Qt::AlignTop);
       list_->setItem(r, c, item);
     }
@@ -105,11 +129,19 @@ void CIdentify::onIdentify() {
     view_.identify(ctx_, ".");
     showRows(false);
     if (view_.mode() != IdentifyView::Mode::Single) list_->setRowCount(0);
+    showNotice(view_.notice());
   });
+}
+
+void CIdentify::showNotice(const std::string& text) {
+  QString shown = cellText(text).trimmed();
+  notice_->setText(shown);
+  notice_->setVisible(!shown.isEmpty());
 }
 
 void CIdentify::onCompareBinary() {
   if (!view_.compareBinary(ui_)) return;
+  showNotice({});
   showRows(true);
   differences_->clear();
   for (const std::string& entry : view_.differences()) differences_->addItem(QString::fromStdString(entry));

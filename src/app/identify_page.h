@@ -5,6 +5,7 @@
 // by side and lists the differing fields in a drop-down that jumps to them.
 
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QWidget>
@@ -25,6 +26,9 @@ class CIdentify : public QWidget {
   QComboBox* differences() const { return differences_; }
   QPushButton* identifyButton() const { return identify_; }
   QPushButton* compareButton() const { return compare_; }
+  // Why the list is empty or what is wrong with the data it shows; hidden
+  // when there is nothing to say.
+  QLabel* notice() const { return notice_; }
 
  public Q_SLOTS:
   void onIdentify();
@@ -33,6 +37,7 @@ class CIdentify : public QWidget {
 
  private:
   void showRows(bool compare);
+  void showNotice(const std::string& text);
 
   Context& ctx_;
   UserInterface& ui_;
@@ -42,6 +47,7 @@ class CIdentify : public QWidget {
   QPushButton* compare_;
   QComboBox* differences_;
   QTableWidget* list_;
+  QLabel* notice_;
 };
 
 }  // namespace zorv::app

@@ -6,8 +6,30 @@
 
 namespace zorv::app {
 
+void applyProgressStyle(QProgressBar* bar) {
+  if (!bar) return;
+  bar->setTextVisible(true);
+  bar->setFormat(QStringLiteral("%p%"));
+  bar->setAlignment(Qt::AlignCenter);
+}
+
+QtProgressSink::QtProgressSink(QProgressBar* bar, QProgressBar* mirror) : bar_(bar), mirror_(mirror) {
+  applyProgressStyle(bar);
+  applyProgressStyle(mirror);
+}
+
 void QtProgressSink::setRange(int minimum, int maximum) {
-  QPointer<QProgressBar> bar = bar_;
+  setRangeOn(bar_, minimum, maximum);
+  if (mirror_) setRangeOn(mirror_, minimum, maximum);
+}
+
+void QtProgressSink::setPosition(int position) {
+  setPositionOn(bar_, position);
+  if (mirror_) setPositionOn(mirror_, position);
+}
+
+void QtProgressSink::setRangeOn(const QPointer<QProgressBar>& target, int minimum, int maximum) {
+  QPointer<QProgressBar> bar = target;
   auto apply = [bar, minimum, maximum] {
     if (bar) bar->setRange(minimum, maximum);
   };
@@ -18,8 +40,8 @@ void QtProgressSink::setRange(int minimum, int maximum) {
   }
 }
 
-void QtProgressSink::setPosition(int position) {
-  QPointer<QProgressBar> bar = bar_;
+void QtProgressSink::setPositionOn(const QPointer<QProgressBar>& target, int position) {
+  QPointer<QProgressBar> bar = target;
   if (onGuiThread()) {
     if (!bar) return;
     bar->setValue(position);

@@ -7,12 +7,17 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 
 #include "app/fixed_pitch_font.h"
 
 namespace zorv::app {
 
 namespace {
+
+// Beside the package's three columns: the version each image carries.
+constexpr int kVersionColumn = 3;
 
 QPushButton* makeButton(const char* text, const char* name, QWidget* parent) {
   auto* b = new QPushButton(QString::fromLatin1(text), parent);
@@ -34,7 +39,7 @@ CQUnZip::CQUnZip(PageServices& services, QWidget* parent) : QWidget(parent), ser
   list_ = new QTreeWidget(this);
   list_->setObjectName("qzList");
   list_->setRootIsDecorated(false);
-  list_->setColumnCount(3);
+  list_->setColumnCount(kVersionColumn + 1);
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setAllColumnsShowFocus(true);
@@ -48,7 +53,11 @@ CQUnZip::CQUnZip(PageServices& services, QWidget* parent) : QWidget(parent), ser
   progress_->setObjectName("qzProgress");
   progress_->setRange(0, 100);
   progress_->setValue(0);
-  progressSink_ = std::make_unique<QtProgressSink>(progress_);
+  // A download brings the message page to the front: its bar shows the
+  // transfer too.
+  QProgressBar* watched =
+      services_.mainWindow ? services_.mainWindow->findChild<QProgressBar*>("messageProgress") : nullptr;
+  progressSink_ = std::make_unique<QtProgressSink>(progress_, watched);
 
   openQz_ = makeButton("Open QZ", "openQz", this);
   downloadQz_ = makeButton("Download QZ", "downloadQz", this);
@@ -94,7 +103,8 @@ CQUnZip::CQUnZip(PageServices& services, QWidget* parent) : QWidget(parent), ser
   connect(appendQz_, &QPushButton::clicked, this, &CQUnZip::onAppendQz);
   connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) { onRowActivated(item); });
   // The bar shows the selected drive's download, not another drive's.
-  connect(&services_.runner, &OperationRunner::selectedDriveChanged, progress_, [this] { progress_->setValue(0); });
+  connect(&services_.runner, &OperationRunner::selectedDriveChanged, progress_,
+          [this] { progressSink_->setPosition(0); });
 }
 
 CQUnZip::~CQUnZip() { waitForWorker(); }
@@ -131,8 +141,15 @@ void CQUnZip::applyColumns(const std::array<firmware::ListColumn, 3>& columns) {
   QStringList titles;
   for (const firmware::ListColumn& c : columns)
     titles << QString::fromLatin1(c.title.data(), static_cast<qsizetype>(c.title.size()));
+  titles << QStringLiteral("FW Version");
   list_->setHeaderLabels(titles);
-  for (int i = 0; i < 3; ++i) list_->setColumnWidth(i, columns[static_cast<size_t>(i)].width);
+  list_->resizeColumnToContents(kVersionColumn);
+  // The widths are the least a column gets; a column whose texts are wider
+  // (a 16-byte Firmware ID in this font) widens to them instead of cutting them.
+  for (int i = 0; i < 3; ++i) {
+    list_->resizeColumnToContents(i);
+    list_->setColumnWidth(i, std::max(list_->columnWidth(i), columns[static_cast<size_t>(i)].width));
+  }
 }
 
 void CQUnZip::fillList() {
@@ -142,6 +159,7 @@ void CQUnZip::fillList() {
     item->setText(0, QString::fromStdString(r.firmwareId));
     item->setText(1, QString::fromStdString(r.offset));
     item->setText(2, QString::fromStdString(r.modelName));
+    item->setText(kVersionColumn, QString::fromStdString(tab_.imageVersion(list_->indexOfTopLevelItem(item))));
   }
   applyColumns(tab_.columns());
 }
@@ -238,7 +256,7 @@ void CQUnZip::startFromTab(std::vector<uint8_t> image) {
   if (job == firmware::TabJob::WriteExecutable) {
     clearOptionBoxes();
   } else {
-    progress_->setValue(0);
+    progressSink_->setPosition(0);
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include "app/edit_buf_dialog.h"
 #include "app/fixed_pitch_font.h"
+#include "app/radix_field.h"
 
 namespace zorv::app {
 
@@ -60,8 +61,9 @@ CRecordBuf::CRecordBuf(Context& ctx, OperationRunner& runner, QWidget* parent)
   start_->setObjectName("start1043");
   length_ = new QLineEdit(this);
   length_->setObjectName("length1044");
+  restrictToRadix(start_, Radix::Hex, QStringLiteral("Start Addr."), 4);
+  restrictToRadix(length_, Radix::Hex, QStringLiteral("Show Leng."), 4);
   for (QLineEdit* e : {start_, length_}) {
-    e->setMaxLength(4);
     e->setFont(fixedFont(12));
     e->setFixedWidth(e->fontMetrics().horizontalAdvance("WWWWWW"));
   }

@@ -82,6 +82,10 @@ std::span<const uint8_t> DiagRun::buffer(size_t n) const {
   return std::span<const uint8_t>(ctx.SectorBuffer.data(), std::min(n, kSectorBufferSize));
 }
 
+std::string QueryFailureText(std::string_view what) {
+  return std::string(what) + " Fail: the drive did not answer\r\n";
+}
+
 std::string RawReplyText(std::span<const uint8_t> bytes) {
   std::string out;
   for (size_t off = 0; off < bytes.size(); off += 16) {

@@ -128,6 +128,9 @@ using RowFunction = std::string (*)(DiagRun& run, size_t row);
 // What a row that was stopped adds to its text (and so to the run log).
 constexpr std::string_view kRunStoppedText = "STOP!\r\n";
 
+// What a row whose reply could not be read shows in place of the reply:
+// "<what> Fail: the drive did not answer\r\n".
+std::string QueryFailureText(std::string_view what);
 // Hex rows "%04X: " + 16 x "%02X " + "\r\n", then "----------------\r\n".
 std::string RawReplyText(std::span<const uint8_t> bytes);
 // The default decoder: the 512-byte reply shown raw.

@@ -345,7 +345,10 @@ DiagRunResult DiagnosticsConsole::runClaimed(std::string description, bool relea
     mapChoices = state_.mapChoices;
     mapEnabled = state_.isEnabled(C::Map);
     resetInputs(state_);
-    setEnabled(state_, {C::GetDevInfo, C::TimeTrigger, C::SecondDump}, false);
+    setEnabled(state_, {C::GetDevInfo, C::SecondDump}, false);
+    // An armed trigger stays a button during its timed runs: it is how the
+    // operator disarms them.
+    setEnabled(state_, {C::TimeTrigger}, state_.armed);
     setSelectorsEnabled(state_, false);
     run.clock = clock_;
     run.directory = directory_;
@@ -451,11 +454,22 @@ void DiagnosticsConsole::writeArmingLines() {
 
 void DiagnosticsConsole::onTimeTrigger() {
   bool arm;
+  bool refusedZeroPeriod = false;
   {
     std::lock_guard lock(mutex_);
     if (!state_.isEnabled(C::TimeTrigger)) return;
-    arm = state_.isEnabled(C::GetDevInfo);
-    if (arm) {
+    if (state_.armed && state_.running) {
+      // Disarmed during a timed run: the run ends as a plain one and gives
+      // the controls back itself.
+      state_.armed = false;
+      state_.timeLeft.clear();
+      setEnabled(state_, {C::TimeTrigger}, false);
+      arm = false;
+    } else if (state_.isEnabled(C::GetDevInfo) && state_.hours == 0 && state_.minutes == 0) {
+      // A period of nothing would start a run on every tick, for ever.
+      arm = false;
+      refusedZeroPeriod = true;
+    } else if ((arm = state_.isEnabled(C::GetDevInfo))) {
       setEnabled(state_, {C::GetDevInfo, C::SecondDump}, false);
       setInputGroupEnabled(state_, false);
       setSelectorsEnabled(state_, false);
@@ -467,6 +481,10 @@ void DiagnosticsConsole::onTimeTrigger() {
       state_.timeLeft.clear();
       state_.armed = false;
     }
+  }
+  if (refusedZeroPeriod) {
+    append(kZeroPeriodRefusedText);
+    return;
   }
   if (arm) {
     writeArmingLines();

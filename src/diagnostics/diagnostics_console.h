@@ -53,6 +53,10 @@ enum class DevInfoControl : uint8_t {
 };
 constexpr size_t kDevInfoControlCount = static_cast<size_t>(DevInfoControl::kCount);
 
+// What "Time Trigger" says instead of arming with Hours and Minutes both 0.
+constexpr std::string_view kZeroPeriodRefusedText =
+    "Time Trigger: Hours and Minutes are both 0; choose a period of at least one minute\r\n";
+
 // What the page shows.
 struct DevInfoState {
   std::array<bool, kDevInfoControlCount> enabled{};

@@ -72,8 +72,6 @@ std::string DecodeFlashId(DiagRun& run, size_t) { return run.show(flashIdText(ru
 std::string DecodeFlashCheck(DiagRun& run, size_t) { return run.show(flashCheckText(run.buffer(512))); }
 
 std::string DecodeDiagnosticDump(DiagRun& run, size_t) {
-  // Without the reply there is no length to follow.
-  if (!run.replyRead) return run.show("Diagnostic Dump Fail: the drive did not answer\r\n");
   auto first = run.buffer(4);
   uint32_t length = le32(first.data());
   if (length == 0) return {};
@@ -152,13 +150,30 @@ std::string MemoryDump(DiagRun& run, size_t row) {
     sectors = 0x400;
     name = spiDumpName(clock);
   } else {
-    address = readHexBox(run.inputs.startMemory);
-    uint32_t length = readHexBox(run.inputs.memoryLength);
-    if (address == 0 || length == 0) {
+    const std::optional<uint64_t> start = parseHexBox(run.inputs.startMemory);
+    const std::optional<uint64_t> length = parseHexBox(run.inputs.memoryLength);
+    const bool blankStart = run.inputs.startMemory.find_first_not_of(" \t") == std::string::npos;
+    const bool blankLength = run.inputs.memoryLength.find_first_not_of(" \t") == std::string::npos;
+    if (blankStart || blankLength || (start && *start == 0) || (length && *length == 0)) {
       run.inputRefused = true;
       return run.show("Error.... Input Empty");
     }
-    sectors = (uint64_t{length} + 511) / 512;
+    // A box that is not a number, or a range the controller cannot address,
+    // is refused: reading junk as 0, capping a length or letting the address
+    // wrap would dump another region than the one asked for.
+    const char* wrong = !start ? "Start Memory" : !length ? "Memory Length" : nullptr;
+    if (wrong) {
+      run.inputRefused = true;
+      return run.show(formatText("Error.... %s is not a hexadecimal number\r\n", wrong));
+    }
+    constexpr uint64_t kMemorySpace = uint64_t{1} << 32;
+    if (*start >= kMemorySpace || *length > kMemorySpace || *start + *length > kMemorySpace) {
+      run.inputRefused = true;
+      wrong = *start >= kMemorySpace ? "Start Memory" : "Memory Length";
+      return run.show(formatText("Error.... %s goes past the controller's 32-bit memory space (FFFFFFFFh)\r\n", wrong));
+    }
+    address = static_cast<uint32_t>(*start);
+    sectors = (*length + 511) / 512;
     name = memoryDumpName(run.inputs.startMemory, sectors, clock);
   }
   DumpFile file(run, name);

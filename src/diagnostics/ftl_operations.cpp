@@ -68,8 +68,6 @@ std::string DumpAllBlockInfo(DiagRun& run, size_t) {
   const uint16_t cls = run.modelClass == 1 ? 1 : 0;
   const std::string serial = fileNamePart(run.ctx.selectedDrive().strSerial);
   const std::string base = "BlkInfoSNum__" + serial + "__" + run.now().stamp();
-  // Without the first header there is nothing to dump: no files.
-  if (!run.replyRead) return run.show("Dump Block Info Fail: the drive did not answer\r\n");
   DumpFile txt(run, base + ".txt");
   DumpFile bin(run, base + ".bin");
 

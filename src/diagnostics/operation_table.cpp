@@ -139,6 +139,9 @@ std::string performQuery(DiagRun& run, const VendorOperation& op) {
   }
   auto sector = buildOperationSector(op.index, run.inputs, run.modelClass);
   run.replyRead = run.query(*sector).ok();
+  // A reply that was not read is whatever the buffer held (FFh where the
+  // drive returned nothing): decoding it would show and log junk as data.
+  if (!run.replyRead) return text + run.show(QueryFailureText(op.text));
   RowFunction decode = op.function ? op.function : &ShowRawReply;
   return text + decode(run, op.index);
 }
@@ -162,6 +165,7 @@ std::string performSmart(DiagRun& run) {
     run.append("S.M.A.R.T. Read Success\r\n");
   } else {
     run.commandFailed = true;
+    return run.show(QueryFailureText("S.M.A.R.T. Read"));
   }
   std::array<uint8_t, kSmartSectorSize> data{};
   auto buf = run.buffer(kSmartSectorSize);
@@ -430,6 +434,17 @@ std::string addressBoxText(std::string_view text) {
   cleaned = cleaned.substr(first, cleaned.find_last_not_of(" \t") - first + 1);
   if (cleaned.size() > 2 && cleaned[0] == '0' && cleaned[1] == 'X') cleaned.erase(0, 2);
   return cleaned;
+}
+
+std::optional<uint64_t> parseHexBox(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return std::nullopt;
+  text = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
+  for (char c : text) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+  }
+  return readHex(text, ~uint64_t{0});
 }
 
 std::optional<uint64_t> parseAddressBox(std::string_view text) {

@@ -58,6 +58,10 @@ std::optional<size_t> findVendorOperation(std::string_view name);
 // Hexadecimal box: unsigned 32-bit, leading blanks skipped, optional "0x",
 // digits up to the first non-hex character, empty reads 0, saturates at FFFFFFFFh.
 uint32_t readHexBox(std::string_view text);
+// A hexadecimal box read strictly: blanks around and a leading "0x" allowed,
+// otherwise hex digits only (beyond 64 bits it saturates); none when it is
+// empty or holds anything else.
+std::optional<uint64_t> parseHexBox(std::string_view text);
 // The max-address box: upper-cased, every "H" removed, read as 64-bit hex the same way.
 uint64_t readAddressBox(std::string_view text);
 // The box as "780001" takes it: upper-cased, every "H", the blanks around

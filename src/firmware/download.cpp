@@ -244,7 +244,12 @@ DownloadResult downloadFirmware(Context& ctx, const DownloadRequest& request, Pr
         r.code = 2;
         r.verdict = DownloadVerdict::RetriesExhausted;
         r.checkBits = bits;
-        r.messageText = "Retry 10 Times, Exit";
+        // A transfer given up half-way is as much a verdict as one that
+        // ran through: it gets its box, and the bar no longer shows the
+        // share that was sent (the drive dropped it).
+        r.messageText = "Retry 10 Times, Exit\r\n" + std::string(kUpdateFailedText);
+        progress.setPosition(0);
+        ctx.ui->messageBox(r.messageText, BoxIcon::Stop);
         return r;
       }
       ctx.clock->sleepFor(kRetryPause);
@@ -262,6 +267,7 @@ DownloadResult downloadFirmware(Context& ctx, const DownloadRequest& request, Pr
     PrintMessage(ctx, "Time Out");
     PrintMessage(ctx, "Update Fail");
     r.messageText = std::string(kUpdateFailedText);
+    progress.setPosition(0);
     ctx.ui->messageBox(r.messageText, BoxIcon::Stop);
     return r;
   }

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 
+#include "firmware/image_identity.h"
 #include "firmware/printable_text.h"
 
 namespace zorv::firmware {
@@ -142,6 +143,11 @@ std::vector<QzListRow> QzPackageTab::listRows() const {
                              formatText("%08X", r.imageOffset), printableText(r.modelName)});
   }
   return rows;
+}
+
+std::string QzPackageTab::imageVersion(int row) const {
+  std::optional<ImageIdentity> id = readImageIdentity(image(row), modelClass_, ImageForm::Stored);
+  return id && id->sumOk() ? printableText(id->version) : std::string("unreadable");
 }
 
 std::array<ListColumn, 3> QzPackageTab::columns() const {

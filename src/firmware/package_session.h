@@ -62,6 +62,10 @@ class QzPackageTab {
   std::vector<QzListRow> listRows() const;
   std::array<ListColumn, 3> columns() const;
   bool loaded() const { return loaded_; }
+  // The firmware version row's image carries in its identity block (non-
+  // printable bytes escaped), or "unreadable" when it holds no intact block:
+  // what the package would put on a drive, shown before a download.
+  std::string imageVersion(int row) const;
 
   // Texts the last load formatted for diagnosis (header and stream position,
   // sum failure, one block per row), and why it failed.

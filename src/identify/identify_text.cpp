@@ -118,7 +118,9 @@ std::string hexDumpText(const uint8_t* data, size_t size, size_t start, size_t c
   std::string ascii;
   for (size_t i = start; i < start + count; ++i) {
     uint8_t b = data[i];
-    ascii.push_back(b <= 0x20 || b >= 0x80 ? '.' : static_cast<char>(b));
+    // 7Fh (DEL) is a control byte like those below 20h: a text box shows no
+    // glyph for it.
+    ascii.push_back(b <= 0x20 || b >= 0x7F ? '.' : static_cast<char>(b));
     if (i % 16 == 7) ascii.push_back(' ');
     // A line is written when its last byte (i mod 16 = 15) is in the window;
     // its address is i - 15 even when the window does not start on a line.

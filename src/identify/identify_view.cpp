@@ -7,6 +7,8 @@
 #include "discovery/drive_selected.h"
 #include "identify/identify_text.h"
 #include "transport/ata_command.h"
+#include "transport/command_outcome.h"
+#include "transport/message.h"
 #include "transport/context.h"
 
 namespace zorv {
@@ -41,10 +43,21 @@ std::optional<std::vector<uint8_t>> readIdentifyFile(const std::string& path) {
   return bytes;
 }
 
+std::string identifyIntegrityText(const std::array<uint8_t, 512>& data) {
+  constexpr uint8_t kSignature = 0xA5;
+  if (data[510] != kSignature) return {};
+  uint8_t sum = 0;
+  for (uint8_t b : data) sum = static_cast<uint8_t>(sum + b);
+  if (sum == 0) return {};
+  return formatText("Integrity word %02X%02Xh: the checksum does not check out (the data sums to %02Xh, not 00h)\r\n",
+                    data[511], data[510], sum);
+}
+
 void IdentifyView::clear() {
   mode_ = Mode::Empty;
   rows_.clear();
   differences_.clear();
+  notice_.clear();
 }
 
 IdentifyView::IdentifyResult IdentifyView::identify(Context& ctx, const std::string& dir) {
@@ -56,12 +69,23 @@ IdentifyView::IdentifyResult IdentifyView::identify(Context& ctx, const std::str
 
 bool IdentifyView::readDrive(Context& ctx) {
   clear();
-  if (!checkDriveSelected(ctx)) return false;
+  if (!checkDriveSelected(ctx)) {
+    notice_ = "No drive is selected\r\n";
+    return false;
+  }
   if (!SendIdentifyDevice(ctx)) {
     PrintFailureCause(ctx);
+    std::string cause = commandFailureText(ctx);
+    notice_ = "IDENTIFY DEVICE failed" + (cause.empty() ? std::string() : ": " + cause) + "\r\n";
     return false;
   }
   std::memcpy(data_.data(), ctx.SectorBuffer.data(), data_.size());
+  const uint32_t moved = ctx.lastOutcome.bytesMoved;
+  if (moved < data_.size()) {
+    notice_ += formatText("The drive returned %u of 512 bytes: words %u-255 are missing and show as FFFFh\r\n",
+                          moved, moved / 2);
+  }
+  notice_ += identifyIntegrityText(data_);
   rows_ = identifySingleRows(identifyWordsFromBytes(data_.data(), data_.size()));
   mode_ = Mode::Single;
   return true;

@@ -30,6 +30,12 @@ std::string identifyFileName(const std::string& model, const std::string& serial
 // fewer); nothing when it cannot be read.
 std::optional<std::vector<uint8_t>> readIdentifyFile(const std::string& path);
 
+// What the integrity word (255) says of 512 bytes of IDENTIFY data: empty
+// when its signature is not A5h (the drive keeps no checksum) or when the
+// checksum checks out (all 512 bytes sum to 0), otherwise the line saying
+// that it does not.
+std::string identifyIntegrityText(const std::array<uint8_t, 512>& data);
+
 class IdentifyView {
  public:
   enum class Mode { Empty, Single, Compare };
@@ -64,6 +70,11 @@ class IdentifyView {
   bool differencesVisible() const { return mode_ == Mode::Compare; }
   // The 512 bytes the single view shows (valid in Single mode).
   const std::array<uint8_t, 512>& data() const { return data_; }
+  // What the page must say beside the single view, one line each ("\r\n"
+  // after each): why the drive gave no data, a reply shorter than 512 bytes
+  // (its missing words show as FFFFh), an integrity word that does not check
+  // out. Empty when the data is whole and sound.
+  const std::string& notice() const { return notice_; }
 
   static constexpr const char* kQuickViewText = "Quick View Of Different Items..";
   static constexpr const char* kFirstFilter = "Binary1(*.bin)||";
@@ -76,6 +87,7 @@ class IdentifyView {
   std::vector<IdentifyListRow> rows_;
   std::vector<std::string> differences_;
   std::array<uint8_t, 512> data_{};
+  std::string notice_;
 };
 
 }  // namespace zorv

@@ -71,6 +71,7 @@ bool sendAtaPath(Context& ctx, bool dataOut, AtaTaskFile& tf, bool useDma, uint3
     return false;
   }
   ctx.lastOutcome = CommandOutcome{};
+  ctx.lastOutcome.bytesMoved = req.bytesTransferred;
   tf.ucLbaLow = req.currentTaskFile[2];
   tf.ucLbaMid = req.currentTaskFile[3];
   tf.ucLbaHigh = req.currentTaskFile[4];
@@ -104,7 +105,9 @@ bool sendUsbPath(Context& ctx, bool dataOut, AtaTaskFile& tf, uint32_t byteCount
   req.timeOutValue = ctx.usTimeoutShort;
   req.dataBuffer = ctx.SectorBuffer.data();
   req.cdb = usb.cdb;
-  return SendScsiCommand(ctx, false, -1);
+  if (!SendScsiCommand(ctx, false, -1)) return false;
+  ctx.lastOutcome.bytesMoved = req.bytesTransferred;
+  return true;
 }
 
 }  // namespace

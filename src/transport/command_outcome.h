@@ -37,6 +37,9 @@ struct CommandOutcome {
   uint8_t ataError = 0;
   uint8_t scsiStatus = 0;
   bool reported = false;  // the transport already wrote why (a pane line or a box)
+  // Data bytes the device moved for a command that completed: a reply can be
+  // shorter than asked for, and the rest of the buffer then keeps its fill.
+  uint32_t bytesMoved = 0;
 
   bool ok() const { return failure == CommandFailure::None; }
   static CommandOutcome notSent(const char* why, bool reported) {

@@ -151,6 +151,34 @@ TEST_F(ConsoleFixture, TwoPassRunLogsInfoSsdThenSmartAndTheReportCarriesSerialAn
   EXPECT_TRUE(s.isEnabled(C::SecondCommand));
 }
 
+TEST_F(ConsoleFixture, AReplyThatWasNotReadIsReportedNotDecoded) {
+  struct Case {
+    size_t row;
+    uint8_t failing;  // the command that completes with an error
+    std::string_view failure;
+    std::string_view decoded;  // what a decoded reply would have shown
+  };
+  const Case cases[] = {
+      {0, 0xE4, "30 Info SSD Fail: the drive did not answer\r\n", "Total   Read : "},
+      {19, 0xB0, "S.M.A.R.T. Read Fail: the drive did not answer\r\n", "ID:"},
+      {7, 0xE4, "38 Flash ID Fail: the drive did not answer\r\n", "Chan Num: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.row);
+    raw.clear();
+    drive.failCommand = c.failing;
+    console.onCommandChanged(static_cast<int>(c.row));
+    auto result = console.RunDiagnostics();
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(result->commandFailed);
+    EXPECT_NE(raw.text().find(c.failure), std::string::npos) << raw.text();
+    EXPECT_EQ(raw.text().find(c.decoded), std::string::npos) << raw.text();
+    EXPECT_EQ(result->runText.find(c.decoded), std::string::npos);
+    EXPECT_FALSE(result->passes[0].infoSsd);
+    EXPECT_FALSE(result->passes[0].smartData);
+  }
+}
+
 TEST_F(ConsoleFixture, TheSameRowTwiceGoesTwiceIntoOneRunLog) {
   console.onCommandChanged(14);
   console.onSecondDumpToggled(true);
@@ -286,8 +314,12 @@ TEST_F(ConsoleFixture, ArmingCountsDownAndRunsWhenTheSpanIsOver) {
 TEST_F(ConsoleFixture, TimedRunsKeepTheMapChoiceOfEveryRun) {
   console.onCommandChanged(1);
   console.onMapChanged(1);  // "01": the table
-  console.onTimeTrigger();  // armed, zero period: a run on every tick
-  for (int run = 0; run < 3; ++run) console.onTimerTick();
+  console.onMinutesChanged(1);
+  console.onTimeTrigger();  // armed: a run every minute
+  for (int tick = 0; tick < 3 * 61; ++tick) {
+    tc.clock.advance(std::chrono::seconds(1));
+    console.onTimerTick();
+  }
   std::vector<uint8_t> mapBytes;
   for (const auto& c : drive.sent) {
     if (c.command() == 0xE8) mapBytes.push_back(c.dataOut[20]);
@@ -308,24 +340,92 @@ TEST_F(ConsoleFixture, RefusedInputMakesTheRunUnusableNotFailed) {
   EXPECT_TRUE(drive.sent.empty());
 }
 
-TEST_F(ConsoleFixture, AZeroPeriodRunsOnEveryTickButNeverTwoAtOnce) {
+TEST_F(ConsoleFixture, MemoryDumpRefusesJunkAndRangesPastTheMemorySpace) {
+  struct Case {
+    const char* start;
+    const char* length;
+    const char* said;
+  };
+  const Case cases[] = {
+      {"XYZ!g", "200", "Error.... Start Memory is not a hexadecimal number\r\n"},
+      {"ZZ10", "200", "Error.... Start Memory is not a hexadecimal number\r\n"},
+      {"1000", "20G", "Error.... Memory Length is not a hexadecimal number\r\n"},
+      {"1000", "FFFFFFFFFFFF",
+       "Error.... Memory Length goes past the controller's 32-bit memory space (FFFFFFFFh)\r\n"},
+      {"100000000", "200", "Error.... Start Memory goes past the controller's 32-bit memory space (FFFFFFFFh)\r\n"},
+      {"FFFFFFFF", "FFFF", "Error.... Memory Length goes past the controller's 32-bit memory space (FFFFFFFFh)\r\n"},
+      {"", "200", "Error.... Input Empty"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.start + std::string(" ") + c.length);
+    raw.clear();
+    console.onCommandChanged(9);  // "50 Memory Dump"
+    console.editInputs([&](DiagInputs& in) {
+      in.startMemory = c.start;
+      in.memoryLength = c.length;
+    });
+    auto result = console.RunDiagnostics();
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(result->inputRefused);
+    EXPECT_NE(raw.text().find(c.said), std::string::npos) << raw.text();
+    EXPECT_TRUE(drive.sent.empty());
+  }
+  // The last 200h bytes of the space are a range the controller has.
+  console.onCommandChanged(9);
+  console.editInputs([](DiagInputs& in) {
+    in.startMemory = "0xFFFFFE00";
+    in.memoryLength = "200";
+  });
+  auto result = console.RunDiagnostics();
+  ASSERT_TRUE(result);
+  EXPECT_FALSE(result->inputRefused);
+  EXPECT_FALSE(drive.sent.empty());
+}
+
+TEST_F(ConsoleFixture, AZeroPeriodIsRefusedAndATimedRunCanBeDisarmedWhileItRuns) {
   console.onCommandChanged(14);
-  console.onTimeTrigger();
+  console.onTimerTick();
+  raw.clear();
+  console.onTimeTrigger();  // Hours = Minutes = 0
+  EXPECT_EQ(raw.take(), kZeroPeriodRefusedText);
+  EXPECT_FALSE(console.state().armed);
+  EXPECT_TRUE(console.state().isEnabled(C::GetDevInfo));
   console.onTimerTick();
   console.onTimerTick();
-  EXPECT_EQ(drive.sent.size(), 2u);
+  EXPECT_TRUE(drive.sent.empty());
 
   std::vector<std::function<void()>> pending;
   console.setRunStarter([&](std::function<void()> body) {
     pending.push_back(std::move(body));
     return true;
   });
-  console.onTimerTick();
-  console.onTimerTick();  // the first timed run has not finished: skipped
+  console.onMinutesChanged(1);
+  console.onTimeTrigger();
+  ASSERT_TRUE(console.state().armed);
+  auto tickFor = [&](int seconds) {
+    for (int i = 0; i < seconds; ++i) {
+      tc.clock.advance(std::chrono::seconds(1));
+      console.onTimerTick();
+    }
+  };
+  tickFor(61);
   ASSERT_EQ(pending.size(), 1u);
+  tickFor(61);  // the first timed run has not finished: the next one is skipped
+  ASSERT_EQ(pending.size(), 1u);
+
+  // The button stays usable during the timed run, and disarms.
+  EXPECT_TRUE(console.state().isEnabled(C::TimeTrigger));
+  console.onTimeTrigger();
+  EXPECT_FALSE(console.state().armed);
   pending[0]();
-  EXPECT_EQ(drive.sent.size(), 3u);
-  EXPECT_FALSE(console.state().running);
+  EXPECT_EQ(drive.sent.size(), 1u);
+  DevInfoState s = console.state();
+  EXPECT_FALSE(s.running);
+  EXPECT_FALSE(s.armed);
+  EXPECT_TRUE(s.isEnabled(C::GetDevInfo));
+  EXPECT_TRUE(s.isEnabled(C::TimeTrigger));
+  tickFor(130);
+  EXPECT_EQ(pending.size(), 1u);
 }
 
 TEST_F(ConsoleFixture, AWorkerRunAndTheTimerShareTheStateSafely) {

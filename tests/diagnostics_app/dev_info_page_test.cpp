@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QTest>
 
 #include <filesystem>
 #include <functional>
@@ -62,6 +63,47 @@ TEST_F(PageFixture, ListsTheOperationsAndPreparesTheChosenRow) {
   startPpn->setText("1F");
   Q_EMIT startPpn->textEdited("1F");
   EXPECT_EQ(page.console().state().inputs.startPpn, "1F");
+}
+
+TEST_F(PageFixture, NumberBoxesTakeOnlyTheirDigitsAndSayWhichBoxRefused) {
+  struct Case {
+    int row;  // a row that takes the box
+    DevInfoControl control;
+    const char* typed;
+    const char* kept;
+    const char* named;
+  };
+  const Case cases[] = {
+      {4, DevInfoControl::Channel, "Q", "", "Channel: hexadecimal digits only"},
+      {1, DevInfoControl::StartPpn, "1fG", "1f", "Start PPN: hexadecimal digits only"},
+      {34, DevInfoControl::Address, "1DCF32AFH", "1DCF32AFH", "Max Address: hexadecimal digits only"},
+      {9, DevInfoControl::MemoryLength, "FFFFFFFFFFFF", "FFFFFFFF", "Memory Length: hexadecimal digits only"},
+      {9, DevInfoControl::StartMemory, "XYZ!g", "", "Start Memory: hexadecimal digits only"},
+      {9, DevInfoControl::StartMemory, "ZZ10", "10", "Start Memory: hexadecimal digits only"},
+  };
+  auto* command = qobject_cast<QComboBox*>(page.control(DevInfoControl::Command));
+  for (const Case& c : cases) {
+    command->setCurrentIndex(c.row);
+    auto* edit = qobject_cast<QLineEdit*>(page.control(c.control));
+    ASSERT_NE(edit, nullptr);
+    SCOPED_TRACE(edit->objectName().toStdString() + " " + c.typed);
+    edit->setEnabled(true);  // the slider's address box is enabled by the first tick
+    edit->clear();
+    QTest::keyClicks(edit, c.typed);
+    EXPECT_EQ(edit->text(), c.kept);
+    EXPECT_TRUE(edit->toolTip().startsWith(c.named)) << edit->toolTip().toStdString();
+  }
+  // What the box kept is what the console reads.
+  EXPECT_EQ(page.console().state().inputs.startMemory, "10");
+}
+
+TEST_F(PageFixture, TheRawDataPaneKeepsItsSpaceInASmallWindow) {
+  page.resize(640, 480);
+  page.show();
+  QApplication::processEvents();
+  const int lines = page.rawData()->height() / page.rawData()->fontMetrics().lineSpacing();
+  EXPECT_GE(lines, 10) << page.rawData()->height();
+  page.hide();
 }
 
 TEST_F(PageFixture, GetDevInfoRunsOnAWorkerAndShowsTheText) {

@@ -436,8 +436,8 @@ TEST_F(FlashRows, DiagnosticDumpOfNothingAndOfAnAbsurdLength) {
   drive.sent.clear();
   drive.failNth = 1;
   runner->pane.clear();
-  EXPECT_EQ(perform(kRowDiagnostic), "Diagnostic Dump Fail: the drive did not answer\r\n");
-  EXPECT_EQ(pane(), "Diagnostic Dump Fail: the drive did not answer\r\n");
+  EXPECT_EQ(perform(kRowDiagnostic), "5702 Diagnostic Dump Fail: the drive did not answer\r\n");
+  EXPECT_EQ(pane(), "5702 Diagnostic Dump Fail: the drive did not answer\r\n");
   EXPECT_EQ(reads(), 1u);
 }
 
@@ -570,8 +570,8 @@ TEST_F(FlashRows, SpiDumpThatReadsNothingLeavesNoFile) {
 
 TEST_F(FlashRows, BlockDumpWithoutItsFirstHeaderFailsWithoutFiles) {
   drive.failCommand = 0xE4;
-  EXPECT_EQ(perform(kRowDumpAll), "Dump Block Info Fail: the drive did not answer\r\n");
-  EXPECT_EQ(pane(), "Dump Block Info Fail: the drive did not answer\r\n");
+  EXPECT_EQ(perform(kRowDumpAll), "3202 Dump All Block Info Fail: the drive did not answer\r\n");
+  EXPECT_EQ(pane(), "3202 Dump All Block Info Fail: the drive did not answer\r\n");
   EXPECT_TRUE(files().empty());
 }
 

@@ -457,6 +457,12 @@ TEST(Download, TenFailedAttemptsStopTheTransfer) {
   EXPECT_EQ(fails, 10u);
   EXPECT_TRUE(contains(pane, "Retry 10 Times, Exit\n"));
   EXPECT_FALSE(contains(pane, "Update FW Done."));
+  // The failure has its box, as a success has, and the bar is back at 0.
+  ASSERT_FALSE(b.sim.ui.boxes.empty());
+  EXPECT_EQ(b.sim.ui.boxes.back().text, "Retry 10 Times, Exit\r\n" + std::string(firmware::kUpdateFailedText));
+  EXPECT_EQ(b.sim.ui.boxes.back().icon, BoxIcon::Stop);
+  ASSERT_FALSE(b.progress.positions.empty());
+  EXPECT_EQ(b.progress.positions.back(), 0);
   EXPECT_EQ(b.firmware(1), before);
 }
 

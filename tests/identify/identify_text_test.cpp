@@ -177,8 +177,8 @@ TEST(HexDump, AsciiColumnRule) {
   std::vector<std::string> lines = splitLines(hexDumpText(data, sizeof data, 0, 32));
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], "0000:41 20 20 20 20 20 20 20  20 20 20 20 20 20 20 20 |A....... ........");
-  // Bytes up to 20h and from 80h become dots; 7Fh is shown as itself.
-  EXPECT_EQ(lines[1], "0010:1F 20 21 7E 7F 80 FF 30  61 00 5A 7F 80 41 42 43 |..!~\x7f..0 a.Z\x7f.ABC");
+  // Bytes up to 20h and from 7Fh (DEL, a control byte) become dots.
+  EXPECT_EQ(lines[1], "0010:1F 20 21 7E 7F 80 FF 30  61 00 5A 7F 80 41 42 43 |..!~...0 a.Z..ABC");
 }
 
 TEST(HexDump, PartialLastLineIsDropped) {

@@ -84,6 +84,28 @@ TEST_F(IdentifyButton, FailureLeavesTheListEmptyAndWritesNoFile) {
   EXPECT_EQ(t.pane.text(), "ATA Command Error, Status = 0x51\n");
 }
 
+TEST_F(IdentifyButton, AnIntegrityWordThatDoesNotCheckOutIsSaid) {
+  // A5h signature; the checksum byte makes the 512 bytes sum to 0.
+  auto seal = [](IdentifyImage& img) {
+    img.bytes[510] = 0xA5;
+    uint8_t sum = 0;
+    for (size_t i = 0; i < 511; ++i) sum = static_cast<uint8_t>(sum + img.bytes[i]);
+    img.bytes[511] = static_cast<uint8_t>(0x100 - sum);
+  };
+  seal(image);
+  IdentifyView view;
+  ASSERT_TRUE(view.identify(t.ctx, dir.string()).identified);
+  EXPECT_EQ(view.notice(), "");
+
+  image.word(88, 0x047F);  // one word changed after the checksum was made
+  ASSERT_TRUE(view.identify(t.ctx, dir.string()).identified);
+  EXPECT_EQ(view.rows().size(), 97u);
+  EXPECT_NE(view.notice().find("the checksum does not check out"), std::string::npos) << view.notice();
+
+  image.bytes[510] = 0x00;  // no signature: the drive keeps no checksum
+  EXPECT_EQ(identifyIntegrityText(image.bytes), "");
+}
+
 TEST_F(IdentifyButton, NamesFromTheDriveStayInsideTheDirectory) {
   EXPECT_EQ(identifyFileName("A/B", "..\\C"), "Identify_A_B_.._C.bin");
   t.ctx.DriveTable[0].strModel = "../../etc";

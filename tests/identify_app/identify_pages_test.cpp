@@ -57,6 +57,11 @@ TEST_F(Pages, IdentifyFillsTheListAndComparesFiles) {
   EXPECT_EQ(page.list()->horizontalHeaderItem(3)->text(), "Description");
   EXPECT_EQ(page.list()->item(40, 0)->text(), "88");
   EXPECT_TRUE(page.list()->item(40, 2)->text().contains("407FH\n0100 0000 0111 1111b"));
+  // The value column is as wide as a bit pattern, not as the 40-character
+  // model string, which is shown in lines of that width.
+  const QFontMetrics metrics(page.list()->font());
+  EXPECT_LE(page.list()->columnWidth(2), metrics.horizontalAdvance(QString(26, 'W')));
+  EXPECT_GE(page.list()->columnWidth(2), metrics.horizontalAdvance("0100 0000 0111 1111b"));
   const DriveEntry& drive = sim.ctx().selectedDrive();
   std::string file = "Identify_" + drive.strModel + "_" + drive.strSerial + ".bin";
   ASSERT_TRUE(std::filesystem::exists(file));
@@ -96,6 +101,39 @@ TEST_F(Pages, IdentifyFailureLeavesTheListEmpty) {
   CIdentify page(sim.ctx(), sim.ui, *runner);
   QTest::mouseClick(page.identifyButton(), Qt::LeftButton);
   EXPECT_EQ(page.list()->rowCount(), 0);
+  EXPECT_EQ(page.notice()->text(), "No drive is selected");
+}
+
+TEST_F(Pages, IdentifySaysWhyTheListIsEmptyOrWhatIsMissing) {
+  CIdentify page(sim.ctx(), sim.ui, *runner);
+  QTest::mouseClick(page.identifyButton(), Qt::LeftButton);
+  EXPECT_TRUE(page.notice()->isHidden()) << page.notice()->text().toStdString();
+
+  struct Case {
+    sim::Fault fault;
+    int rows;
+    const char* said;
+  };
+  const Case cases[] = {
+      {{.kind = sim::FaultKind::Timeout, .opcode = 0xEC}, 0, "IDENTIFY DEVICE failed: "},
+      {{.kind = sim::FaultKind::Fail, .opcode = 0xEC}, 0, "IDENTIFY DEVICE failed: "},
+      {{.kind = sim::FaultKind::Short, .opcode = 0xEC, .bytes = 200},
+       97,
+       "The drive returned 200 of 512 bytes: words 100-255 are missing and show as FFFFh"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    ASSERT_TRUE(sim.bay->addFault(0, c.fault, error)) << error;
+    QTest::mouseClick(page.identifyButton(), Qt::LeftButton);
+    EXPECT_EQ(page.list()->rowCount(), c.rows);
+    EXPECT_FALSE(page.notice()->isHidden());
+    EXPECT_TRUE(page.notice()->text().startsWith(c.said)) << page.notice()->text().toStdString();
+  }
+
+  // The next whole reply clears the notice.
+  QTest::mouseClick(page.identifyButton(), Qt::LeftButton);
+  EXPECT_EQ(page.list()->rowCount(), 97);
+  EXPECT_TRUE(page.notice()->isHidden());
 }
 
 TEST_F(Pages, TheirDriveCommandsHoldTheDriveAndTheList) {
@@ -173,6 +211,21 @@ TEST_F(Pages, BufferViewerEditsAndButtons) {
   std::fill(sim.ctx().SectorBuffer.data(), sim.ctx().SectorBuffer.data() + 512, uint8_t{0});
   QTest::mouseClick(page.readButton(), Qt::LeftButton);
   EXPECT_EQ(sim.ctx().SectorBuffer[511], 0x5A);
+}
+
+TEST_F(Pages, BufferFieldsTakeHexDigitsOnly) {
+  CRecordBuf page(sim.ctx(), *runner);
+  page.startEdit()->clear();
+  QTest::keyClicks(page.startEdit(), "ZZ10");
+  EXPECT_EQ(page.startEdit()->text(), "10");
+  EXPECT_TRUE(page.startEdit()->toolTip().startsWith("Start Addr.: hexadecimal digits only"));
+
+  CEditBufDlg dlg(sim.ctx(), &page.viewer().dumpPane());
+  dlg.valueEdit()->clear();
+  QTest::keyClicks(dlg.valueEdit(), "ZZ");
+  EXPECT_EQ(dlg.valueEdit()->text(), "");
+  QTest::keyClicks(dlg.valueEdit(), "a5");
+  EXPECT_EQ(dlg.valueEdit()->text(), "a5");
 }
 
 TEST_F(Pages, BufferEditorGridEnterSaveAndKeys) {

@@ -47,6 +47,8 @@ IoOutcome RecordingPort::queryBusType(const std::string& path, uint8_t& bus) {
 IoOutcome RecordingPort::ataPassThrough(const std::string& path, AtaPassThroughRequest& request) {
   paths.push_back(path);
   ataRequests.push_back(request);
+  // The whole transfer moves unless the responder says otherwise.
+  request.bytesTransferred = request.dataTransferLength;
   if (ata) return ata(request);
   // A drive that completed the command: DRDY and DSC, no error, the other
   // registers as they were sent.
