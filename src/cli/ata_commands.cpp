@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/command_registry.h"
+#include "cli/json_text.h"
 #include "cli/identify_cli_support.h"
 #include "cli/session.h"
 #include "identify/ata_console.h"
@@ -75,7 +76,7 @@ void runAta(Session& session, const AtaOptions& o) {
   if (session.json) {
     ctx->setMessagePane(session.pane());
     nlohmann::json out = {{"pane", captured.text()}, {"ok", sent}, {"returned", replyJson(*ctx)}};
-    session.out() << out.dump(2) << '\n';
+    session.out() << jsonText(out) << '\n';
   }
   if (!sent) {
     session.fail(kExitFailed);

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "cli/command_registry.h"
+#include "cli/json_text.h"
 #include "cli/identify_cli_support.h"
 #include "cli/session.h"
 #include "diagnostics/diagnostics_console.h"
@@ -204,7 +205,7 @@ void runDiag(Session& session, const DiagOptions& o) {
               {"commandFailed", result->commandFailed},
               {"inputRefused", result->inputRefused},
               {"pane", captured.text()}};
-  session.out() << out.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
+  session.out() << jsonText(out) << '\n';
 }
 
 void install(CLI::App& app, Session& session) {

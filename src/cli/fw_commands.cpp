@@ -16,6 +16,7 @@
 #include <fstream>
 
 #include "cli/command_registry.h"
+#include "cli/json_text.h"
 #include "cli/session.h"
 #include "discovery/brands.h"
 #include "firmware/package_download.h"
@@ -165,7 +166,7 @@ void runUpdate(Session& session, const FwOptions& o) {
   }
   if (session.json) {
     result["texts"] = out.text();
-    session.out() << result.dump(2) << '\n';
+    session.out() << jsonText(result) << '\n';
   }
 }
 

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "cli/command_registry.h"
+#include "cli/json_text.h"
 #include "cli/identify_cli_support.h"
 #include "cli/session.h"
 #include "identify/identify_text.h"
@@ -118,7 +119,7 @@ json rowsJson(const std::vector<IdentifyListRow>& rows, bool compare) {
 }
 
 // Drive strings may hold any byte; JSON output stays valid UTF-8.
-std::string dumpJson(const json& j) { return j.dump(2, ' ', false, json::error_handler_t::replace); }
+std::string dumpJson(const json& j) { return jsonText(j); }
 
 struct IdentifyOptions {
   bool decode = false;

@@ -8,6 +8,7 @@
 
 #include "analysis/file_parsing.h"
 #include "cli/command_registry.h"
+#include "cli/json_text.h"
 #include "cli/session.h"
 #include "transport/clock.h"
 
@@ -62,7 +63,7 @@ void report(Session& session, const ParseOptions& o, const an::ParseOutcome& out
                 {"columns", out.columns},
                 {"rows", rows},
                 {"unreadable", unreadable}};
-    session.out() << doc.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
+    session.out() << jsonText(doc) << '\n';
   } else {
     session.out() << out.listText;
   }

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "cli/command_registry.h"
+#include "cli/json_text.h"
 #include "cli/session.h"
 #include "firmware/image_maker.h"
 #include "firmware/package.h"
@@ -115,7 +116,7 @@ void runList(Session& session, const QzOptions& o) {
     json out = {{"ok", ok},          {"box", box.text()},       {"modelClass", tab.modelClass()},
                 {"columns", columns}, {"rows", rows},           {"diagnostic", tab.lastDiagnostic()}};
     if (!ok) out["failure"] = tab.lastFailure();
-    session.out() << out.dump(2) << '\n';
+    session.out() << jsonText(out) << '\n';
     return;
   }
   if (o.verbose) session.out() << tab.lastDiagnostic();

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/command_registry.h"
+#include "cli/json_text.h"
 #include "cli/session.h"
 #include "discovery/enumerate.h"
 #include "discovery/volumes.h"
@@ -70,7 +71,7 @@ void runScan(Session& session) {
                 {"selected", selectedJson(*ctx)},
                 {"skipModelCheck", ctx->fgSkipModelCheck == 1},
                 {"refused", refusedJson(report)}};
-    session.out() << out.dump(2) << '\n';
+    session.out() << jsonText(out) << '\n';
     return;
   }
   for (const std::string& line : list.lines()) session.out() << line << '\n';
@@ -110,7 +111,7 @@ void runInfo(Session& session) {
               {"messageBox", captured.text()},
               {"selected", selectedJson(*ctx)},
               {"refused", refusedJson(report)}};
-  session.out() << out.dump(2) << '\n';
+  session.out() << jsonText(out) << '\n';
 }
 
 void install(CLI::App& app, Session& session) {

@@ -25,6 +25,7 @@
 #include <sstream>
 
 #include "cli/command_registry.h"
+#include "cli/json_text.h"
 #include "cli/session.h"
 #include "sim/bay_file.h"
 #include "sim/sim_bay.h"
@@ -241,8 +242,7 @@ void runList(Session& session) {
                        {"error", bay->slotError(i)},
                        {"drive", s.drive ? sim::driveToJson(*s.drive) : json(nullptr)}});
     }
-    session.out() << json{{"dir", bay->dir()}, {"slots", slots}}.dump(2, ' ', false, json::error_handler_t::replace)
-                  << '\n';
+    session.out() << jsonText(json{{"dir", bay->dir()}, {"slots", slots}}) << '\n';
     return;
   }
   for (int i = 0; i < sim::kBaySlots; ++i) {

@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "cli/command_registry.h"
+#include "cli/json_text.h"
 #include "cli/identify_cli_support.h"
 #include "cli/session.h"
 #include "discovery/enumerate.h"
@@ -205,9 +206,7 @@ void runTest(Session& session, const TestOptions& o) {
     session.fail(kExitFailed);
   }
   if (session.json)
-    session.out() << summaryJson(o.test, physical, job.params, result, captured.text())
-                         .dump(2, ' ', false, json::error_handler_t::replace)
-                  << '\n';
+    session.out() << jsonText(summaryJson(o.test, physical, job.params, result, captured.text())) << '\n';
 }
 
 void install(CLI::App& app, Session& session) {
