@@ -35,18 +35,18 @@ CEditFuncDialog::CEditFuncDialog(Context& ctx, CEditFunc& model, Starter start, 
   constexpr int kRows = (kEditFieldCount + 1) / 2;
   for (int f = 0; f < kEditFieldCount; ++f) {
     auto field = static_cast<EditField>(f);
-    const EditFieldSpec& spec = editFieldSpec(field);
+    const EditFieldSpec& fieldInfo = editFieldSpec(field);
     auto* edit = new QLineEdit(this);
-    edit->setObjectName(qs(spec.label));
-    edit->setMaxLength(spec.textLimit);
-    edit->setValidator(radixValidator(spec.radix, edit));
+    edit->setObjectName(qs(fieldInfo.label));
+    edit->setMaxLength(fieldInfo.textLimit);
+    edit->setValidator(radixValidator(fieldInfo.radix, edit));
     edit->setEnabled(CEditFunc::fieldEnabled(field));
     connect(edit, &QLineEdit::textChanged, this, [this, field](const QString& text) {
       if (!loading_) model_.setText(field, text.toStdString());
     });
     edits_[static_cast<size_t>(f)] = edit;
     int row = f % kRows, column = (f / kRows) * 2;
-    fields->addWidget(new QLabel(qs(spec.label), this), row, column);
+    fields->addWidget(new QLabel(qs(fieldInfo.label), this), row, column);
     fields->addWidget(edit, row, column + 1);
   }
   layout->addLayout(fields);

@@ -118,9 +118,6 @@ json rowsJson(const std::vector<IdentifyListRow>& rows, bool compare) {
   return arr;
 }
 
-// Drive strings may hold any byte; JSON output stays valid UTF-8.
-std::string dumpJson(const json& j) { return jsonText(j); }
-
 struct IdentifyOptions {
   bool decode = false;
   bool table = false;
@@ -161,7 +158,7 @@ void runIdentify(Session& session, const IdentifyOptions& o) {
     if (o.decode) out["decode"] = decoded.text();
     if (table) out["rows"] = rowsJson(view.rows(), false);
     if (o.save) out["file"] = saved ? json(fileName) : json(nullptr);
-    session.out() << dumpJson(out) << '\n';
+    session.out() << jsonText(out) << '\n';
     return;
   }
   if (table) printTable(session.out(), view.rows(), false);
@@ -186,7 +183,7 @@ void runCompare(Session& session, const IdentifyOptions& o) {
     }
     json out = {{"first", o.first}, {"second", o.second}, {"differences", diffs}};
     if (table) out["rows"] = rowsJson(view.rows(), true);
-    session.out() << dumpJson(out) << '\n';
+    session.out() << jsonText(out) << '\n';
     return;
   }
   if (table) printTable(session.out(), view.rows(), true);

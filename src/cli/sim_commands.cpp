@@ -471,7 +471,7 @@ void install(CLI::App& app, Session& session) {
 
   CLI::App* fault = simCmd->add_subcommand(
       "fault", "Inject a fault into the drive in slot N: fail, timeout, short, corrupt, read-error, damage, "
-               "not-ready, latency SPEC, temperature C, power-cycle, clear");
+               "not-ready, latency MODEL, temperature C, power-cycle, clear");
   slotOption(fault);
   fault->add_option("kind", o->kind, "The fault")->required();
   fault->add_option("value", o->value, "temperature: degrees Celsius; latency: the model (as plug --latency)");

@@ -191,12 +191,12 @@ CEditFunc::SendResult CEditFunc::send() {
   }
   std::array<uint32_t, kEditFieldCount> values{};
   for (int f = 0; f < kEditFieldCount; ++f) {
-    const EditFieldSpec& spec = kFieldSpecs[static_cast<size_t>(f)];
+    const EditFieldSpec& field = kFieldSpecs[static_cast<size_t>(f)];
     const std::string& text = fields_[static_cast<size_t>(f)];
-    auto value = parseField(text, spec.radix);
+    auto value = parseField(text, field.radix);
     if (!value) {
-      result.refusal = formatText("%.*s: \"%s\" is not a %s number", static_cast<int>(spec.label.size()),
-                                  spec.label.data(), text.c_str(), spec.radix == Radix::Hex ? "hexadecimal" : "decimal");
+      result.refusal = formatText("%.*s: \"%s\" is not a %s number", static_cast<int>(field.label.size()),
+                                  field.label.data(), text.c_str(), field.radix == Radix::Hex ? "hexadecimal" : "decimal");
       return result;
     }
     values[static_cast<size_t>(f)] = *value;

@@ -10,14 +10,6 @@
 
 namespace zorv::test {
 
-inline AtaTaskFile identifyTaskFile() {
-  AtaTaskFile tf;
-  tf.ucCommand = 0xEC;
-  tf.ucCount = 1;
-  tf.ucDevice = 0x40;
-  return tf;
-}
-
 inline bool sendIdentify(Context& ctx) {
   AtaTaskFile tf = identifyTaskFile();
   return SendAtaCommand(ctx, false, tf, false, 512);

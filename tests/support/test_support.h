@@ -56,6 +56,15 @@ class RecordingPort : public DevicePort {
   std::array<ScsiRequest*, kQueueSlots> inFlight{};
 };
 
+// IDENTIFY DEVICE as the transport tests send it: one sector, LBA mode.
+inline AtaTaskFile identifyTaskFile() {
+  AtaTaskFile tf;
+  tf.ucCommand = 0xEC;
+  tf.ucCount = 1;
+  tf.ucDevice = 0x40;
+  return tf;
+}
+
 // A context on its own port/ui/clock/pane with one drive selected.
 struct TestContext {
   explicit TestContext(DevicePort& port, uint8_t busType = kBusSata);

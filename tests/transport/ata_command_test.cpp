@@ -11,14 +11,6 @@ namespace {
 using test::RecordingPort;
 using test::TestContext;
 
-AtaTaskFile identify() {
-  AtaTaskFile tf;
-  tf.ucCommand = 0xEC;
-  tf.ucCount = 1;
-  tf.ucDevice = 0x40;
-  return tf;
-}
-
 TEST(AtaPassThrough, FlagsByDirectionDmaAnd48Bit) {
   struct Case {
     uint8_t opcode;
@@ -67,7 +59,7 @@ TEST(AtaPassThrough, TheFortyEightBitFlagGoesWithExactlyTheListedOpcodes) {
 }
 
 TEST(AtaPassThrough, RegisterImagesCarryDataByteAndPreviousHalves) {
-  AtaTaskFile tf = identify();
+  AtaTaskFile tf = test::identifyTaskFile();
   tf.ucDataByte = 0x5A;
   tf.ucFeature = 0x01;
   tf.ucCountExt = 0x02;
@@ -91,7 +83,7 @@ TEST_F(SendAtaCommandTest, AtaPathWritesBackLbaAndKeepsOtherBytes) {
     r.previousTaskFile = {0, 0, 0x44, 0x55, 0x66, 0, 0, 0};
     return IoOutcome{};
   };
-  AtaTaskFile tf = identify();
+  AtaTaskFile tf = test::identifyTaskFile();
   ASSERT_TRUE(SendAtaCommand(t.ctx, false, tf, false, 512));
   EXPECT_EQ(tf.ucLbaLow, 0x11);
   EXPECT_EQ(tf.ucLbaMid, 0x22);
@@ -115,7 +107,7 @@ TEST_F(SendAtaCommandTest, ShortReadLeavesFFInRequestedRange) {
     r.currentTaskFile[6] = 0x50;
     return IoOutcome{};
   };
-  AtaTaskFile tf = identify();
+  AtaTaskFile tf = test::identifyTaskFile();
   ASSERT_TRUE(SendAtaCommand(t.ctx, false, tf, false, 512));
   EXPECT_EQ(t.ctx.SectorBuffer[99], 0x12);
   EXPECT_EQ(t.ctx.SectorBuffer[100], 0xFF);
@@ -131,7 +123,7 @@ TEST_F(SendAtaCommandTest, ErrorStatusIsReportedAndLbaNotWrittenBack) {
       r.currentTaskFile = {0x04, 0, 0x99, 0x99, 0x99, 0, status, 0};
       return IoOutcome{};
     };
-    AtaTaskFile tf = identify();
+    AtaTaskFile tf = test::identifyTaskFile();
     EXPECT_FALSE(SendAtaCommand(t.ctx, false, tf, false, 512));
     EXPECT_EQ(t.pane.text(), formatText("ATA Command Error, Status = 0x%02X\n", status));
     EXPECT_EQ(tf.ucLbaLow, 0);
@@ -149,14 +141,14 @@ TEST_F(SendAtaCommandTest, RefusalsSendNothing) {
   }
   for (uint8_t bus : {uint8_t{0}, uint8_t{kBusScsi}, uint8_t{kBusAtapi}, uint8_t{kBusRaid}}) {
     TestContext t(port, bus);
-    AtaTaskFile tf = identify();
+    AtaTaskFile tf = test::identifyTaskFile();
     EXPECT_FALSE(SendAtaCommand(t.ctx, false, tf, false, 512));
     EXPECT_EQ(t.pane.text(), "");
   }
   {
     TestContext t(port, kBusSata);
     t.ctx.ucSelDrive = kNoDrive;
-    AtaTaskFile tf = identify();
+    AtaTaskFile tf = test::identifyTaskFile();
     EXPECT_FALSE(SendAtaCommand(t.ctx, false, tf, false, 512));
   }
   EXPECT_TRUE(port.ataRequests.empty());
@@ -204,7 +196,7 @@ TEST_F(SendAtaCommandTest, UsbFailureKeepsSense) {
     r.sense[12] = 0x24;
     return IoOutcome{};
   };
-  AtaTaskFile tf = identify();
+  AtaTaskFile tf = test::identifyTaskFile();
   EXPECT_FALSE(SendAtaCommand(t.ctx, false, tf, false, 512));
   EXPECT_EQ(t.ctx.LastSense[2], 0x05);
   EXPECT_EQ(t.ctx.LastSense[12], 0x24);

@@ -13,14 +13,6 @@ namespace {
 using test::RecordingPort;
 using test::TestContext;
 
-AtaTaskFile identify() {
-  AtaTaskFile tf;
-  tf.ucCommand = 0xEC;
-  tf.ucCount = 1;
-  tf.ucDevice = 0x40;
-  return tf;
-}
-
 TEST(CommandOutcome, TheReasonOfEachFailureIsKeptAndWorded) {
   struct Case {
     const char* name;
@@ -72,7 +64,7 @@ TEST(CommandOutcome, TheReasonOfEachFailureIsKeptAndWorded) {
     port.ata = c.ata;
     port.scsi = c.scsi;
     TestContext t(port, c.bus);
-    AtaTaskFile tf = identify();
+    AtaTaskFile tf = test::identifyTaskFile();
     EXPECT_FALSE(SendAtaCommand(t.ctx, false, tf, false, 512)) << c.name;
     EXPECT_EQ(t.ctx.lastOutcome.failure, c.failure) << c.name;
     EXPECT_EQ(commandFailureText(t.ctx), c.text) << c.name;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_support.h"
 #include "transport/ata_command.h"
 
 namespace zorv {
@@ -148,14 +149,6 @@ TEST(SatRegisterImage, LargestTransferIsAccepted) {
   EXPECT_TRUE(buildSatPassThrough16(r, out, error)) << error;
 }
 
-AtaTaskFile identify() {
-  AtaTaskFile tf;
-  tf.ucCommand = 0xEC;
-  tf.ucCount = 1;
-  tf.ucDevice = 0x40;
-  return tf;
-}
-
 TEST(SatRegisterImage, OnlyDataInGoesWithoutTheRegisters) {
   EXPECT_FALSE(satRequestsRegisters(request(0x03, 512, {0, 1, 0, 0, 0, 0x40, 0xEC, 0})));
   EXPECT_FALSE(satRequestsRegisters(request(0x1B, 512, {0, 1, 0, 0, 0, 0x40, 0x25, 0})));
@@ -165,7 +158,7 @@ TEST(SatRegisterImage, OnlyDataInGoesWithoutTheRegisters) {
 }
 
 TEST(UsbAtaCdb, IdentifyTravelsAsPioDataInWithByteCount) {
-  UsbAtaCdb usb = buildUsbAtaCdb(identify(), false, 512);
+  UsbAtaCdb usb = buildUsbAtaCdb(test::identifyTaskFile(), false, 512);
   const SatCdb expected = {0x85, 0x08, 0x1E, 0x00, 0x00, 0x00, 0x01, 0x00,
                            0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0xEC, 0x00};
   EXPECT_EQ(usb.cdb, expected);
