@@ -144,6 +144,10 @@ class SimPort : public DevicePort {
       e.controller = std::move(c);
       if (prepareIo(slot, e)) {
         e.state = State::InIo;
+        // Into the kernel at once: a transfer held back until the host next
+        // waits leaves the drive short of work while the host handles a batch
+        // of completions (about a tenth of the 4 KiB random rate).
+        submitPrepared();
         return IoOutcome::success();
       }
       // No ring: the transfer runs here, the completion still waits its turn.
@@ -175,9 +179,6 @@ class SimPort : public DevicePort {
     switch (e.state) {
       case State::Idle: return SlotState::Idle;
       case State::InIo:
-        // A caller told "in flight" may wait or poll for it: it must be on
-        // its way to the media by then.
-        submitPrepared();
         return SlotState::InFlight;
       case State::Waiting:
         // Due at submission (no modelled latency): done without asking the clock.
@@ -191,7 +192,6 @@ class SimPort : public DevicePort {
   void waitQueued(std::chrono::milliseconds timeout) override {
     if (timeout.count() <= 0) return;
     std::unique_lock<std::mutex> lock(queueMutex_);
-    submitPrepared();
     reap(false);
     const Clock::TimePoint now = bay_->clock().now();
     std::optional<Clock::TimePoint> earliest;
@@ -219,7 +219,6 @@ class SimPort : public DevicePort {
 
   void drainQueue() override {
     std::lock_guard<std::mutex> lock(queueMutex_);
-    submitPrepared();
     while (std::any_of(queue_.begin(), queue_.end(), [](const Entry& e) { return e.state == State::InIo; })) reap(true);
     for (Entry& e : queue_)
       if (e.state == State::Waiting) complete(e);
@@ -256,10 +255,7 @@ class SimPort : public DevicePort {
     return ringReady_;
   }
 
-  // Puts the transfer on the submission ring without entering the kernel:
-  // the transfers prepared since the last submission go in with one system
-  // call when the host next finds a slot in flight or waits (after a wait
-  // that collected several completions, their successors go in together).
+  // Puts the transfer on the submission ring; submitPrepared hands it over.
   bool prepareIo(int slot, Entry& e) {
     if (!ring()) return false;
     io_uring_sqe* sqe = io_uring_get_sqe(&ring_);
