@@ -211,6 +211,10 @@ bool parseBayDescription(const std::string& text, const std::string& fileName, B
   } catch (const json::parse_error& e) {
     error = fileName + ": not valid JSON (byte " + std::to_string(e.byte) + ")";
     return false;
+  } catch (const json::exception& e) {
+    // A number no integer or double holds ends the parse with out_of_range.
+    error = fileName + ": not valid JSON (" + e.what() + ")";
+    return false;
   }
   std::string fieldError;
   auto failWith = [&]() {

@@ -140,6 +140,13 @@ TEST(SimPersistence, BadBayFilesGiveAClearErrorAndAreNotOverwritten) {
          writeFile(d + "/bay.json", text.substr(0, text.size() / 2));
        },
        "bay.json", "not valid JSON"},
+      {"number beyond any integer or double",
+       [](const std::string& d) {
+         std::string text = readFile(d + "/bay.json");
+         size_t at = text.find("\"nextDriveId\": ") + 15;
+         writeFile(d + "/bay.json", text.substr(0, at) + "5001e8192" + text.substr(text.find_first_of(",\n", at)));
+       },
+       "bay.json", "not valid JSON"},
       {"capacity of the wrong type",
        [](const std::string& d) { editJson(d, [](json& j) { j["slots"][0]["drive"]["capacity"] = "lots"; }); },
        "bay.json", "slots[0].drive.capacity: expected an unsigned integer"},
