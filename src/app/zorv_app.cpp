@@ -27,7 +27,8 @@ bool CZorvApp::parseArguments(AppOptions& options, std::string& error) {
     error = parser.errorText().toStdString();
     return false;
   }
-  if (parser.isSet("help")) parser.showHelp(0);
+  // parse() leaves both help options to the caller; --help-all must not open the window.
+  if (parser.isSet("help") || parser.isSet("help-all")) parser.showHelp(0);
   options.simDir = parser.value(sim).toStdString();
   options.engineering = parser.isSet(engineering);
   options.screenshot = parser.value(screenshot).toStdString();
