@@ -66,6 +66,13 @@ void CGenData::initialise(uint64_t capacity, uint32_t sectorSize) {
   setEndSlider(controls.endSlider);
 }
 
+void CGenData::setDrive(uint64_t capacity, uint32_t sectorSize) {
+  capacity_ = capacity;
+  sectorSize_ = sectorSize;
+  setStartSlider(controls.startSlider);
+  setEndSlider(controls.endSlider);
+}
+
 void CGenData::showSlider(bool start, uint32_t permille) {
   std::string percent = permille % 10 == 0 ? formatText("%u%%", permille / 10)
                                            : formatText("%u.%u%%", permille / 10, permille % 10);

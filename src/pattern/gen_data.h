@@ -68,6 +68,10 @@ class CGenData {
   // default, the sliders to 0 % and 30 % of capacity with their LBAs shown,
   // no pattern.
   void initialise(uint64_t capacity, uint32_t sectorSize);
+  // Another drive is selected: the sliders show their LBAs on it; the other
+  // controls and the pattern stay (a pattern made for another sector size is
+  // refused when a run starts).
+  void setDrive(uint64_t capacity, uint32_t sectorSize);
   uint64_t capacity() const { return capacity_; }
   uint32_t sectorSize() const { return sectorSize_; }
 
