@@ -113,6 +113,9 @@ std::string patternRunRefusal(const PatternRunParams& p, const DriveEntry& drive
   if (p.stamps.record && p.stamps.offset + uint64_t{p.stamps.extent()} > p.sectorSize)
     return formatText("Offset %u leaves no room for the stamps (%u bytes) in a %u-byte sector", p.stamps.offset,
                       p.stamps.extent(), p.sectorSize);
+  if (p.command == PatternCommand::ScsiPass && p.sectorSize != 512)
+    return formatText("SCSI Pass moves 512-byte blocks; the drive has %u-byte sectors: choose DMA or DMA Ext",
+                      p.sectorSize);
   if (range->reach() > commandReach(p.command))
     return formatText("%s addresses LBAs below 0x%llX only; the range reaches 0x%llX: choose DMA Ext",
                       commandName(p.command), ull(commandReach(p.command)), ull(range->reach()));

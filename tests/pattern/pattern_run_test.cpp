@@ -355,6 +355,43 @@ TEST(PatternRun, RefusedRunsSendNothing) {
   }
 }
 
+// The bay's drive as a real device would look to the write guard.
+class RealDevice : public DevicePort {
+ public:
+  explicit RealDevice(DevicePort& inner) : inner_(inner) {}
+  std::string_view name() const override { return "linux"; }
+  std::string physicalDrivePath(int n) const override { return inner_.physicalDrivePath(n); }
+  IoOutcome queryBusType(const std::string& path, uint8_t& bus) override { return inner_.queryBusType(path, bus); }
+  IoOutcome probeExclusive(const std::string& path) override { return inner_.probeExclusive(path); }
+  IoOutcome ataPassThrough(const std::string& path, AtaPassThroughRequest& r) override {
+    return inner_.ataPassThrough(path, r);
+  }
+  IoOutcome scsiPassThrough(const std::string& path, ScsiRequest& r) override { return inner_.scsiPassThrough(path, r); }
+  IoOutcome submitQueued(const std::string& path, int slot, ScsiRequest& r) override {
+    return inner_.submitQueued(path, slot, r);
+  }
+  SlotState pollSlot(int slot) override { return inner_.pollSlot(slot); }
+  void drainQueue() override { inner_.drainQueue(); }
+
+ private:
+  DevicePort& inner_;
+};
+
+TEST(PatternRun, RealDeviceIsWrittenOnlyWithConsentAndReadWithout) {
+  PatternBay bay;
+  ASSERT_TRUE(bay.sim.ok());
+  RealDevice real(*bay.sim.port);
+  bay.sim.ctx().port = &real;
+  PatternResult r = bay.run();
+  EXPECT_FALSE(r.started);
+  EXPECT_EQ(bay.box.text(), "<<Error>>\r\nRaw writes destroy the data on the drive: they need the user's consent\r\n");
+  EXPECT_TRUE(bay.untouched(0x100, 0x80));
+  bay.tab.setOnlyRead(true);
+  bay.tab.controls.stampSerial = false;
+  bay.tab.controls.stampLba = false;
+  EXPECT_TRUE(bay.run().started) << "reading needs no consent";
+}
+
 TEST(PatternRun, SaveLogOffWritesNoFile) {
   PatternBay bay;
   ASSERT_TRUE(bay.sim.ok());
