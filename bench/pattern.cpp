@@ -7,7 +7,7 @@
 // bay's (whose transfers are memory copies, the worst case) and of a drive
 // modelled as the bay's "sata-ssd" (60 us a command, 2000 us a MiB).
 //
-//   bench_pattern [--benchmark_filter=...] [--benchmark_min_time=0.2s]
+//   bench_pattern [--benchmark_filter=...] [--benchmark_min_time=0.2]
 
 #include <benchmark/benchmark.h>
 
