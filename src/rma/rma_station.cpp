@@ -228,10 +228,13 @@ void RmaStation::beginWait() {
   // rescan (a quick power cycle between two ticks).
   events_ = ctx_.port->watchDevices();
   phase_ = RmaPhase::WaitingForPowerCycle;
+  timerRunning_ = true;
   if (hooks_.timer) hooks_.timer(true);
 }
 
 void RmaStation::endWait() {
+  if (!timerRunning_) return;
+  timerRunning_ = false;
   if (hooks_.timer) hooks_.timer(false);
   if (hooks_.timeLeft) hooks_.timeLeft("");
   events_.reset();
@@ -363,7 +366,7 @@ void RmaStation::fail(std::optional<uint32_t> code, const std::string& errorText
 }
 
 void RmaStation::finish(bool passed, std::optional<uint32_t> code, const std::string& errorText) {
-  if (phase() == RmaPhase::WaitingForPowerCycle) endWait();
+  endWait();
   RmaVerdict v;
   v.passed = passed;
   v.errorCode = code;

@@ -149,6 +149,7 @@ class RmaStation {
   std::string testedPath_;  // where the drive under test is plugged
   std::string line_;        // the report line under construction
   PowerCycleWait wait_;
+  bool timerRunning_ = false;
   std::unique_ptr<DeviceEventSource> events_;
 
   mutable std::mutex mutex_;  // the members below are read from other threads
