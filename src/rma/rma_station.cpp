@@ -351,6 +351,13 @@ void RmaStation::startWriteRead() {
   }
 }
 
+void RmaStation::writeReadNotStarted(std::string_view why) {
+  if (phase() != RmaPhase::WriteReadTest) return;
+  add(std::string(why) + "\r\n");
+  add("Testing Fail\r\n");
+  fail(ulRMA_WrRdErr, errorCodeLine(ulRMA_WrRdErr));
+}
+
 void RmaStation::pass() {
   add("Testing Pass\r\n");
   ctx_.ui->messageBox("Pass", BoxIcon::Information);

@@ -105,6 +105,9 @@ class RmaStation {
   RunStart runRma(std::string_view serialBoxText);
   // Timer 112.
   void tick();
+  // The face could not start the write/read worker (another operation holds
+  // the drive): the test step fails, with why in the box.
+  void writeReadNotStarted(std::string_view why);
 
   RmaPhase phase() const { return phase_.load(); }
   bool active() const { return phase() != RmaPhase::Idle; }

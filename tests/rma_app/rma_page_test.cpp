@@ -1,0 +1,125 @@
+// The RMA station page on the simulated bay: its controls and opening texts,
+// a serial number typed into the box starting the run, the power-cycle wait
+// on timer 112 and the write/read test on the window's runner.
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include <fstream>
+#include <sstream>
+
+#include "app/qt_environment.h"
+#include "app/vxa_rma_page.h"
+#include "support/sim_fixture.h"
+
+namespace zorv::app {
+namespace {
+
+using test::pumpUntil;
+
+// Records the message boxes instead of showing them.
+class RecordingQtUi : public QtUserInterface {
+ public:
+  void messageBox(std::string_view text, BoxIcon, std::string_view) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    boxes.emplace_back(text);
+  }
+  std::vector<std::string> shown() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return boxes;
+  }
+  std::mutex mutex;
+  std::vector<std::string> boxes;
+};
+
+struct RmaPageFixture : ::testing::Test {
+  RmaPageFixture()
+      : paneBox(QtMessageSink::makeTextBox(nullptr)),
+        pane(paneBox),
+        runner(sim.ctx(), driveList),
+        services{sim.ctx(), ui, pane, driveList, nullptr, runner, sim.dir.file("mountinfo")},
+        page(services) {
+    sim.ctx().setMessagePane(pane);
+    page.station().options().reportDirectory = sim.dir.path();
+    page.station().options().range.totalLength = 0x800;
+  }
+  ~RmaPageFixture() override {
+    runner.wait();
+    delete paneBox;
+  }
+  std::string report() {
+    std::ifstream in(sim.dir.file(rma::reportFileName(sim.clock.utcTime())), std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  test::SimFixture sim{0};
+  RecordingQtUi ui;
+  QPlainTextEdit* paneBox;
+  QtMessageSink pane;
+  DriveListModel driveList;
+  OperationRunner runner;
+  PageServices services;
+  CVxaRma page;
+};
+
+TEST_F(RmaPageFixture, OpensWithItsControlsAndTexts) {
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  EXPECT_EQ(page.runButton()->text(), "F2 = RUN");
+  EXPECT_EQ(page.reflashButton()->text(), "Reflash Drive (IRST)");
+  EXPECT_EQ(page.serialBox()->text(), "");
+  EXPECT_EQ(page.timeLeftBox()->text(), "");
+  EXPECT_EQ(page.powerCycleTimer()->interval(), 1000);
+  EXPECT_FALSE(page.powerCycleTimer()->isActive());
+  pumpUntil([&] { return page.boxSink().text().contains("Time Interval: 200 Sec"); });
+  EXPECT_TRUE(page.boxSink().text().startsWith("Please Input Serial Number First\n<<Press F1 Select Input Edit>>\n"));
+}
+
+TEST_F(RmaPageFixture, ATypedSerialNumberRunsTheStationToItsVerdict) {
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  QTest::keyClicks(page.serialBox(), "ob2310a0041");
+  EXPECT_EQ(page.station().phase(), rma::RmaPhase::Idle);
+  QTest::keyClicks(page.serialBox(), "7");
+  EXPECT_EQ(page.station().phase(), rma::RmaPhase::WaitingForPowerCycle);
+  EXPECT_TRUE(page.powerCycleTimer()->isActive());
+  // Neither the box nor F2 starts a second run.
+  page.runButton()->click();
+  QTest::keyClick(page.serialBox(), Qt::Key_F2);
+  EXPECT_EQ(page.station().phase(), rma::RmaPhase::WaitingForPowerCycle);
+
+  page.onPowerCycleTick();
+  EXPECT_EQ(page.timeLeftBox()->text(), "Time Left: 3 min, 19 sec");
+  std::string error;
+  ASSERT_TRUE(sim.bay->powerCycle(0, error)) << error;
+  page.onPowerCycleTick();
+  EXPECT_FALSE(page.powerCycleTimer()->isActive());
+  EXPECT_EQ(page.timeLeftBox()->text(), "");
+  ASSERT_TRUE(pumpUntil([&] { return page.station().lastVerdict().has_value() && !runner.running(); }))
+      << page.boxSink().text().toStdString();
+  EXPECT_TRUE(page.station().lastVerdict()->passed) << page.boxSink().text().toStdString();
+  EXPECT_EQ(report(), rma::reportHeader() +
+                          "ORBENNEPA256SSD,OB2310A00417,Pass,Pass,Pass,Pass,Remain,Pass,Pass,Pass,Pass,Pass,\r\n");
+  pumpUntil([&] { return page.boxSink().text().endsWith("Testing Pass\n"); });
+  EXPECT_TRUE(page.boxSink().text().contains("Clean RMA Flag\nTesting Read/Write\n"))
+      << page.boxSink().text().toStdString();
+  // The boxes go through the context's user interface.
+  ASSERT_FALSE(sim.ui.boxes.empty());
+  EXPECT_EQ(sim.ui.boxes.back().text, "Pass");
+}
+
+// While another operation holds the drive the station does not start.
+TEST_F(RmaPageFixture, AnotherOperationKeepsTheStationFromStarting) {
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  bool started = runner.runHere([&] {
+    page.serialBox()->setText("OB2310A00417");
+    EXPECT_EQ(page.station().phase(), rma::RmaPhase::Idle);
+  });
+  ASSERT_TRUE(started);
+  pumpUntil([&] { return page.boxSink().text().contains("Another operation is using the drive"); });
+  EXPECT_TRUE(page.boxSink().text().contains("Another operation is using the drive"));
+}
+
+}  // namespace
+}  // namespace zorv::app
