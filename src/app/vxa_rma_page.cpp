@@ -65,7 +65,8 @@ CVxaRma::CVxaRma(PageServices& services, QWidget* parent) : QWidget(parent), ser
   };
   hooks.timeLeft = [this](std::string_view text) { timeLeft_->setText(boxText(text)); };
   hooks.startWorker = [this](std::function<void()> body) { startWriteRead(std::move(body)); };
-  station_ = std::make_unique<rma::RmaStation>(services_.ctx, *boxSink_, std::move(options), std::move(hooks));
+  station_ =
+      std::make_unique<rma::RmaStation>(services_.ctx, *boxSink_, std::move(options), std::move(hooks));
 
   connect(run_, &QPushButton::clicked, this, &CVxaRma::runRma);
   connect(serial_, &QLineEdit::textChanged, this, &CVxaRma::runRma);
@@ -90,19 +91,17 @@ void CVxaRma::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-    case Qt::Key_Escape:
-      event->accept();
-      return;
-    default:
-      QWidget::keyPressEvent(event);
+    case Qt::Key_Escape: event->accept(); return;
+    default: QWidget::keyPressEvent(event);
   }
 }
 
 bool CVxaRma::consentToWrite() {
   if (consent_ || services_.ctx.port->name() == "sim") return true;
   consent_ = services_.ui.askYesNo(
-      "The RMA test writes every drive it checks from LBA 0x1000 to 0x201000: the data there is lost.\nGo on?", {},
-      BoxIcon::Exclamation);
+      "The RMA test writes every drive it checks from LBA 0x1000 to 0x201000: the data there is lost.\nGo "
+      "on?",
+      {}, BoxIcon::Exclamation);
   station_->options().permission.userConsent = consent_;
   return consent_;
 }

@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
-
 #include <functional>
 #include <memory>
 

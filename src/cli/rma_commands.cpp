@@ -56,9 +56,10 @@ void runRma(Session& session, const RmaOptions& o) {
         rawWriteRefusal(*ctx, drive, options.range.startLba, options.range.endLba(), options.permission);
     if (!refusal.empty()) {
       if (ctx->port->name() != "sim" && !o.confirmDataLoss && refusal.find("consent") != std::string::npos)
-        refusal = formatText("the RMA test writes Physical Drive %d from LBA 0x%X to 0x%llX: give --confirm-data-loss",
-                             physicalDriveNumber(*ctx, drive.strDevicePath), options.range.startLba,
-                             static_cast<unsigned long long>(options.range.endLba()));
+        refusal = formatText(
+            "the RMA test writes Physical Drive %d from LBA 0x%X to 0x%llX: give --confirm-data-loss",
+            physicalDriveNumber(*ctx, drive.strDevicePath), options.range.startLba,
+            static_cast<unsigned long long>(options.range.endLba()));
       return usage(session, refusal);
     }
   }
@@ -82,16 +83,13 @@ void runRma(Session& session, const RmaOptions& o) {
   ctx->fgStopRequest = 0;
   rma::RunStart start = station.runRma(o.serial);
   switch (start) {
-    case rma::RunStart::Started:
-      break;
+    case rma::RunStart::Started: break;
     case rma::RunStart::StillTyping:
-      session.err() << "zorvctl: the drive's serial number " << station.serialNumber() << " differs in length from "
-                    << o.serial << '\n';
+      session.err() << "zorvctl: the drive's serial number " << station.serialNumber()
+                    << " differs in length from " << o.serial << '\n';
       return session.fail(kExitFailed);
-    case rma::RunStart::InvalidSerial:
-      return usage(session, "--serial: not a serial number");
-    default:
-      return session.fail(kExitFailed);
+    case rma::RunStart::InvalidSerial: return usage(session, "--serial: not a serial number");
+    default: return session.fail(kExitFailed);
   }
   // Timer 112: one tick a second until the drive is back or the time is up.
   auto next = std::chrono::steady_clock::now();
@@ -103,19 +101,23 @@ void runRma(Session& session, const RmaOptions& o) {
   std::optional<rma::RmaVerdict> verdict = station.lastVerdict();
   if (!verdict) return session.fail(kExitFailed);
   if (!verdict->passed) {
-    if (verdict->errorCode) session.err() << formatText("zorvctl: RMA failed: error code %08X\n", *verdict->errorCode);
-    else session.err() << "zorvctl: RMA failed\n";
+    if (verdict->errorCode)
+      session.err() << formatText("zorvctl: RMA failed: error code %08X\n", *verdict->errorCode);
+    else
+      session.err() << "zorvctl: RMA failed\n";
     session.fail(kExitFailed);
   }
 }
 
 void install(CLI::App& app, Session& session) {
   auto o = std::make_shared<RmaOptions>();
-  CLI::App* cmd = app.add_subcommand("rma", "The RMA station: repair and check the selected drive, one report line");
+  CLI::App* cmd =
+      app.add_subcommand("rma", "The RMA station: repair and check the selected drive, one report line");
   cmd->add_option("--serial", o->serial, "The serial number printed on the drive")->required();
   cmd->add_option("--time-interval", o->timeInterval, "Seconds allowed for the power cycle (default 200)")
       ->check(CLI::Range(1, 65535));
-  cmd->add_option("--report-dir", o->reportDir, "Where RmaReport<MMDD>.csv goes (default: the current directory)");
+  cmd->add_option("--report-dir", o->reportDir,
+                  "Where RmaReport<MMDD>.csv goes (default: the current directory)");
   cmd->add_flag("--confirm-data-loss", o->confirmDataLoss,
                 "The write/read test destroys the data from LBA 1000h to 201000h (needed on a real device)");
   cmd->callback([&session, o] { runRma(session, *o); });

@@ -54,14 +54,16 @@ std::string reportFileName(const std::tm& utcDate) {
 
 const std::string& reportHeader() {
   static const std::string kHeader =
-      "ModelName,Serial Number,Save SMART,Thermal,Merge TBL BB,Preb2,Update FW,Remove & Plug,Set RMA Flag,VC OBB,"
+      "ModelName,Serial Number,Save SMART,Thermal,Merge TBL BB,Preb2,Update FW,Remove & Plug,Set RMA Flag,VC "
+      "OBB,"
       "Clean RMA Flag,RD/WR test,\r\n";
   return kHeader;
 }
 
 ReportWrite appendReportLine(const std::string& directory, const std::tm& utcDate, const std::string& line) {
   ReportWrite w;
-  std::filesystem::path dir = directory.empty() ? std::filesystem::path(".") : std::filesystem::path(directory);
+  std::filesystem::path dir =
+      directory.empty() ? std::filesystem::path(".") : std::filesystem::path(directory);
   w.path = (dir / reportFileName(utcDate)).string();
   auto failed = [&w](const char* what) {
     w.error = std::string(what) + ": " + std::strerror(errno);

@@ -24,8 +24,8 @@ constexpr size_t kSerialLength = 20;
 VendorCommandSector specificationSector(const RmaSpecification& spec) {
   VendorCommandSector s(0x61, 0x00);
   for (size_t i = 9; i < 16; ++i) s.setByte(i, 0);
-  const uint16_t values[] = {spec.RmaTime, spec.BBLife, spec.PELife, spec.WorstTemp, spec.AvgEC, spec.TotalWrtGB,
-                             spec.POH};
+  const uint16_t values[] = {spec.RmaTime, spec.BBLife,     spec.PELife, spec.WorstTemp,
+                             spec.AvgEC,   spec.TotalWrtGB, spec.POH};
   for (size_t i = 0; i < std::size(values); ++i) s.setBe16(16 + 2 * i, values[i]);
   return s;
 }
@@ -195,8 +195,8 @@ bool RmaStation::firmwareStep() {
   firmware::EmbeddedRunOptions o;
   o.allowHwidUpdate = false;
   o.quietUnpack = true;
-  firmware::EmbeddedRunResult r =
-      firmware::runEmbeddedPackage(ctx_, options_.progress ? *options_.progress : noProgress, options_.ownPath, o);
+  firmware::EmbeddedRunResult r = firmware::runEmbeddedPackage(
+      ctx_, options_.progress ? *options_.progress : noProgress, options_.ownPath, o);
   if (firmware::isDecodeFailure(r.status)) {
     // Not a verdict on the drive: the program carries no usable package.
     add("<<<<Update FW Fail, Decode Error>>>>\r\n");
@@ -246,7 +246,8 @@ bool RmaStation::pollRemoval() {
   if (!events_->poll(events, 0)) return false;
   const std::string serial = serialNumber();
   for (const DeviceEvent& e : events) {
-    if (e.kind == DeviceEventKind::Removal && !serial.empty() && upper(e.interfaceName).find(serial) != std::string::npos)
+    if (e.kind == DeviceEventKind::Removal && !serial.empty() &&
+        upper(e.interfaceName).find(serial) != std::string::npos)
       return true;
   }
   return false;
@@ -327,19 +328,11 @@ void RmaStation::startWriteRead() {
   auto body = [this, job] {
     WriteReadResult r = runWriteReadTest(ctx_, job, box_, ctx_.fgStopRequest);
     switch (r.outcome) {
-      case WriteReadOutcome::Passed:
-        return pass();
-      case WriteReadOutcome::WriteFailed:
-        ctx_.ui->messageBox("Write Test Fail", BoxIcon::Information);
-        break;
-      case WriteReadOutcome::ReadFailed:
-        ctx_.ui->messageBox("Read Test Fail", BoxIcon::Information);
-        break;
-      case WriteReadOutcome::Refused:
-        add(r.refusal + "\r\n");
-        break;
-      case WriteReadOutcome::Stopped:
-        break;
+      case WriteReadOutcome::Passed: return pass();
+      case WriteReadOutcome::WriteFailed: ctx_.ui->messageBox("Write Test Fail", BoxIcon::Information); break;
+      case WriteReadOutcome::ReadFailed: ctx_.ui->messageBox("Read Test Fail", BoxIcon::Information); break;
+      case WriteReadOutcome::Refused: add(r.refusal + "\r\n"); break;
+      case WriteReadOutcome::Stopped: break;
     }
     add("Testing Fail\r\n");
     fail(ulRMA_WrRdErr, errorCodeLine(ulRMA_WrRdErr));

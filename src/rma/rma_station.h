@@ -37,7 +37,7 @@
 namespace zorv::rma {
 
 enum class RmaPhase : uint8_t {
-  Idle,                  // waiting for a serial number
+  Idle,  // waiting for a serial number
   FirstPhase,
   WaitingForPowerCycle,  // timer 112 running
   WriteReadTest,         // the worker runs
@@ -81,13 +81,13 @@ struct RmaVerdict {
 
 // Why runRma did not start a run.
 enum class RunStart : uint8_t {
-  Started,          // the run is on (it may already have ended with a verdict)
-  Busy,             // a run is active: nothing happens
-  InvalidSerial,    // the text holds characters no drive's serial number has
-  NoDrive,          // "No Drive Found"
-  CommandError,     // "Drive Command Error"
-  StillTyping,      // the length differs from the drive's serial number
-  NoScript,         // RmaTime is 0: "No Script File"
+  Started,        // the run is on (it may already have ended with a verdict)
+  Busy,           // a run is active: nothing happens
+  InvalidSerial,  // the text holds characters no drive's serial number has
+  NoDrive,        // "No Drive Found"
+  CommandError,   // "Drive Command Error"
+  StillTyping,    // the length differs from the drive's serial number
+  NoScript,       // RmaTime is 0: "No Script File"
 };
 
 class RmaStation {

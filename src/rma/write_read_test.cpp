@@ -31,8 +31,8 @@ void showLife(Context& ctx, MessageSink& box) {
   const uint8_t* s = ctx.SectorBuffer.data();
   if (s[1] == 0) return;
   AppendMessage(ctx,
-                formatText("Total Wr Giga Byte: %.f\r\nPower On Hours: %.f\r\n", static_cast<double>(be32(s + 20)),
-                           static_cast<double>(be32(s + 36))),
+                formatText("Total Wr Giga Byte: %.f\r\nPower On Hours: %.f\r\n",
+                           static_cast<double>(be32(s + 20)), static_cast<double>(be32(s + 36))),
                 box);
 }
 
@@ -82,9 +82,9 @@ WriteReadResult runWriteReadTest(Context& parent, const WriteReadJob& job, Messa
         return r;
       }
       const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(step, range.endLba() - lba));
-      bool ok = guard.allows(lba, count) &&
-                (writing ? WriteBlocks(ctx, static_cast<uint32_t>(lba), count, 512)
-                         : ReadBlocks(ctx, static_cast<uint32_t>(lba), count, false));
+      bool ok =
+          guard.allows(lba, count) && (writing ? WriteBlocks(ctx, static_cast<uint32_t>(lba), count, 512)
+                                               : ReadBlocks(ctx, static_cast<uint32_t>(lba), count, false));
       if (!ok) {
         r.outcome = writing ? WriteReadOutcome::WriteFailed : WriteReadOutcome::ReadFailed;
         r.failedLba = static_cast<uint32_t>(lba);

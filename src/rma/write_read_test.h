@@ -31,8 +31,8 @@ struct WriteReadResult {
 };
 
 struct WriteReadJob {
-  DriveEntry drive;          // the drive under test, fixed when the test starts
-  std::string driveListLine; // its line in the drive list
+  DriveEntry drive;           // the drive under test, fixed when the test starts
+  std::string driveListLine;  // its line in the drive list
   WriteReadRange range;
   RawWritePermission permission;
 };

@@ -98,17 +98,10 @@ void temperatureReply(SimDrive& drive, VendorReply& reply) {
 bool command(SimDrive& drive, const VendorSector& sector, VendorReply& reply) {
   const uint8_t p = sector.parameter();
   switch (sector.code()) {
-    case 0x61:
-      return writeSpec(drive, sector);
-    case 0x62:
-      reply.reject = !saveSmartToSpi(drive);
-      return true;
-    case 0xF3:
-      temperatureReply(drive, reply);
-      return true;
-    case 0xB1:
-      reply.reject = p != 0x01 || !mergeTableBadBlocks(drive);
-      return true;
+    case 0x61: return writeSpec(drive, sector);
+    case 0x62: reply.reject = !saveSmartToSpi(drive); return true;
+    case 0xF3: temperatureReply(drive, reply); return true;
+    case 0xB1: reply.reject = p != 0x01 || !mergeTableBadBlocks(drive); return true;
     case 0x03:
       if (p == 0x02) {
         count(rmaState(drive), "preb2");
@@ -132,8 +125,7 @@ bool command(SimDrive& drive, const VendorSector& sector, VendorReply& reply) {
       reply.reject = error.has_value();
       return true;
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -23,12 +23,14 @@ TEST(RmaEntry, TheOpeningTextsShowTheDefaults) {
   StationRun r;
   ASSERT_TRUE(r.sim.ok()) << r.sim.error;
   r.station();
-  EXPECT_EQ(r.box.text(),
-            "Please Input Serial Number First\r\n<<Press F1 Select Input Edit>>\r\n<<Press F2 Force Run Process>>\r\n"
-            "In Intel Rapid Storage Technology Drive.......\r\nPlease reflash drive manually before procedure\r\n"
-            "Write LBA Start: 0x1000\r\nWrite Total Length: 0x800\r\nWrite Length: 0x80\r\n"
-            "RmaTime: 10\r\nBBLife:  30\r\nPELife:  30\r\nWorstTemp: 100\r\nAvgEC:   70\r\nTotalWrtGB: 70\r\n"
-            "POH: 1825\r\nTime Interval: 200 Sec\r\n");
+  EXPECT_EQ(
+      r.box.text(),
+      "Please Input Serial Number First\r\n<<Press F1 Select Input Edit>>\r\n<<Press F2 Force Run "
+      "Process>>\r\n"
+      "In Intel Rapid Storage Technology Drive.......\r\nPlease reflash drive manually before procedure\r\n"
+      "Write LBA Start: 0x1000\r\nWrite Total Length: 0x800\r\nWrite Length: 0x80\r\n"
+      "RmaTime: 10\r\nBBLife:  30\r\nPELife:  30\r\nWorstTemp: 100\r\nAvgEC:   70\r\nTotalWrtGB: 70\r\n"
+      "POH: 1825\r\nTime Interval: 200 Sec\r\n");
 }
 
 // A scanner or a person types one character at a time: every change of the
@@ -84,10 +86,12 @@ TEST(RmaEntry, ASerialNoDriveCanHaveIsNamedAndNothingIsSent) {
     ASSERT_TRUE(r.sim.ok()) << r.sim.error;
     r.station();
     r.box.clear();
-    uint64_t before = r.sim.bay->controller(0)->withDrive([](sim::SimDrive& d) { return d.counters().commands; });
+    uint64_t before =
+        r.sim.bay->controller(0)->withDrive([](sim::SimDrive& d) { return d.counters().commands; });
     EXPECT_EQ(r.enter(text), RunStart::InvalidSerial);
     EXPECT_EQ(r.box.text(), "Serial Number Not Valid: letters, digits and marks only, at most 20\r\n");
-    EXPECT_EQ(r.sim.bay->controller(0)->withDrive([](sim::SimDrive& d) { return d.counters().commands; }), before);
+    EXPECT_EQ(r.sim.bay->controller(0)->withDrive([](sim::SimDrive& d) { return d.counters().commands; }),
+              before);
     EXPECT_FALSE(std::filesystem::exists(r.reportPath()));
   }
   // Blanks are not part of a drive's serial number: they are dropped.
@@ -134,10 +138,12 @@ TEST(RmaReport, TheHeaderIsWrittenOnceAndLinesAreAppended) {
   other.options.reportDirectory = r.sim.dir.path();
   ASSERT_TRUE(other.runThrough(kSerial));
   const std::string line = "ORBENNEPA256SSD,OB2310A00417,";
-  EXPECT_EQ(r.report(), rma::reportHeader() + line + kPassRest + line + "OB2310A00418,Fail\r\n" + line + kPassRest);
-  EXPECT_EQ(rma::reportHeader(),
-            "ModelName,Serial Number,Save SMART,Thermal,Merge TBL BB,Preb2,Update FW,Remove & Plug,Set RMA Flag,"
-            "VC OBB,Clean RMA Flag,RD/WR test,\r\n");
+  EXPECT_EQ(r.report(),
+            rma::reportHeader() + line + kPassRest + line + "OB2310A00418,Fail\r\n" + line + kPassRest);
+  EXPECT_EQ(
+      rma::reportHeader(),
+      "ModelName,Serial Number,Save SMART,Thermal,Merge TBL BB,Preb2,Update FW,Remove & Plug,Set RMA Flag,"
+      "VC OBB,Clean RMA Flag,RD/WR test,\r\n");
 }
 
 // An empty file (a header write that never happened) gets the header; a
@@ -157,7 +163,8 @@ TEST(RmaReport, AnEmptyFileGetsTheHeaderAndAnUnwritableOneIsNamed) {
   ASSERT_TRUE(v);
   EXPECT_TRUE(v->passed);
   EXPECT_FALSE(v->report.written);
-  EXPECT_NE(blocked.box.text().find("Testing Pass\r\nReport Not Written: " + blocked.reportPath() + ": cannot open"),
+  EXPECT_NE(blocked.box.text().find("Testing Pass\r\nReport Not Written: " + blocked.reportPath() +
+                                    ": cannot open"),
             std::string::npos)
       << blocked.box.text();
   ASSERT_GE(blocked.sim.ui.boxes.size(), 2u);
@@ -203,7 +210,8 @@ TEST(RmaFirmware, VariantBUpdatesFromTheAppendedPackage) {
   std::optional<rma::RmaVerdict> v = b.run.runThrough(kSerial);
   ASSERT_TRUE(v);
   EXPECT_TRUE(v->passed) << b.run.box.text();
-  EXPECT_EQ(v->reportLine, "ORBENNEPA256SSD,OB2310A00417,Pass,Pass,Pass,Pass,Updated,Pass,Pass,Pass,Pass,Pass,\r\n");
+  EXPECT_EQ(v->reportLine,
+            "ORBENNEPA256SSD,OB2310A00417,Pass,Pass,Pass,Pass,Updated,Pass,Pass,Pass,Pass,Pass,\r\n");
   EXPECT_EQ(b.firmware().substr(0, 6), "S1108A");
   EXPECT_NE(b.run.box.text().find("Check Preb2\r\nUpdate FW, Please Wait.........\r\nUpdate FW Success\r\n"
                                   "<<<<Please Remove Drive then Plug Again>>>>\r\n"
@@ -220,7 +228,8 @@ TEST(RmaFirmware, ADriveThatRunsThePackagesVersionIsPassedBy) {
   ASSERT_TRUE(b.run.sim.ok());
   std::optional<rma::RmaVerdict> v = b.run.runThrough(kSerial);
   ASSERT_TRUE(v && v->passed) << b.run.box.text();
-  EXPECT_EQ(v->reportLine, "ORBENNEPA256SSD,OB2310A00417,Pass,Pass,Pass,Pass,ByPass,Pass,Pass,Pass,Pass,Pass,\r\n");
+  EXPECT_EQ(v->reportLine,
+            "ORBENNEPA256SSD,OB2310A00417,Pass,Pass,Pass,Pass,ByPass,Pass,Pass,Pass,Pass,Pass,\r\n");
   EXPECT_NE(b.run.box.text().find("By Pass Update FW\r\n<<<<Please Remove Drive then Plug Again>>>>\r\n"),
             std::string::npos);
 }
@@ -252,8 +261,9 @@ TEST(RmaFirmware, AFailedUpdateEndsTheRun) {
     EXPECT_FALSE(v->passed);
     EXPECT_EQ(v->errorCode, rma::ulRMA_DLFWErr);
     EXPECT_EQ(v->reportLine, "ORBENNEPA256SSD,OB2310A00417,Pass,Pass,Pass,Pass,Fail\r\n");
-    EXPECT_NE(b.run.box.text().find("<<<<Update FW Fail>>>>\r\n<<<< Error code 00280600: ulRMA_DLFWErr >>>>\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        b.run.box.text().find("<<<<Update FW Fail>>>>\r\n<<<< Error code 00280600: ulRMA_DLFWErr >>>>\r\n"),
+        std::string::npos)
         << b.run.box.text();
     EXPECT_EQ(b.firmware(), "S1107A0C");
   }
@@ -268,8 +278,9 @@ TEST(RmaFirmware, APackageThatDoesNotDecodeEndsWithoutALine) {
     EXPECT_EQ(b.run.enter(kSerial), RunStart::Started);
     EXPECT_FALSE(b.run.station().lastVerdict());
     EXPECT_EQ(b.run.station().phase(), rma::RmaPhase::Idle);
-    EXPECT_NE(b.run.box.text().find("Update FW, Please Wait.........\r\n<<<<Update FW Fail, Decode Error>>>>\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        b.run.box.text().find("Update FW, Please Wait.........\r\n<<<<Update FW Fail, Decode Error>>>>\r\n"),
+        std::string::npos)
         << b.run.box.text();
     ASSERT_FALSE(b.run.sim.ui.boxes.empty());
     EXPECT_EQ(b.run.sim.ui.boxes.back().text, "<<<<Update FW Fail, Decode Error>>>>");

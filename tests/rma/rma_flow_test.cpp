@@ -24,7 +24,7 @@ struct RunCase {
   Operator who;
   std::optional<uint32_t> code;  // nullopt: the run passes (or fails without a code, see line)
   bool passes;
-  std::string lineRest;  // the report line after model and serial
+  std::string lineRest;        // the report line after model and serial
   std::string errorText = {};  // when there is no code: the error lines
 };
 
@@ -32,39 +32,92 @@ sim::Fault failing(uint8_t opcode) { return sim::Fault{.kind = sim::FaultKind::F
 
 const std::vector<RunCase>& runCases() {
   static const std::vector<RunCase> cases = {
-      {"Pass", {}, Operator::PowerCycle, std::nullopt, true, "Pass,Pass,Pass,Pass,Remain,Pass,Pass,Pass,Pass,Pass,\r\n"},
-      {"PassSeenByRescan", {}, Operator::UnplugThenPlug, std::nullopt, true,
+      {"Pass",
+       {},
+       Operator::PowerCycle,
+       std::nullopt,
+       true,
        "Pass,Pass,Pass,Pass,Remain,Pass,Pass,Pass,Pass,Pass,\r\n"},
-      {"SaveSmartRefused", [](StationRun& r) { r.onDrive([](sim::SimDrive& d) { sim::rejectVendorCode(d, 0x62, 1); }); },
+      {"PassSeenByRescan",
+       {},
+       Operator::UnplugThenPlug,
+       std::nullopt,
+       true,
+       "Pass,Pass,Pass,Pass,Remain,Pass,Pass,Pass,Pass,Pass,\r\n"},
+      {"SaveSmartRefused",
+       [](StationRun& r) { r.onDrive([](sim::SimDrive& d) { sim::rejectVendorCode(d, 0x62, 1); }); },
        Operator::PowerCycle, rma::ulRMA_SMARTErr, false, "Fail\r\n"},
-      {"Temperature4", [](StationRun& r) { std::string e; r.sim.bay->setTemperature(0, 4, e); }, Operator::PowerCycle,
-       rma::ulRMA_TSENSORErr, false, "Pass,Current Temp 4 Fail\r\n"},
-      {"Temperature101", [](StationRun& r) { std::string e; r.sim.bay->setTemperature(0, 101, e); },
+      {"Temperature4",
+       [](StationRun& r) {
+         std::string e;
+         r.sim.bay->setTemperature(0, 4, e);
+       },
+       Operator::PowerCycle, rma::ulRMA_TSENSORErr, false, "Pass,Current Temp 4 Fail\r\n"},
+      {"Temperature101",
+       [](StationRun& r) {
+         std::string e;
+         r.sim.bay->setTemperature(0, 101, e);
+       },
        Operator::PowerCycle, rma::ulRMA_TSENSORErr, false, "Pass,Current Temp 101 Fail\r\n"},
-      {"Temperature5", [](StationRun& r) { std::string e; r.sim.bay->setTemperature(0, 5, e); }, Operator::PowerCycle,
-       std::nullopt, true, "Pass,Pass,Pass,Pass,Remain,Pass,Pass,Pass,Pass,Pass,\r\n"},
-      {"Temperature100", [](StationRun& r) { std::string e; r.sim.bay->setTemperature(0, 100, e); },
+      {"Temperature5",
+       [](StationRun& r) {
+         std::string e;
+         r.sim.bay->setTemperature(0, 5, e);
+       },
        Operator::PowerCycle, std::nullopt, true, "Pass,Pass,Pass,Pass,Remain,Pass,Pass,Pass,Pass,Pass,\r\n"},
-      {"ThermalSensorSilent", [](StationRun& r) { r.onDrive([](sim::SimDrive& d) { sim::rejectVendorCode(d, 0xF3, 1); }); },
+      {"Temperature100",
+       [](StationRun& r) {
+         std::string e;
+         r.sim.bay->setTemperature(0, 100, e);
+       },
+       Operator::PowerCycle, std::nullopt, true, "Pass,Pass,Pass,Pass,Remain,Pass,Pass,Pass,Pass,Pass,\r\n"},
+      {"ThermalSensorSilent",
+       [](StationRun& r) { r.onDrive([](sim::SimDrive& d) { sim::rejectVendorCode(d, 0xF3, 1); }); },
        Operator::PowerCycle, rma::ulRMA_TSENSORErr, false, "Pass,Fail\r\n"},
-      {"TblMergeRefused", [](StationRun& r) { r.onDrive([](sim::SimDrive& d) { sim::rejectVendorCode(d, 0xB1, 1); }); },
+      {"TblMergeRefused",
+       [](StationRun& r) { r.onDrive([](sim::SimDrive& d) { sim::rejectVendorCode(d, 0xB1, 1); }); },
        Operator::PowerCycle, rma::ulRMA_TBL2SPIErr, false, "Pass,Pass,Fail\r\n"},
-      {"Preb2Refused", [](StationRun& r) { r.onDrive([](sim::SimDrive& d) { sim::rejectVendorCode(d, 0x03, 1); }); },
+      {"Preb2Refused",
+       [](StationRun& r) { r.onDrive([](sim::SimDrive& d) { sim::rejectVendorCode(d, 0x03, 1); }); },
        Operator::PowerCycle, rma::ulRMA_FENANDErr, false, "Pass,Pass,Pass,Fail\r\n"},
-      {"TimeOut", {}, Operator::LeaveAttached, rma::ulRMA_WAITRDY_FAIL, false, "Pass,Pass,Pass,Pass,Remain,Fail\r\n"},
-      {"AnotherDriveCameBack", {}, Operator::SwapDrive, rma::ulRMA_WAITRDY_FAIL, false,
+      {"TimeOut",
+       {},
+       Operator::LeaveAttached,
+       rma::ulRMA_WAITRDY_FAIL,
+       false,
        "Pass,Pass,Pass,Pass,Remain,Fail\r\n"},
-      {"SetFlagRefused", [](StationRun& r) { r.onDrive([](sim::SimDrive& d) { sim::rejectVendorCode(d, 0xB0, 1); }); },
+      {"AnotherDriveCameBack",
+       {},
+       Operator::SwapDrive,
+       rma::ulRMA_WAITRDY_FAIL,
+       false,
+       "Pass,Pass,Pass,Pass,Remain,Fail\r\n"},
+      {"SetFlagRefused",
+       [](StationRun& r) { r.onDrive([](sim::SimDrive& d) { sim::rejectVendorCode(d, 0xB0, 1); }); },
        Operator::PowerCycle, std::nullopt, false, "Pass,Pass,Pass,Pass,Remain,Pass,Fail\r\n",
        "<<<Error Code Incorrect>>>\r\n<<<< Set RMA Flag Error  >>>>\r\n"},
       {"ObbCheckFails",
-       [](StationRun& r) { r.onDrive([](sim::SimDrive& d) { sim::setObbError(d, std::array<uint8_t, 4>{0x00, 0xA1, 0x02, 0x3C}); }); },
+       [](StationRun& r) {
+         r.onDrive([](sim::SimDrive& d) {
+           sim::setObbError(d, std::array<uint8_t, 4>{0x00, 0xA1, 0x02, 0x3C});
+         });
+       },
        Operator::PowerCycle, rma::ulRMA_OBBErr, false,
        "Pass,Pass,Pass,Pass,Remain,Pass,Pass,OBB err code: 00A1023c Fail\r\n"},
-      {"WriteFails", [](StationRun& r) { std::string e; r.sim.bay->addFault(0, failing(0x2A), e); }, Operator::PowerCycle,
-       rma::ulRMA_WrRdErr, false, "Pass,Pass,Pass,Pass,Remain,Pass,Pass,Pass,Pass,Fail\r\n"},
-      {"ReadFails", [](StationRun& r) { std::string e; r.sim.bay->addFault(0, failing(0x28), e); }, Operator::PowerCycle,
-       rma::ulRMA_WrRdErr, false, "Pass,Pass,Pass,Pass,Remain,Pass,Pass,Pass,Pass,Fail\r\n"},
+      {"WriteFails",
+       [](StationRun& r) {
+         std::string e;
+         r.sim.bay->addFault(0, failing(0x2A), e);
+       },
+       Operator::PowerCycle, rma::ulRMA_WrRdErr, false,
+       "Pass,Pass,Pass,Pass,Remain,Pass,Pass,Pass,Pass,Fail\r\n"},
+      {"ReadFails",
+       [](StationRun& r) {
+         std::string e;
+         r.sim.bay->addFault(0, failing(0x28), e);
+       },
+       Operator::PowerCycle, rma::ulRMA_WrRdErr, false,
+       "Pass,Pass,Pass,Pass,Remain,Pass,Pass,Pass,Pass,Fail\r\n"},
       {"UnpluggedDuringWriteRead",
        [](StationRun& r) {
          r.hooks.startWorker = [&r](std::function<void()> body) {
@@ -73,7 +126,8 @@ const std::vector<RunCase>& runCases() {
            body();
          };
        },
-       Operator::PowerCycle, rma::ulRMA_WrRdErr, false, "Pass,Pass,Pass,Pass,Remain,Pass,Pass,Pass,Pass,Fail\r\n"},
+       Operator::PowerCycle, rma::ulRMA_WrRdErr, false,
+       "Pass,Pass,Pass,Pass,Remain,Pass,Pass,Pass,Pass,Fail\r\n"},
   };
   return cases;
 }
@@ -114,7 +168,9 @@ TEST_P(RmaRun, EndsWithItsVerdictCodeAndReportLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, RmaRun, ::testing::ValuesIn(runCases()),
-                         [](const ::testing::TestParamInfo<RunCase>& i) { return std::string(i.param.name); });
+                         [](const ::testing::TestParamInfo<RunCase>& i) {
+                           return std::string(i.param.name);
+                         });
 
 // What a passing run leaves in the drive: the specification and SMART data
 // in SPI flash, the table bad blocks merged, Preb2 done, the RMA flag set and
@@ -133,7 +189,8 @@ TEST(RmaFlow, APassLeavesItsTracesInTheDrive) {
     const uint8_t spec[] = {0, 10, 0, 30, 0, 30, 0, 100, 0, 70, 0, 70, 0x07, 0x21};
     EXPECT_TRUE(std::equal(std::begin(spec), std::end(spec), spi.begin() + sim::kSpiRmaArea + 16));
     EXPECT_EQ(spi[sim::kSpiRmaArea + 0x100], 0x10);  // the SMART data sector's revision
-    EXPECT_EQ(std::string(spi.begin() + sim::kSpiObbListArea, spi.begin() + sim::kSpiObbListArea + 8), "ZVOBBLST");
+    EXPECT_EQ(std::string(spi.begin() + sim::kSpiObbListArea, spi.begin() + sim::kSpiObbListArea + 8),
+              "ZVOBBLST");
     const nlohmann::json& rma = d.vendorState()["rma"];
     EXPECT_EQ(rma.value("preb2", 0), 1);
     EXPECT_EQ(rma.value("merges", 0), 1);
@@ -148,7 +205,8 @@ TEST(RmaFlow, APassLeavesItsTracesInTheDrive) {
     EXPECT_NE(sector[1], 1);  // below the range: untouched
   });
   // A drive of the brand the program is built for reports its life.
-  EXPECT_NE(r.box.text().find("Total Wr Giga Byte: 1\r\nPower On Hours: "), std::string::npos) << r.box.text();
+  EXPECT_NE(r.box.text().find("Total Wr Giga Byte: 1\r\nPower On Hours: "), std::string::npos)
+      << r.box.text();
 }
 
 // The texts of a passing run, in order, as the operator sees them.
@@ -167,7 +225,8 @@ TEST(RmaFlow, APassShowsEveryStep) {
     ASSERT_NE(found, std::string::npos) << step << " after " << at << " in\n" << text;
     at = found + 1;
   }
-  EXPECT_EQ(text.find("Check Modelname and SN\r\n"), 0u) << "the box is emptied when the serial numbers match";
+  EXPECT_EQ(text.find("Check Modelname and SN\r\n"), 0u)
+      << "the box is emptied when the serial numbers match";
 }
 
 TEST(RmaFlow, TheWaitCountsDownAndTimesOut) {

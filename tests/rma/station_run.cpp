@@ -1,9 +1,9 @@
 #include "rma/station_run.h"
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 #include "sim/sim_drive.h"
 
@@ -55,8 +55,7 @@ std::optional<rma::RmaVerdict> StationRun::runThrough(const std::string& serial,
           EXPECT_TRUE(sim.bay->plug(0, other, error)) << error;
           break;
         }
-        case Operator::LeaveAttached:
-          break;
+        case Operator::LeaveAttached: break;
       }
     }
     station().tick();

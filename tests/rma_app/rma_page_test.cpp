@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <QTest>
-
 #include <fstream>
 #include <sstream>
 
@@ -74,7 +73,8 @@ TEST_F(RmaPageFixture, OpensWithItsControlsAndTexts) {
   EXPECT_EQ(page.powerCycleTimer()->interval(), 1000);
   EXPECT_FALSE(page.powerCycleTimer()->isActive());
   pumpUntil([&] { return page.boxSink().text().contains("Time Interval: 200 Sec"); });
-  EXPECT_TRUE(page.boxSink().text().startsWith("Please Input Serial Number First\n<<Press F1 Select Input Edit>>\n"));
+  EXPECT_TRUE(
+      page.boxSink().text().startsWith("Please Input Serial Number First\n<<Press F1 Select Input Edit>>\n"));
 }
 
 TEST_F(RmaPageFixture, ATypedSerialNumberRunsTheStationToItsVerdict) {
@@ -99,8 +99,9 @@ TEST_F(RmaPageFixture, ATypedSerialNumberRunsTheStationToItsVerdict) {
   ASSERT_TRUE(pumpUntil([&] { return page.station().lastVerdict().has_value() && !runner.running(); }))
       << page.boxSink().text().toStdString();
   EXPECT_TRUE(page.station().lastVerdict()->passed) << page.boxSink().text().toStdString();
-  EXPECT_EQ(report(), rma::reportHeader() +
-                          "ORBENNEPA256SSD,OB2310A00417,Pass,Pass,Pass,Pass,Remain,Pass,Pass,Pass,Pass,Pass,\r\n");
+  EXPECT_EQ(report(),
+            rma::reportHeader() +
+                "ORBENNEPA256SSD,OB2310A00417,Pass,Pass,Pass,Pass,Remain,Pass,Pass,Pass,Pass,Pass,\r\n");
   pumpUntil([&] { return page.boxSink().text().endsWith("Testing Pass\n"); });
   EXPECT_TRUE(page.boxSink().text().contains("Clean RMA Flag\nTesting Read/Write\n"))
       << page.boxSink().text().toStdString();

@@ -2,9 +2,8 @@
 // a bay, with a person (here: another thread, or another process) power
 // cycling the drive while it waits.
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -111,7 +110,8 @@ TEST(RmaCommand, PassesWhenTheDriveIsPowerCycled) {
     for (int i = 0; i < 3000; ++i) {
       sim::BayRecord now;
       std::string e;
-      bool asked = bay->snapshot(now, e) && now.slots[0].drive && now.slots[0].drive->vendor.contains("rma") &&
+      bool asked = bay->snapshot(now, e) && now.slots[0].drive &&
+                   now.slots[0].drive->vendor.contains("rma") &&
                    now.slots[0].drive->vendor["rma"].value("preb2", 0) == 1;
       if (asked) {
         EXPECT_TRUE(bay->powerCycle(0, e)) << e;
@@ -124,8 +124,10 @@ TEST(RmaCommand, PassesWhenTheDriveIsPowerCycled) {
   person.join();
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("<<<<Please Power Down Drive then Plug Again>>>>\r\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("Check Device Ready\r\nSet RMA Flag\r\nCheck VC OBB\r\nClean RMA Flag\r\nTesting Read/Write\r\n"),
-            std::string::npos)
+  EXPECT_NE(
+      r.out.find(
+          "Check Device Ready\r\nSet RMA Flag\r\nCheck VC OBB\r\nClean RMA Flag\r\nTesting Read/Write\r\n"),
+      std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("Testing Pass\r\n"), std::string::npos);
   EXPECT_NE(r.err.find("box(information): Pass"), std::string::npos) << r.err;
@@ -136,11 +138,13 @@ TEST(RmaCommand, ATimeOutFailsWithItsCodeAndLine) {
   Station s;
   Ran r = zorvctl(s.rma({"--serial", "OB2310A00417", "--time-interval", "1"}));
   EXPECT_EQ(r.status, 1) << r.out << r.err;
-  EXPECT_NE(r.out.find("Time Left: 0 min, 0 sec\r\n<<<<Time Out>>>>\r\n<<<< Error code 00280000: ulRMA_WAITRDY_FAIL >>>>\r\n"),
+  EXPECT_NE(r.out.find("Time Left: 0 min, 0 sec\r\n<<<<Time Out>>>>\r\n<<<< Error code 00280000: "
+                       "ulRMA_WAITRDY_FAIL >>>>\r\n"),
             std::string::npos)
       << r.out;
   EXPECT_NE(r.err.find("zorvctl: RMA failed: error code 00280000\n"), std::string::npos) << r.err;
-  EXPECT_EQ(slurp(s.reportPath()), rma::reportHeader() + "ORBENNEPA256SSD,OB2310A00417,Pass,Pass,Pass,Pass,Remain,Fail\r\n");
+  EXPECT_EQ(slurp(s.reportPath()),
+            rma::reportHeader() + "ORBENNEPA256SSD,OB2310A00417,Pass,Pass,Pass,Pass,Remain,Fail\r\n");
 }
 
 TEST(RmaCommand, AFailedStepEndsAtOnceWithItsCode) {
@@ -148,15 +152,18 @@ TEST(RmaCommand, AFailedStepEndsAtOnceWithItsCode) {
   ASSERT_EQ(zorvctl({"--sim", s.bay, "sim", "fault", "0", "temperature", "4"}).status, 0);
   Ran r = zorvctl(s.rma({"--serial", "OB2310A00417"}));
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("Current Temp 4\r\n<<<< Error code 00281000: ulRMA_TSENSORErr >>>>\r\n"), std::string::npos)
+  EXPECT_NE(r.out.find("Current Temp 4\r\n<<<< Error code 00281000: ulRMA_TSENSORErr >>>>\r\n"),
+            std::string::npos)
       << r.out;
-  EXPECT_EQ(slurp(s.reportPath()), rma::reportHeader() + "ORBENNEPA256SSD,OB2310A00417,Pass,Current Temp 4 Fail\r\n");
+  EXPECT_EQ(slurp(s.reportPath()),
+            rma::reportHeader() + "ORBENNEPA256SSD,OB2310A00417,Pass,Current Temp 4 Fail\r\n");
 }
 
 TEST(RmaCommand, RefusesWhatNoDriveCanBe) {
   Station s;
-  for (std::vector<std::string> bad : {std::vector<std::string>{"--serial", "OB2310A0041\xC3\xA9"},
-                                       std::vector<std::string>{"--serial", "OB2310A00417", "--time-interval", "0"}}) {
+  for (std::vector<std::string> bad :
+       {std::vector<std::string>{"--serial", "OB2310A0041\xC3\xA9"},
+        std::vector<std::string>{"--serial", "OB2310A00417", "--time-interval", "0"}}) {
     Ran r = zorvctl(s.rma(bad));
     EXPECT_EQ(r.status, 2) << r.out << r.err;
   }
@@ -189,7 +196,8 @@ TEST(SimCommand, PowerCycleAndTheStationsFaults) {
   std::string error;
   auto bay = sim::SimBay::open(s.bay, error);
   ASSERT_TRUE(bay) << error;
-  EXPECT_FALSE(bay->controller(0)->withDrive([](sim::SimDrive& d) { return d.vendorState()["rma"].contains("rejects"); }));
+  EXPECT_FALSE(bay->controller(0)->withDrive(
+      [](sim::SimDrive& d) { return d.vendorState()["rma"].contains("rejects"); }));
 }
 
 // The letter lives in the program's own bytes: a copy with 'B' runs the
@@ -207,16 +215,18 @@ TEST(RmaVariant, ACopyWithBUpdatesTheFirmware) {
   EXPECT_EQ(differences, 1u);
   EXPECT_NE(copy.find(std::string("FALLOW") + "MEREB"), std::string::npos);
   EXPECT_EQ(zorvctl({"fw", "rma-variant", kZorvctl, s.dir.file("x"), "--letter", "b"}).status, 2);
-  EXPECT_EQ(zorvctl({"fw", "rma-variant", s.dir.file("missing"), s.dir.file("x"), "--letter", "B"}).status, 2);
+  EXPECT_EQ(zorvctl({"fw", "rma-variant", s.dir.file("missing"), s.dir.file("x"), "--letter", "B"}).status,
+            2);
 
   const std::string package = s.dir.file("demo.qz"), updater = s.dir.file("station B with package");
   ASSERT_EQ(zorvctl({"--sim", s.bay, "fw", "demo-package", package}).status, 0);
   ASSERT_EQ(zorvctl({"fw", "append-qz", copyB, package, updater}).status, 0);
-  r = runProgram(s.dir, {updater, "--sim", s.bay, "--drive", "0", "rma", "--serial", "OB2310A00417", "--report-dir",
-                         s.dir.path(), "--time-interval", "1"});
+  r = runProgram(s.dir, {updater, "--sim", s.bay, "--drive", "0", "rma", "--serial", "OB2310A00417",
+                         "--report-dir", s.dir.path(), "--time-interval", "1"});
   EXPECT_EQ(r.status, 1) << r.out << r.err;  // nobody power cycles the drive
   EXPECT_NE(r.out.find("Update FW, Please Wait.........\r\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("Update FW Success\r\n<<<<Please Remove Drive then Plug Again>>>>\r\n"), std::string::npos)
+  EXPECT_NE(r.out.find("Update FW Success\r\n<<<<Please Remove Drive then Plug Again>>>>\r\n"),
+            std::string::npos)
       << r.out;
   EXPECT_EQ(slurp(s.reportPath()),
             rma::reportHeader() + "ORBENNEPA256SSD,OB2310A00417,Pass,Pass,Pass,Pass,Updated,Fail\r\n");
