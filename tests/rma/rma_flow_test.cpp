@@ -280,5 +280,64 @@ TEST(RmaFlow, AnotherDrivesPowerCycleIsNotTheOneAwaited) {
   EXPECT_EQ(r.station().phase(), rma::RmaPhase::WaitingForPowerCycle);
 }
 
+// The simulated bay's port, but the drive of slot 0 is pulled out just
+// before the n-th ATA command reaches it.
+class UnplugBeforeCommand : public DevicePort {
+ public:
+  UnplugBeforeCommand(DevicePort& inner, sim::SimBay& bay, int n) : inner_(inner), bay_(bay), left_(n) {}
+  std::string_view name() const override { return inner_.name(); }
+  std::string physicalDrivePath(int n) const override { return inner_.physicalDrivePath(n); }
+  IoOutcome queryBusType(const std::string& path, uint8_t& bus) override {
+    return inner_.queryBusType(path, bus);
+  }
+  IoOutcome probeExclusive(const std::string& path) override { return inner_.probeExclusive(path); }
+  IoOutcome ataPassThrough(const std::string& path, AtaPassThroughRequest& r) override {
+    if (--left_ == 0) {
+      std::string error;
+      EXPECT_TRUE(bay_.unplug(0, error)) << error;
+    }
+    return inner_.ataPassThrough(path, r);
+  }
+  bool carriesAtaDataByte() const override { return inner_.carriesAtaDataByte(); }
+  IoOutcome scsiPassThrough(const std::string& path, ScsiRequest& r) override {
+    return inner_.scsiPassThrough(path, r);
+  }
+  IoOutcome submitQueued(const std::string& path, int slot, ScsiRequest& r) override {
+    return inner_.submitQueued(path, slot, r);
+  }
+  SlotState pollSlot(int slot) override { return inner_.pollSlot(slot); }
+  void drainQueue() override { inner_.drainQueue(); }
+  std::unique_ptr<DeviceEventSource> watchDevices() override { return inner_.watchDevices(); }
+
+ private:
+  DevicePort& inner_;
+  sim::SimBay& bay_;
+  int left_;
+};
+
+// A drive pulled out in the middle of the first phase fails the step it was
+// in, with that step's code, and the run ends with its line.
+TEST(RmaFlow, ADrivePulledOutFailsTheStepItWasIn) {
+  // Commands: IDENTIFY, 61h, 62h, F3h (write, read), B1h, 03h.
+  const std::pair<int, uint32_t> cases[] = {{3, rma::ulRMA_SMARTErr},
+                                            {4, rma::ulRMA_TSENSORErr},
+                                            {5, rma::ulRMA_TSENSORErr},
+                                            {6, rma::ulRMA_TBL2SPIErr},
+                                            {7, rma::ulRMA_FENANDErr}};
+  for (const auto& [n, code] : cases) {
+    SCOPED_TRACE(n);
+    StationRun r;
+    ASSERT_TRUE(r.sim.ok()) << r.sim.error;
+    UnplugBeforeCommand port(*r.sim.port, *r.sim.bay, n);
+    r.sim.ctx().port = &port;
+    std::optional<RmaVerdict> v = r.runThrough(kSerial, Operator::LeaveAttached);
+    ASSERT_TRUE(v) << r.box.text();
+    EXPECT_FALSE(v->passed);
+    EXPECT_EQ(v->errorCode, code) << r.box.text();
+    EXPECT_TRUE(v->report.written);
+    EXPECT_EQ(r.station().phase(), rma::RmaPhase::Idle);
+  }
+}
+
 }  // namespace
 }  // namespace zorv::rmatest

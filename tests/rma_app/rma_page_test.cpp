@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QTest>
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -66,6 +67,9 @@ struct RmaPageFixture : ::testing::Test {
 
 TEST_F(RmaPageFixture, OpensWithItsControlsAndTexts) {
   ASSERT_TRUE(sim.ok()) << sim.error;
+  std::vector<RegisteredPage> pages = registeredPages();
+  EXPECT_TRUE(std::any_of(pages.begin(), pages.end(),
+                          [](const RegisteredPage& p) { return p.title == std::string("RMA"); }));
   EXPECT_EQ(page.runButton()->text(), "F2 = RUN");
   EXPECT_EQ(page.reflashButton()->text(), "Reflash Drive (IRST)");
   EXPECT_EQ(page.serialBox()->text(), "");
