@@ -6,10 +6,12 @@
 
 #include <functional>
 
+#include "diagnostics/vendor_command.h"
 #include "rma/rma_errors.h"
 #include "rma/station_run.h"
 #include "sim/sim_drive.h"
 #include "sim/vendor_rma.h"
+#include "transport/byte_order.h"
 
 namespace zorv::rmatest {
 namespace {
@@ -278,6 +280,23 @@ TEST(RmaFlow, AnotherDrivesPowerCycleIsNotTheOneAwaited) {
   for (int i = 0; i < 3; ++i) r.station().tick();
   EXPECT_EQ(r.station().powerCycleState(), rma::PowerCycleState::WaitingForRemoval);
   EXPECT_EQ(r.station().phase(), rma::RmaPhase::WaitingForPowerCycle);
+}
+
+// The drive keeps its RMA flag through a power cycle; the OBB check runs
+// only while it is set.
+TEST(RmaDrive, KeepsTheRmaFlagThroughAPowerCycle) {
+  test::SimFixture sim(0);
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  EXPECT_FALSE(SendVendorCommand(sim.ctx(), 0xFB, 0));
+  ASSERT_TRUE(ReadBufferSector(sim.ctx()));
+  EXPECT_EQ(be32(sim.ctx().SectorBuffer.data()), 0xFB000001u);
+  ASSERT_TRUE(SendVendorCommand(sim.ctx(), 0xB0, 1));
+  std::string e;
+  ASSERT_TRUE(sim.bay->powerCycle(0, e)) << e;
+  EXPECT_TRUE(SendVendorCommand(sim.ctx(), 0xFB, 0));
+  ASSERT_TRUE(SendVendorCommand(sim.ctx(), 0xB0, 0));
+  EXPECT_FALSE(SendVendorCommand(sim.ctx(), 0xB0, 2));
+  EXPECT_FALSE(SendVendorCommand(sim.ctx(), 0xFB, 0));
 }
 
 // The simulated bay's port, but the drive of slot 0 is pulled out just
