@@ -156,7 +156,9 @@ void clearVendorFaults(SimDrive& drive) {
 }
 
 bool takeVendorReject(SimDrive& drive, uint8_t code) {
-  const nlohmann::json& v = drive.vendorState();
+  // Read from the record: looking must not make every command sector a
+  // candidate for saving the vendor state.
+  const nlohmann::json& v = drive.record().vendor;
   if (!v.contains("rma") || !v["rma"].is_object() || !v["rma"].contains("rejects")) return false;
   nlohmann::json& rejects = rmaState(drive)["rejects"];
   if (!rejects.is_array()) return false;
@@ -176,7 +178,7 @@ bool takeVendorReject(SimDrive& drive, uint8_t code) {
 }
 
 bool rmaFlag(SimDrive& drive) {
-  const nlohmann::json& v = drive.vendorState();
+  const nlohmann::json& v = drive.record().vendor;
   return v.contains("rma") && v["rma"].is_object() && v["rma"].value("flag", false);
 }
 
