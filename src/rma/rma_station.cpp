@@ -151,10 +151,10 @@ RunStart RmaStation::runRma(std::string_view serialBoxText) {
 }
 
 void RmaStation::firstPhase() {
-  // The specification's own write result is not consulted: the save that
-  // follows fails when the drive did not take it.
-  WriteVendorSector(ctx_, specificationSector(spec_));
-  if (!SendVendorCommand(ctx_, 0x62, 0)) return fail(ulRMA_SMARTErr, errorCodeLine(ulRMA_SMARTErr));
+  // A specification the drive did not take fails the step: the save that
+  // follows could still succeed and would then pass a drive without one.
+  if (!WriteVendorSector(ctx_, specificationSector(spec_)) || !SendVendorCommand(ctx_, 0x62, 0))
+    return fail(ulRMA_SMARTErr, errorCodeLine(ulRMA_SMARTErr));
   add("Check Set RMA Spec and Save SMART to SPI\r\n");
   line_ += "Pass,";
 

@@ -49,6 +49,15 @@ const std::vector<RunCase>& runCases() {
       {"SaveSmartRefused",
        [](StationRun& r) { r.onDrive([](sim::SimDrive& d) { sim::rejectVendorCode(d, 0x62, 1); }); },
        Operator::PowerCycle, rma::ulRMA_SMARTErr, false, "Fail\r\n"},
+      // The drive keeps an earlier specification, so its save would succeed.
+      {"SpecificationRefused",
+       [](StationRun& r) {
+         r.onDrive([](sim::SimDrive& d) {
+           d.vendorState()["rma"]["spec"] = {1, 1, 1, 1, 1, 1, 1};
+           sim::rejectVendorCode(d, 0x61, 1);
+         });
+       },
+       Operator::PowerCycle, rma::ulRMA_SMARTErr, false, "Fail\r\n"},
       {"Temperature4",
        [](StationRun& r) {
          std::string e;
