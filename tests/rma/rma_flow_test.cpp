@@ -8,6 +8,7 @@
 
 #include "diagnostics/vendor_command.h"
 #include "rma/rma_errors.h"
+#include "rma/write_read_test.h"
 #include "rma/station_run.h"
 #include "sim/sim_drive.h"
 #include "sim/vendor_rma.h"
@@ -218,6 +219,17 @@ TEST(RmaFlow, APassLeavesItsTracesInTheDrive) {
   // A drive of the brand the program is built for reports its life.
   EXPECT_NE(r.box.text().find("Total Wr Giga Byte: 1\r\nPower On Hours: "), std::string::npos)
       << r.box.text();
+}
+
+// The life line is asked of drives whose model word names the brand the
+// program is built for; a serial number that happens to hold it does not count.
+TEST(RmaFlow, TheBrandIsSearchedInTheWholeModelWord) {
+  EXPECT_TRUE(rma::lineNamesBuiltBrand("Physical Drive 0 ORBENNEPA256SSD OB2310A00417 238G SATA"));
+  EXPECT_TRUE(rma::lineNamesBuiltBrand("Physical Drive 3 XORBENNE OB2310A00417 238G USB"));
+  EXPECT_FALSE(rma::lineNamesBuiltBrand("Physical Drive 1 KALDRIXPA256SSD ORBENNE17 238G SATA"));
+  EXPECT_FALSE(rma::lineNamesBuiltBrand("Physical Drive 1 orbennepa256 X 238G SATA"));
+  EXPECT_FALSE(rma::lineNamesBuiltBrand("ORBENNE"));
+  EXPECT_FALSE(rma::lineNamesBuiltBrand(""));
 }
 
 // The texts of a passing run, in order, as the operator sees them.
