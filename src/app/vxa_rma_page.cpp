@@ -69,7 +69,7 @@ CVxaRma::CVxaRma(PageServices& services, QWidget* parent) : QWidget(parent), ser
       std::make_unique<rma::RmaStation>(services_.ctx, *boxSink_, std::move(options), std::move(hooks));
 
   connect(run_, &QPushButton::clicked, this, &CVxaRma::runRma);
-  connect(serial_, &QLineEdit::textChanged, this, &CVxaRma::runRma);
+  connect(serial_, &QLineEdit::textChanged, this, &CVxaRma::onSerialChanged);
   connect(timer_, &QTimer::timeout, this, &CVxaRma::onPowerCycleTick);
   // F1 puts the cursor into the serial-number box, F2 runs.
   auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this, [this] { serial_->setFocus(); });
@@ -96,20 +96,31 @@ void CVxaRma::keyPressEvent(QKeyEvent* event) {
   }
 }
 
-bool CVxaRma::consentToWrite() {
+bool CVxaRma::consentToWrite(bool ask) {
   if (consent_ || services_.ctx.port->name() == "sim") return true;
+  if (!ask) return false;
+  asked_ = true;
   consent_ = services_.ui.askYesNo(
       "The RMA test writes every drive it checks from LBA 0x1000 to 0x201000: the data there is lost.\nGo "
       "on?",
       {}, BoxIcon::Exclamation);
   station_->options().permission.userConsent = consent_;
+  if (!consent_) boxSink_->append("Not started: the RMA test writes the drive only with your consent\r\n");
   return consent_;
 }
 
 void CVxaRma::runRma() {
-  if (station_->active()) return;
+  if (station_->active() || !consentToWrite(true)) return;
+  start();
+}
+
+void CVxaRma::onSerialChanged() {
+  if (station_->active() || serial_->text().isEmpty() || !consentToWrite(!asked_)) return;
+  start();
+}
+
+void CVxaRma::start() {
   const std::string text = serial_->text().toLatin1().toStdString();
-  if (text.empty() || !consentToWrite()) return;
   // The first phase, the firmware download among it, runs here with the drive
   // claimed; another operation holding it keeps the station from starting.
   if (!services_.runner.runHere([&] { station_->runRma(text); }))

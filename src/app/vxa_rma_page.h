@@ -39,8 +39,9 @@ class CVxaRma : public QWidget {
   QTimer* powerCycleTimer() const { return timer_; }
 
  public Q_SLOTS:
-  // runRma: "F2 = RUN" and each change of the serial-number box.
+  // runRma: "F2 = RUN" (and F2), and each change of the serial-number box.
   void runRma();
+  void onSerialChanged();
   // Timer 112.
   void onPowerCycleTick();
 
@@ -49,7 +50,10 @@ class CVxaRma : public QWidget {
 
  private:
   void startWriteRead(std::function<void()> body);
-  bool consentToWrite();
+  // On a real device: whether the operator agreed to lose the data of the
+  // test range. Asked on F2, and on a change of the box only the first time.
+  bool consentToWrite(bool ask);
+  void start();
 
   PageServices& services_;
   QLabel* label_;
@@ -62,6 +66,7 @@ class CVxaRma : public QWidget {
   QTimer* timer_;
   std::unique_ptr<rma::RmaStation> station_;
   bool consent_ = false;
+  bool asked_ = false;
 };
 
 }  // namespace zorv::app

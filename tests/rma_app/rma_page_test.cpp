@@ -25,6 +25,12 @@ class RecordingQtUi : public QtUserInterface {
     std::lock_guard<std::mutex> lock(mutex);
     boxes.emplace_back(text);
   }
+  bool askYesNo(std::string_view text, std::string_view, BoxIcon) override {
+    questions.emplace_back(text);
+    return answer;
+  }
+  std::vector<std::string> questions;
+  bool answer = false;
   std::vector<std::string> shown() {
     std::lock_guard<std::mutex> lock(mutex);
     return boxes;
@@ -124,6 +130,56 @@ TEST_F(RmaPageFixture, AnotherOperationKeepsTheStationFromStarting) {
   ASSERT_TRUE(started);
   pumpUntil([&] { return page.boxSink().text().contains("Another operation is using the drive"); });
   EXPECT_TRUE(page.boxSink().text().contains("Another operation is using the drive"));
+}
+
+// A real device as far as the station can tell.
+class NamedLinuxPort : public DevicePort {
+ public:
+  explicit NamedLinuxPort(DevicePort& inner) : inner_(inner) {}
+  std::string_view name() const override { return "linux"; }
+  std::string physicalDrivePath(int n) const override { return inner_.physicalDrivePath(n); }
+  IoOutcome queryBusType(const std::string& path, uint8_t& bus) override {
+    return inner_.queryBusType(path, bus);
+  }
+  IoOutcome ataPassThrough(const std::string& path, AtaPassThroughRequest& r) override {
+    ++ataCommands;
+    return inner_.ataPassThrough(path, r);
+  }
+  IoOutcome scsiPassThrough(const std::string& path, ScsiRequest& r) override {
+    return inner_.scsiPassThrough(path, r);
+  }
+  IoOutcome submitQueued(const std::string& path, int slot, ScsiRequest& r) override {
+    return inner_.submitQueued(path, slot, r);
+  }
+  SlotState pollSlot(int slot) override { return inner_.pollSlot(slot); }
+  void drainQueue() override { inner_.drainQueue(); }
+  int ataCommands = 0;
+
+ private:
+  DevicePort& inner_;
+};
+
+// On a real device the station writes only after the operator has agreed
+// to lose the data of the test range; the question is asked once.
+TEST_F(RmaPageFixture, ARealDeviceNeedsTheOperatorsConsent) {
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  NamedLinuxPort linux(*sim.port);
+  sim.ctx().port = &linux;
+  page.serialBox()->setText("O");
+  page.serialBox()->setText("OB");
+  EXPECT_EQ(ui.questions.size(), 1u) << "a scanner's characters do not ask again";
+  EXPECT_EQ(linux.ataCommands, 0);
+  EXPECT_FALSE(page.station().options().permission.userConsent);
+  EXPECT_TRUE(
+      page.boxSink().text().contains("Not started: the RMA test writes the drive only with your consent"));
+  ui.answer = true;
+  page.runButton()->click();  // F2 asks again
+  EXPECT_EQ(ui.questions.size(), 2u);
+  EXPECT_TRUE(page.station().options().permission.userConsent);
+  EXPECT_GT(linux.ataCommands, 0);  // IDENTIFY: the operator is still typing
+  page.serialBox()->setText("OB2");
+  EXPECT_EQ(ui.questions.size(), 2u);
+  sim.ctx().port = sim.port.get();
 }
 
 }  // namespace
