@@ -9,7 +9,7 @@
 
 namespace zorv::rmatest {
 
-StationRun::StationRun(char variant, std::string ownPath) : sim(0) {
+StationRun::StationRun(char variant, std::string ownPath, int driveSlot) : sim(driveSlot), slot(driveSlot) {
   options.variant = variant;
   options.ownPath = std::move(ownPath);
   options.reportDirectory = sim.dir.path();
@@ -38,21 +38,21 @@ std::optional<rma::RmaVerdict> StationRun::runThrough(const std::string& serial,
       switch (who) {
         case Operator::PowerCycle:
           // Off and on between two ticks: only hot plug tells the station.
-          EXPECT_TRUE(sim.bay->powerCycle(0, error)) << error;
+          EXPECT_TRUE(sim.bay->powerCycle(slot, error)) << error;
           break;
         case Operator::UnplugThenPlug:
-          EXPECT_TRUE(sim.bay->unplug(0, error)) << error;
+          EXPECT_TRUE(sim.bay->unplug(slot, error)) << error;
           station().tick();
           ++ticks;
-          EXPECT_TRUE(sim.bay->plug(0, error)) << error;
+          EXPECT_TRUE(sim.bay->plug(slot, error)) << error;
           break;
         case Operator::SwapDrive: {
-          EXPECT_TRUE(sim.bay->unplug(0, error)) << error;
+          EXPECT_TRUE(sim.bay->unplug(slot, error)) << error;
           station().tick();
           ++ticks;
           sim::DriveRecord other = sim::familyDrive(0, sim::SimBus::Sata, 77);
           other.identity.serial = "OB2310A00999";
-          EXPECT_TRUE(sim.bay->plug(0, other, error)) << error;
+          EXPECT_TRUE(sim.bay->plug(slot, other, error)) << error;
           break;
         }
         case Operator::LeaveAttached: break;
@@ -65,7 +65,7 @@ std::optional<rma::RmaVerdict> StationRun::runThrough(const std::string& serial,
 }
 
 void StationRun::onDrive(const std::function<void(sim::SimDrive&)>& f) {
-  auto controller = sim.bay->controller(0);
+  auto controller = sim.bay->controller(slot);
   ASSERT_TRUE(controller);
   controller->withDrive(f);
 }

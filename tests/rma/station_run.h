@@ -1,6 +1,6 @@
 #pragma once
 // One station on a fresh default bay, with the drive of slot 0
-// ("ORBENNE PA256 SSD", serial OB2310A00417) selected, its report going to
+// ("ORBENNE PA256 SSD", serial OB2310A00417; or the USB drive of slot 1) selected, its report going to
 // the bay's temporary directory and its timer, "Time Left" box and worker
 // recorded. runThrough() plays the operator: enters the serial number, power
 // cycles the drive when asked and ticks the timer until the run has ended.
@@ -22,7 +22,7 @@ inline constexpr const char* kSerial = "OB2310A00417";
 enum class Operator { PowerCycle, UnplugThenPlug, LeaveAttached, SwapDrive };
 
 struct StationRun {
-  explicit StationRun(char variant = 'A', std::string ownPath = {});
+  explicit StationRun(char variant = 'A', std::string ownPath = {}, int driveSlot = 0);
 
   // The station, made on first use with the options as they are then.
   rma::RmaStation& station();
@@ -30,7 +30,7 @@ struct StationRun {
   // Enters serial, then ticks (acting as `who` while the station waits) until
   // the run has ended; the verdict, if it reached one.
   std::optional<rma::RmaVerdict> runThrough(const std::string& serial, Operator who = Operator::PowerCycle);
-  // Calls f with the drive of slot 0.
+  // Calls f with the drive under test.
   void onDrive(const std::function<void(sim::SimDrive&)>& f);
   std::string reportPath() const;
   std::string report() const;  // the report file's text ("" when missing)
@@ -42,6 +42,7 @@ struct StationRun {
   std::vector<bool> timerCalls;
   std::string timeLeft;
   int ticks = 0;
+  int slot = 0;  // the drive under test
 
  private:
   std::unique_ptr<rma::RmaStation> station_;
