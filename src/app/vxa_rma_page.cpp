@@ -5,11 +5,13 @@
 #include <QKeyEvent>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/qt_message_sink.h"
 #include "discovery/config_block.h"
 #include "discovery/enumerate.h"
 #include "discovery/volumes.h"
+#include "firmware/updater.h"
 
 namespace zorv::app {
 
@@ -38,6 +40,13 @@ CVxaRma::CVxaRma(PageServices& services, QWidget* parent) : QWidget(parent), ser
   box_ = QtMessageSink::makeTextBox(this, 12);
   box_->setObjectName("rmaMessages");
   boxSink_ = std::make_unique<QtMessageSink>(box_, this);
+  variant_ = new QComboBox(this);
+  variant_->setObjectName("rmaVariant");
+  for (char c = 'A'; c <= 'Z'; ++c) variant_->addItem(QString(QChar(c)));
+  variant_->setCurrentIndex(configRmaVariant() >= 'A' && configRmaVariant() <= 'Z' ? configRmaVariant() - 'A'
+                                                                                   : 0);
+  makeVariant_ = new QPushButton("Make RMA Variant", this);
+  makeVariant_->setObjectName("makeRmaVariant");
   timer_ = new QTimer(this);
   timer_->setObjectName("timer112");
   timer_->setInterval(kPowerCycleTimerMs);
@@ -47,6 +56,8 @@ CVxaRma::CVxaRma(PageServices& services, QWidget* parent) : QWidget(parent), ser
   top->addWidget(serial_, 1);
   top->addWidget(run_);
   top->addWidget(reflash_);
+  top->addWidget(variant_);
+  top->addWidget(makeVariant_);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
   layout->addWidget(timeLeft_);
@@ -71,6 +82,7 @@ CVxaRma::CVxaRma(PageServices& services, QWidget* parent) : QWidget(parent), ser
   connect(run_, &QPushButton::clicked, this, &CVxaRma::runRma);
   connect(serial_, &QLineEdit::textChanged, this, &CVxaRma::onSerialChanged);
   connect(timer_, &QTimer::timeout, this, &CVxaRma::onPowerCycleTick);
+  connect(makeVariant_, &QPushButton::clicked, this, &CVxaRma::onMakeVariant);
   // F1 puts the cursor into the serial-number box, F2 runs.
   auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this, [this] { serial_->setFocus(); });
   f1->setContext(Qt::WidgetWithChildrenShortcut);
@@ -125,6 +137,11 @@ void CVxaRma::start() {
   // claimed; another operation holding it keeps the station from starting.
   if (!services_.runner.runHere([&] { station_->runRma(text); }))
     boxSink_->append("Another operation is using the drive\r\n");
+}
+
+void CVxaRma::onMakeVariant() {
+  const char letter = static_cast<char>('A' + std::max(0, variant_->currentIndex()));
+  firmware::makeRmaVariant(services_.ctx, letter, *boxSink_);
 }
 
 void CVxaRma::onPowerCycleTick() {

@@ -2,10 +2,12 @@
 // CVxaRma: the RMA station page. A thin shell over rma::RmaStation: the
 // serial-number box (every change runs the station, so that a scanned serial
 // number starts the run by itself), "F2 = RUN", the message box, the "Time
-// Left" box and timer 112 for the power-cycle wait. The first phase runs on
+// Left" box and timer 112 for the power-cycle wait; and "Make RMA Variant",
+// which writes a copy of a program with another variant letter. The first phase runs on
 // the GUI thread with the drive claimed; the write/read test runs on the
 // window's operation runner. Enter and Esc typed in the page are swallowed.
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -37,11 +39,15 @@ class CVxaRma : public QWidget {
   QPushButton* runButton() const { return run_; }
   QPushButton* reflashButton() const { return reflash_; }
   QTimer* powerCycleTimer() const { return timer_; }
+  QComboBox* variantBox() const { return variant_; }
+  QPushButton* makeVariantButton() const { return makeVariant_; }
 
  public Q_SLOTS:
   // runRma: "F2 = RUN" (and F2), and each change of the serial-number box.
   void runRma();
   void onSerialChanged();
+  // "Make RMA Variant": a copy of a program with the chosen variant letter.
+  void onMakeVariant();
   // Timer 112.
   void onPowerCycleTick();
 
@@ -64,6 +70,8 @@ class CVxaRma : public QWidget {
   QPushButton* run_;
   QPushButton* reflash_;
   QTimer* timer_;
+  QComboBox* variant_;
+  QPushButton* makeVariant_;
   std::unique_ptr<rma::RmaStation> station_;
   bool consent_ = false;
   bool asked_ = false;

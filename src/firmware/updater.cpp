@@ -435,4 +435,18 @@ bool writeRmaVariant(Context& ctx, const std::string& exePath, const std::string
   return true;
 }
 
+bool makeRmaVariant(Context& ctx, char letter, MessageSink& box) {
+  std::optional<std::string> exePath = ctx.ui->chooseOpenFile("Open EXE", kExeFilter);
+  if (!exePath) {
+    AppendMessage(ctx, "Open EXE File Fail\r\n", box);
+    return false;
+  }
+  std::optional<std::string> outPath = ctx.ui->chooseSaveFile("Save", kAllFilesFilter, "*.*");
+  if (!outPath || *outPath == "*.*") {
+    AppendMessage(ctx, "Write File Fail\r\n", box);
+    return false;
+  }
+  return writeRmaVariant(ctx, *exePath, *outPath, letter, box);
+}
+
 }  // namespace zorv::firmware

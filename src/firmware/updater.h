@@ -155,6 +155,8 @@ bool setRmaVariantBytes(std::vector<uint8_t>& executable, char letter);
 // executable's permissions; the original is never changed.
 bool writeRmaVariant(Context& ctx, const std::string& exePath, const std::string& outPath, char letter,
                      MessageSink& box);
+// The same with the two files asked for through ctx.ui (open, then save).
+bool makeRmaVariant(Context& ctx, char letter, MessageSink& box);
 
 // The reserved block of this program (for tests: it must be in the file).
 std::span<const volatile uint8_t> reservedImageBlock();

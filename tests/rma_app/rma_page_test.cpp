@@ -132,6 +132,25 @@ TEST_F(RmaPageFixture, AnotherOperationKeepsTheStationFromStarting) {
   EXPECT_TRUE(page.boxSink().text().contains("Another operation is using the drive"));
 }
 
+// "Make RMA Variant" writes a copy of the chosen program with the chosen letter.
+TEST_F(RmaPageFixture, MakesACopyWithAnotherVariantLetter) {
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  EXPECT_EQ(page.variantBox()->currentText(), "A");
+  std::string program = "tool " + std::string("FALLOW") + "MEREA rest";
+  const std::string in = sim.dir.file("tool"), out = sim.dir.file("tool B");
+  std::ofstream(in, std::ios::binary) << program;
+  page.variantBox()->setCurrentText("B");
+  sim.ui.files = {in, out};
+  page.makeVariantButton()->click();
+  std::ifstream copy(out, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << copy.rdbuf();
+  EXPECT_EQ(bytes.str(), "tool " + std::string("FALLOW") + "MEREB rest");
+  pumpUntil([&] { return page.boxSink().text().contains("Set RMA Variant Done"); });
+  EXPECT_TRUE(page.boxSink().text().endsWith("Set RMA Variant Done\n"))
+      << page.boxSink().text().toStdString();
+}
+
 // A real device as far as the station can tell.
 class NamedLinuxPort : public DevicePort {
  public:
