@@ -6,6 +6,8 @@
 //   fw append-qz EXE PKG OUT [--skip-model-check]   "Append QZ"
 //   fw make-downloader EXE IMG                      "Make FW Downloader"
 //   fw lock-model EXE OUT --brand I                 "Model Lock"
+//   fw rma-variant EXE OUT --letter L               a copy whose RMA run has variant L
+//             ('B': the RMA run updates the firmware from the appended package)
 //   fw demo-package OUT                             a package with a newer image
 //             for every accepted drive of the bay (demos and tests)
 
@@ -45,6 +47,7 @@ struct FwOptions {
   std::string image;
   bool appendSkipModelCheck = false;
   int brand = -1;
+  std::string letter;
 };
 
 void usage(Session& session, const std::string& text) {
@@ -224,6 +227,15 @@ void runLockModel(Session& session, const FwOptions& o) {
   if (!fw::lockModel(*ctx, static_cast<uint8_t>(o.brand), session.pane())) session.fail(kExitFailed);
 }
 
+void runRmaVariant(Session& session, const FwOptions& o) {
+  Context* ctx = session.context();
+  if (!ctx) return;
+  if (o.letter.size() != 1 || o.letter[0] < 'A' || o.letter[0] > 'Z')
+    return usage(session, "--letter must be one upper-case letter (A as built, B with the firmware update)");
+  if (!readable(session, o.exe)) return;
+  if (!fw::writeRmaVariant(*ctx, o.exe, o.output, o.letter[0], session.pane())) session.fail(kExitFailed);
+}
+
 // A version one step newer: the last digit goes up (carrying into the
 // digits before it); without digits the last character does.
 std::string nextVersion(std::string v) {
@@ -354,6 +366,13 @@ void install(CLI::App& app, Session& session) {
   lock->add_option("OUT", o->output, "Output file")->required();
   lock->add_option("--brand", o->brand, "Brand index: 0 VXA, 1 VXATEK, 2 ORBENNE, 3 KALDRIX, 4 MERIDO")->required();
   lock->callback([&session, o] { runLockModel(session, *o); });
+
+  CLI::App* variant = fwApp->add_subcommand(
+      "rma-variant", "Write a copy of EXE with another RMA variant letter ('B': the RMA run updates the firmware)");
+  variant->add_option("EXE", o->exe, "Executable")->required();
+  variant->add_option("OUT", o->output, "Output file")->required();
+  variant->add_option("--letter", o->letter, "The variant letter, A to Z")->required();
+  variant->callback([&session, o] { runRmaVariant(session, *o); });
 
   CLI::App* demo = fwApp->add_subcommand("demo-package", "Write a package with a newer image for every accepted drive");
   demo->add_option("OUT", o->output, "Output file")->required();

@@ -8,6 +8,7 @@
 //                                 --temperature C]
 //   zorvctl --sim DIR sim unplug N
 //   zorvctl --sim DIR sim fault N KIND [VALUE] [options]
+//   zorvctl --sim DIR sim power-cycle N [--off-seconds S]
 //
 // For the media tests: read-error --lba L --blocks N (reads there fail),
 // damage --lba L --blocks N (blocks written there are stored damaged),
@@ -15,20 +16,28 @@
 // drive answers NOT READY, operation in progress, N times:
 //   fail --opcode 2A --sense 2/04/08 --count N
 //
+// For the repair station: vendor B1 [--count N] (the drive refuses the next
+// command sector with that code), obb-error 00A10203 (the OBB list check
+// fails with these four bytes; obb-error none passes again), temperature C.
+//
 // A running program on the same bay sees plug, unplug and power cycles as
 // device arrival and removal, and faults from its next command on.
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "cli/command_registry.h"
 #include "cli/json_text.h"
 #include "cli/session.h"
 #include "sim/bay_file.h"
 #include "sim/sim_bay.h"
+#include "sim/sim_drive.h"
+#include "sim/vendor_rma.h"
 
 namespace zorv::cli {
 
@@ -65,6 +74,7 @@ struct SimOptions {
   std::string opcode, status, error, sense, lba;
   uint32_t count = 1, bytes = 0, waitMs = 0, ms = 0;
   uint64_t blocks = 1;
+  unsigned offSeconds = 2;
   CLI::Option* msOpt = nullptr;
   CLI::Option* countOpt = nullptr;
 };
@@ -346,6 +356,52 @@ void runUnplug(Session& session, const SimOptions& o) {
   session.out() << slotLine(o.slot, after) << '\n';
 }
 
+// Faults of the vendor protocol, kept in the drive's vendor state.
+void runVendorFault(Session& session, sim::SimBay& bay, const SimOptions& o) {
+  std::string slot = "Slot " + std::to_string(o.slot) + ": ";
+  auto controller = bay.controller(o.slot);
+  if (!controller) return failed(session, slot + "no drive is plugged in");
+  if (!controller->withDrive([](sim::SimDrive& d) { return d.identity().family; }))
+    return failed(session, slot + "a foreign drive has no vendor protocol");
+  if (o.kind == "vendor") {
+    auto code = parseHex(o.value, 0xFF);
+    if (!code) return (void)usage(session, "sim fault N vendor CODE [--count N]: CODE a byte in hexadecimal");
+    controller->withDrive([&](sim::SimDrive& d) { sim::rejectVendorCode(d, static_cast<uint8_t>(*code), o.count); });
+    session.out() << slot << "vendor code " << formatText("%02X", *code) << "h refused " << o.count << " time(s)\n";
+    return;
+  }
+  if (o.value == "none") {
+    controller->withDrive([](sim::SimDrive& d) { sim::setObbError(d, std::nullopt); });
+    session.out() << slot << "OBB check passes\n";
+    return;
+  }
+  auto bytes = o.value.size() == 8 ? sim::parseHexBytes(o.value) : std::nullopt;
+  if (!bytes || bytes->size() != 4)
+    return (void)usage(session, "sim fault N obb-error XXXXXXXX (four bytes in hexadecimal) | none");
+  std::array<uint8_t, 4> error{(*bytes)[0], (*bytes)[1], (*bytes)[2], (*bytes)[3]};
+  controller->withDrive([&](sim::SimDrive& d) { sim::setObbError(d, error); });
+  session.out() << slot << "OBB check fails with " << sim::toHex(error.data(), error.size()) << '\n';
+}
+
+// Pull the drive out, wait, put it back: a removal and an arrival that a
+// running program sees, and a new power-on of the drive.
+void runPowerCycle(Session& session, const SimOptions& o) {
+  auto bay = openBay(session, "power-cycle");
+  if (!bay) return;
+  std::string error;
+  std::string slot = "Slot " + std::to_string(o.slot) + ": ";
+  if (o.offSeconds == 0) {
+    if (!bay->powerCycle(o.slot, error)) return failed(session, error);
+    session.out() << slot << "power cycled\n";
+    return;
+  }
+  if (!bay->unplug(o.slot, error)) return failed(session, error);
+  session.out() << slot << "power off for " << o.offSeconds << " s\n" << std::flush;
+  std::this_thread::sleep_for(std::chrono::seconds(o.offSeconds));
+  if (!bay->plug(o.slot, error)) return failed(session, error);
+  session.out() << slot << "power on\n";
+}
+
 void runFault(Session& session, SimOptions& o) {
   auto bay = openBay(session, "fault");
   if (!bay) return;
@@ -373,8 +429,11 @@ void runFault(Session& session, SimOptions& o) {
                   << latency->jitterUs << " us\n";
     return;
   }
+  if (o.kind == "vendor" || o.kind == "obb-error") return runVendorFault(session, *bay, o);
   if (o.kind == "clear") {
     if (!bay->clearFaults(o.slot, error)) return failed(session, error);
+    if (auto controller = bay->controller(o.slot))
+      controller->withDrive([](sim::SimDrive& d) { sim::clearVendorFaults(d); });
     session.out() << slot << "faults cleared\n";
     return;
   }
@@ -382,7 +441,7 @@ void runFault(Session& session, SimOptions& o) {
   if (!kind)
     return (void)usage(session,
                        "fault kinds: fail, timeout, short, corrupt, read-error, damage, not-ready, latency, "
-                       "temperature, power-cycle, clear");
+                       "temperature, power-cycle, vendor, obb-error, clear");
   Fault f;
   f.kind = *kind;
   f.count = o.count;
@@ -433,7 +492,7 @@ void runFault(Session& session, SimOptions& o) {
 
 void install(CLI::App& app, Session& session) {
   auto o = std::make_shared<SimOptions>();
-  CLI::App* simCmd = app.add_subcommand("sim", "Simulated drive bays: create, list, plug, unplug, fault");
+  CLI::App* simCmd = app.add_subcommand("sim", "Simulated drive bays: create, list, plug, unplug, fault, power-cycle");
   simCmd->require_subcommand(1);
 
   CLI::App* create = simCmd->add_subcommand("create", "Make a default bay in DIR (two family drives, one foreign)");
@@ -471,10 +530,12 @@ void install(CLI::App& app, Session& session) {
 
   CLI::App* fault = simCmd->add_subcommand(
       "fault", "Inject a fault into the drive in slot N: fail, timeout, short, corrupt, read-error, damage, "
-               "not-ready, latency MODEL, temperature C, power-cycle, clear");
+               "not-ready, latency MODEL, temperature C, power-cycle, vendor CODE, obb-error XXXXXXXX, clear");
   slotOption(fault);
   fault->add_option("kind", o->kind, "The fault")->required();
-  fault->add_option("value", o->value, "temperature: degrees Celsius; latency: the model (as plug --latency)");
+  fault->add_option("value", o->value,
+                    "temperature: degrees Celsius; latency: the model (as plug --latency); vendor: the code (hex); "
+                    "obb-error: four bytes (hex) or none");
   fault->add_option("--opcode", o->opcode, "Only commands with this ATA or SCSI opcode (hex); default any");
   o->countOpt = fault->add_option("--count", o->count, "Commands the fault applies to")->check(CLI::Range(1u, 1000000u));
   fault->add_option("--status", o->status, "fail: ATA status (hex, default 51)");
@@ -486,6 +547,13 @@ void install(CLI::App& app, Session& session) {
   fault->add_option("--blocks", o->blocks, "corrupt, read-error, damage: blocks (default 1)")->check(CLI::Range(uint64_t{1}, sim::kMaxCapacity));
   o->msOpt = fault->add_option("--ms", o->ms, "not-ready: milliseconds from the drive's next command");
   fault->callback([&session, o] { runFault(session, *o); });
+
+  CLI::App* cycle = simCmd->add_subcommand(
+      "power-cycle", "Power the drive in slot N off and on again (removal, then arrival after --off-seconds)");
+  slotOption(cycle);
+  cycle->add_option("--off-seconds", o->offSeconds, "Seconds without power (default 2; 0: at once)")
+      ->check(CLI::Range(0u, 3600u));
+  cycle->callback([&session, o] { runPowerCycle(session, *o); });
 }
 
 }  // namespace

@@ -31,6 +31,8 @@ volatile const uint8_t kImageMarkScrambled[9] = {ZORV_S('F'), ZORV_S('i'), ZORV_
                                                  ZORV_S('e'), ZORV_S('1'), ZORV_S('S'), ZORV_S('t')};
 volatile const uint8_t kBrandMarkScrambled[8] = {ZORV_S('Z'), ZORV_S('E'), ZORV_S('P'), ZORV_S('H'),
                                                  ZORV_S('A'), ZORV_S('R'), ZORV_S('I'), ZORV_S('N')};
+volatile const uint8_t kRmaMarkScrambled[10] = {ZORV_S('F'), ZORV_S('A'), ZORV_S('L'), ZORV_S('L'), ZORV_S('O'),
+                                                ZORV_S('W'), ZORV_S('M'), ZORV_S('E'), ZORV_S('R'), ZORV_S('E')};
 #undef ZORV_S
 
 // The reserved block that "Make FW Downloader" writes an image into: the
@@ -41,7 +43,7 @@ volatile const uint8_t kBrandMarkScrambled[8] = {ZORV_S('Z'), ZORV_S('E'), ZORV_
                                                                                         'e', '1', 'S', 't'};
 
 struct MarkerBytes {
-  std::array<uint8_t, 9> bytes{};
+  std::array<uint8_t, 10> bytes{};
   size_t length = 0;
   std::span<const uint8_t> span() const { return {bytes.data(), length}; }
 };
@@ -54,6 +56,10 @@ MarkerBytes compose(Marker marker) {
   if (marker == Marker::Brand) {
     source = kBrandMarkScrambled;
     m.length = 8;
+  }
+  if (marker == Marker::RmaVariant) {
+    source = kRmaMarkScrambled;
+    m.length = 10;
   }
   for (size_t i = 0; i < m.length; ++i) m.bytes[i] = static_cast<uint8_t>(source[i] ^ kScramble);
   return m;
@@ -252,13 +258,42 @@ std::string_view embeddedStatusName(EmbeddedStatus status) {
   return "unknown";
 }
 
-EmbeddedRunResult runEmbeddedPackage(Context& ctx, ProgressSink& progress, const std::string& ownPath) {
+bool isDecodeFailure(EmbeddedStatus status) {
+  return status == EmbeddedStatus::OwnFileUnreadable || status == EmbeddedStatus::NoPackage ||
+         status == EmbeddedStatus::UnpackFailed;
+}
+
+namespace {
+
+// Sets message mode 2 for its lifetime when asked to, then puts back the mode before.
+class QuietMessages {
+ public:
+  QuietMessages(Context& ctx, bool quiet) : ctx_(ctx), before_(ctx.ucMsgMode.load()), quiet_(quiet) {
+    if (quiet_) ctx_.ucMsgMode = kMsgModeSilent;
+  }
+  ~QuietMessages() { end(); }
+  void end() {
+    if (quiet_) ctx_.ucMsgMode = before_;
+    quiet_ = false;
+  }
+
+ private:
+  Context& ctx_;
+  uint8_t before_;
+  bool quiet_;
+};
+
+}  // namespace
+
+EmbeddedRunResult runEmbeddedPackage(Context& ctx, ProgressSink& progress, const std::string& ownPath,
+                                     EmbeddedRunOptions options) {
   EmbeddedRunResult r;
   if (!ctx.hasSelectedDrive()) {
     r.status = EmbeddedStatus::NoDrive;
     r.reason = "no drive is selected";
     return r;
   }
+  QuietMessages quiet(ctx, options.quietUnpack);
   std::vector<uint8_t> file;
   if (!readWholeFile(ownPath, file, kMaxExecutableFile, r.reason)) {
     r.status = EmbeddedStatus::OwnFileUnreadable;
@@ -288,6 +323,7 @@ EmbeddedRunResult runEmbeddedPackage(Context& ctx, ProgressSink& progress, const
     r.reason = p.reason;
     return r;
   }
+  quiet.end();
 
   InfoSsdRecord record;
   if (!ReadInfoSsd(ctx, record).ok()) {
@@ -324,7 +360,7 @@ EmbeddedRunResult runEmbeddedPackage(Context& ctx, ProgressSink& progress, const
   }
   DownloadRequest request;
   request.image = rowImage(content, table->rows[*row]);
-  request.allowHwidUpdate = true;
+  request.allowHwidUpdate = options.allowHwidUpdate;
   request.versionCompareLength = compareLength;
   r.download = downloadFirmware(ctx, request, progress);
   r.status = r.download->updated()    ? EmbeddedStatus::Updated
@@ -367,6 +403,50 @@ bool lockModel(Context& ctx, uint8_t brandIndex, MessageSink& box) {
   }
   AppendMessage(ctx, "Lock Model Name Done\r\n", box);
   return true;
+}
+
+// ---- RMA variant.
+
+bool setRmaVariantBytes(std::vector<uint8_t>& executable, char letter) {
+  if (letter < 'A' || letter > 'Z') return false;
+  std::optional<size_t> at = findMarker(executable, Marker::RmaVariant);
+  if (!at || *at + 10 + 1 > executable.size()) return false;
+  executable[*at + 10] = static_cast<uint8_t>(letter);
+  return true;
+}
+
+bool writeRmaVariant(Context& ctx, const std::string& exePath, const std::string& outPath, char letter,
+                     MessageSink& box) {
+  std::vector<uint8_t> exe;
+  std::string error;
+  if (exePath.empty() || !readWholeFile(exePath, exe, kMaxExecutableFile, error)) {
+    AppendMessage(ctx, "Open EXE File Fail\r\n", box);
+    return false;
+  }
+  if (!setRmaVariantBytes(exe, letter)) {
+    AppendMessage(ctx, "<<<<Set RMA Variant Fail>>>>\r\n", box);
+    return false;
+  }
+  if (outPath.empty() || !writeWholeFile(outPath, exe, exePath, error)) {
+    AppendMessage(ctx, "Write File Fail\r\n", box);
+    return false;
+  }
+  AppendMessage(ctx, "Set RMA Variant Done\r\n", box);
+  return true;
+}
+
+bool makeRmaVariant(Context& ctx, char letter, MessageSink& box) {
+  std::optional<std::string> exePath = ctx.ui->chooseOpenFile("Open EXE", kExeFilter);
+  if (!exePath) {
+    AppendMessage(ctx, "Open EXE File Fail\r\n", box);
+    return false;
+  }
+  std::optional<std::string> outPath = ctx.ui->chooseSaveFile("Save", kAllFilesFilter, "*.*");
+  if (!outPath || *outPath == "*.*") {
+    AppendMessage(ctx, "Write File Fail\r\n", box);
+    return false;
+  }
+  return writeRmaVariant(ctx, *exePath, *outPath, letter, box);
 }
 
 }  // namespace zorv::firmware

@@ -11,7 +11,8 @@
 // initialised data starts with the image marker; writing an image puts its
 // length (4 bytes, little-endian) and the image there.
 // Model lock: the brand code name of the configuration block is followed by
-// ucBrandFirst and ucBrandEnd.
+// ucBrandFirst and ucBrandEnd. RMA variant: the second code name is followed
+// by the letter ('A' as built; 'B' makes the RMA run update the firmware).
 //
 // The program holds none of the markers as plain bytes outside their own
 // places (the package marker nowhere at all): they are composed at run time
@@ -46,6 +47,7 @@ enum class Marker : uint8_t {
   Package,  // nine bytes before an appended package
   Image,    // nine bytes at the start of the reserved image block
   Brand,    // the eight-byte code name before the accepted brand range
+  RmaVariant,  // the ten-byte code name before the RMA variant letter
 };
 
 // The marker's bytes, composed at run time.
@@ -121,8 +123,19 @@ struct EmbeddedRunResult {
 // Linux /proc/self/exe), finds the first package trailer, unpacks and
 // parses it for the selected drive's model class, chooses the row for the
 // drive's HWID and downloads its image.
+struct EmbeddedRunOptions {
+  // The download may rewrite the last byte of the drive's HWID.
+  bool allowHwidUpdate = true;
+  // Message mode 2 while the package is found, unpacked and parsed (nothing
+  // of it reaches a message box); the mode before is restored whatever the
+  // outcome.
+  bool quietUnpack = false;
+};
 EmbeddedRunResult runEmbeddedPackage(Context& ctx, ProgressSink& progress,
-                                     const std::string& ownPath = "/proc/self/exe");
+                                     const std::string& ownPath = "/proc/self/exe", EmbeddedRunOptions options = {});
+// Whether the run stopped before a drive command because the program's own
+// file, its package or the package's table could not be used.
+bool isDecodeFailure(EmbeddedStatus status);
 
 // ---- Model lock.
 // Rewrites the two range bytes after the first code name: brandIndex and
@@ -131,6 +144,19 @@ bool lockModelBytes(std::vector<uint8_t>& executable, uint8_t brandIndex);
 // "Model Lock": asks for an executable and an output file; texts to box
 // ("Lock Model Name Done\r\n", "<<<<Lock Model Fail>>>>\r\n").
 bool lockModel(Context& ctx, uint8_t brandIndex, MessageSink& box);
+
+// ---- RMA variant.
+// Rewrites the letter after the second code name. False when letter is not
+// an upper-case letter or there is no code name with a byte after it.
+bool setRmaVariantBytes(std::vector<uint8_t>& executable, char letter);
+// Writes a copy of the executable at exePath with another letter to outPath;
+// texts to box ("Set RMA Variant Done\r\n", "<<<<Set RMA Variant Fail>>>>\r\n",
+// "Open EXE File Fail\r\n", "Write File Fail\r\n"). The copy keeps the
+// executable's permissions; the original is never changed.
+bool writeRmaVariant(Context& ctx, const std::string& exePath, const std::string& outPath, char letter,
+                     MessageSink& box);
+// The same with the two files asked for through ctx.ui (open, then save).
+bool makeRmaVariant(Context& ctx, char letter, MessageSink& box);
 
 // The reserved block of this program (for tests: it must be in the file).
 std::span<const volatile uint8_t> reservedImageBlock();

@@ -192,6 +192,16 @@ SectorBytes pcbaSector(const SimIdentity& identity) {
   return s;
 }
 
+SectorBytes lifeSector(SimDrive& drive) {
+  HealthCounters h = healthCounters(drive);
+  SectorBytes s{};
+  s[0] = 0x01;
+  s[1] = 0x01;
+  putBeClamped(s, 20, 4, h.sectorsWritten * 512 / 1000000000);
+  putBeClamped(s, 36, 4, h.powerOnHours);
+  return s;
+}
+
 SectorBytes smartDataSector(SimDrive& drive) {
   HealthCounters h = healthCounters(drive);
   SectorBytes s{};

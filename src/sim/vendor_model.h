@@ -60,6 +60,10 @@ SectorBytes infoSsdRecord(SimDrive& drive);
 // the PCBA part number as an ATA string (two characters per word, the first
 // in the high byte), space padded; the rest zero.
 SectorBytes pcbaSector(const SimIdentity& identity);
+// Reply of F7h 16h with count and LBA low B0h: byte 0 01h, byte 1 01h (the
+// sector is valid), bytes 20-23 the gigabytes the host wrote since the last
+// SMART clear, bytes 36-39 the power-on hours, both big-endian; the rest zero.
+SectorBytes lifeSector(SimDrive& drive);
 // SMART READ DATA: revision 0010h, the attributes, capabilities, checksum.
 SectorBytes smartDataSector(SimDrive& drive);
 

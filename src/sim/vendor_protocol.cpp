@@ -1,7 +1,8 @@
 // Hook family "vendor protocol" of the simulated controller: the 512-byte
 // vendor command sector over WRITE BUFFER (E8h) / READ BUFFER (E4h) (see
 // vendor_protocol.h), and the F7h codes that are not flash transfers: the
-// PCBA sector (16h) and the switches.
+// PCBA sector (16h; with count and LBA low B0h the life sector) and the
+// switches.
 //
 // F7h switches: Features = switch, Count = 0 or 1, data-out (the 512 bytes
 // carry nothing). State: drive.vendorState()["switches"] =
@@ -16,13 +17,15 @@
 #include "sim/vendor_hooks.h"
 #include "sim/vendor_model.h"
 #include "sim/vendor_protocol.h"
+#include "sim/vendor_rma.h"
 #include "transport/ata_opcodes.h"
 
 namespace zorv::sim {
 
 std::span<const VendorCodeFamily* const> vendorCodeFamilies() {
   // Flash first: during a restore stream it takes every sector as data.
-  static const std::array<const VendorCodeFamily*, 2> kFamilies = {&kVendorFlashCodes, &kVendorInfoCodes};
+  static const std::array<const VendorCodeFamily*, 3> kFamilies = {&kVendorFlashCodes, &kVendorInfoCodes,
+                                                                    &kVendorRmaCodes};
   return kFamilies;
 }
 
@@ -46,6 +49,8 @@ constexpr SwitchName kSwitches[] = {
     {0xD0, "abnormalPfStop"},     {0xD1, "debugReinitStop"},
 };
 
+constexpr uint8_t kLifeSectorKey = 0xB0;
+
 HookResult writeBuffer(SimDrive& drive, AtaExchange& x) {
   if (x.command.dir != DataDir::Out || x.data.size() < kVendorSectorBytes) return HookResult::NotHandled;
   VendorSession& session = drive.runtime<VendorSession>();
@@ -62,10 +67,14 @@ HookResult writeBuffer(SimDrive& drive, AtaExchange& x) {
   }
   VendorReply reply;
   VendorSector command{sector};
-  for (const VendorCodeFamily* f : vendorCodeFamilies()) {
-    if (f->command && f->command(drive, command, reply)) break;
+  if (takeVendorReject(drive, command.code())) {
+    reply.reject = true;
+  } else {
+    for (const VendorCodeFamily* f : vendorCodeFamilies()) {
+      if (f->command && f->command(drive, command, reply)) break;
+    }
   }
-  session.active = !reply.reject;
+  session.active = !reply.reject || !reply.bytes.empty();
   session.position = 0;
   session.reply = std::move(reply.bytes);
   if (reply.reject) {
@@ -101,7 +110,9 @@ HookResult vendorF7(SimDrive& drive, AtaExchange& x) {
       x.reply.abort();
       return HookResult::Handled;
     }
-    SectorBytes s = pcbaSector(drive.identity());
+    // Count and LBA low B0h ask for the life sector instead of the PCBA one.
+    SectorBytes s = r.count == kLifeSectorKey && r.lbaLow == kLifeSectorKey ? lifeSector(drive)
+                                                                          : pcbaSector(drive.identity());
     std::memcpy(x.data.data(), s.data(), s.size());
     x.reply.bytes = kVendorSectorBytes;
     return HookResult::Handled;

@@ -44,7 +44,9 @@ struct VendorSector {
 // sector is padded with 0xFF).
 struct VendorReply {
   std::vector<uint8_t> bytes;
-  // The WRITE BUFFER of the command sector ends with ABRT (the reply is not kept).
+  // The WRITE BUFFER of the command sector ends with ABRT. A refusal without
+  // bytes keeps no reply; one with bytes (error codes) answers the READ
+  // BUFFER that follows with them.
   bool reject = false;
 
   void append(std::span<const uint8_t> data) { bytes.insert(bytes.end(), data.begin(), data.end()); }
@@ -60,6 +62,7 @@ struct VendorCodeFamily {
 
 extern const VendorCodeFamily kVendorInfoCodes;   // sim/vendor_info_codes.cpp: 30h, 56h, 80h, 81h, EBh
 extern const VendorCodeFamily kVendorFlashCodes;  // sim/vendor_flash_codes.cpp: FTL, block, flash, dumps, restore
+extern const VendorCodeFamily kVendorRmaCodes;    // sim/vendor_rma_codes.cpp: 61h, 62h, F3h, B1h, 03h, B0h, FBh
 
 std::span<const VendorCodeFamily* const> vendorCodeFamilies();
 

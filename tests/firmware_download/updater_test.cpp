@@ -26,6 +26,7 @@ std::vector<uint8_t> text(const std::string& a, const std::string& b) {
 const std::vector<uint8_t> kPackageMark = text("FindMe", "2nd");
 const std::vector<uint8_t> kImageMark = text("FindMe", "1St");
 const std::vector<uint8_t> kBrandMark = text("ZEPH", "ARIN");
+const std::vector<uint8_t> kRmaMark = text("FALLOW", "MERE");
 
 std::vector<uint8_t> filler(size_t n, uint8_t seed = 1) {
   std::vector<uint8_t> v(n);
@@ -41,6 +42,7 @@ TEST(Markers, AreComposedAsTheFormatsWantThem) {
   EXPECT_EQ(firmware::markerBytes(Marker::Package), kPackageMark);
   EXPECT_EQ(firmware::markerBytes(Marker::Image), kImageMark);
   EXPECT_EQ(firmware::markerBytes(Marker::Brand), kBrandMark);
+  EXPECT_EQ(firmware::markerBytes(Marker::RmaVariant), kRmaMark);
   std::vector<uint8_t> bytes = filler(100);
   EXPECT_FALSE(firmware::findMarker(bytes, Marker::Package));
   bytes.insert(bytes.end(), kPackageMark.begin(), kPackageMark.end() - 1);  // cut short at the end
@@ -262,6 +264,40 @@ TEST(ModelLock, RewritesTheRangeAfterTheFirstCodeName) {
   sim.ui.files = {in, out};
   EXPECT_FALSE(firmware::lockModel(sim.ctx(), 5, box));
   EXPECT_EQ(box.take(), "<<<<Lock Model Fail>>>>\r\n");
+}
+
+TEST(RmaVariant, RewritesTheLetterAfterTheSecondCodeName) {
+  SimFixture sim(-1);
+  ASSERT_TRUE(sim.ok()) << sim.error;
+  Files f;
+  std::vector<uint8_t> exe = filler(1000);
+  std::copy(kRmaMark.begin(), kRmaMark.end(), exe.begin() + 300);
+  exe[310] = 'A';
+  std::copy(kRmaMark.begin(), kRmaMark.end(), exe.begin() + 700);
+  std::string in = f.put("tool", exe);
+  std::string out = f.dir.file("variant B");
+  StringSink box;
+  EXPECT_TRUE(firmware::writeRmaVariant(sim.ctx(), in, out, 'B', box));
+  EXPECT_EQ(box.take(), "Set RMA Variant Done\r\n");
+  std::vector<uint8_t> expected = exe;
+  expected[310] = 'B';
+  EXPECT_EQ(readBytes(out), expected);
+  EXPECT_EQ(readBytes(in), exe);
+
+  std::vector<uint8_t> atEnd = filler(100);
+  std::copy(kRmaMark.begin(), kRmaMark.end(), atEnd.end() - 10);  // no byte after it
+  for (const std::string& path : {f.put("empty", {}), f.put("plain", filler(1000)), f.put("atEnd", atEnd)}) {
+    EXPECT_FALSE(firmware::writeRmaVariant(sim.ctx(), path, out, 'B', box));
+    EXPECT_EQ(box.take(), "<<<<Set RMA Variant Fail>>>>\r\n");
+  }
+  for (char letter : {'b', '1', '\0'}) {
+    EXPECT_FALSE(firmware::writeRmaVariant(sim.ctx(), in, out, letter, box));
+    EXPECT_EQ(box.take(), "<<<<Set RMA Variant Fail>>>>\r\n");
+  }
+  EXPECT_FALSE(firmware::writeRmaVariant(sim.ctx(), f.dir.file("missing"), out, 'B', box));
+  EXPECT_EQ(box.take(), "Open EXE File Fail\r\n");
+  EXPECT_FALSE(firmware::writeRmaVariant(sim.ctx(), in, f.dir.file("no such dir/out"), 'B', box));
+  EXPECT_EQ(box.take(), "Write File Fail\r\n");
 }
 
 // ---- The package run.

@@ -1,0 +1,93 @@
+#include "rma/rma_report.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "transport/message.h"
+
+namespace zorv::rma {
+
+namespace {
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now; false when the close reports a failed write.
+  bool close() {
+    int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+bool writeAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string reportFileName(const std::tm& utcDate) {
+  return formatText("RmaReport%02d%02d.csv", utcDate.tm_mon + 1, utcDate.tm_mday);
+}
+
+const std::string& reportHeader() {
+  static const std::string kHeader =
+      "ModelName,Serial Number,Save SMART,Thermal,Merge TBL BB,Preb2,Update FW,Remove & Plug,Set RMA Flag,VC "
+      "OBB,"
+      "Clean RMA Flag,RD/WR test,\r\n";
+  return kHeader;
+}
+
+ReportWrite appendReportLine(const std::string& directory, const std::tm& utcDate, const std::string& line) {
+  ReportWrite w;
+  std::filesystem::path dir =
+      directory.empty() ? std::filesystem::path(".") : std::filesystem::path(directory);
+  w.path = (dir / reportFileName(utcDate)).string();
+  auto failed = [&w](const char* what) {
+    w.error = std::string(what) + ": " + std::strerror(errno);
+    return w;
+  };
+  // Non-blocking: a FIFO in the report's place must not hang the station.
+  Descriptor fd(::open(w.path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644));
+  if (fd.get() < 0) return failed("cannot open");
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return failed("cannot examine");
+  if (!S_ISREG(st.st_mode)) {
+    w.error = "not a regular file";
+    return w;
+  }
+  while (::flock(fd.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) return failed("cannot lock");
+  }
+  // Size under the lock: another station may have written the header meanwhile.
+  if (::fstat(fd.get(), &st) != 0) return failed("cannot examine");
+  std::string text = st.st_size == 0 ? reportHeader() + line : line;
+  if (!writeAll(fd.get(), text)) return failed("cannot write");
+  if (!fd.close()) return failed("cannot write");
+  w.written = true;
+  return w;
+}
+
+}  // namespace zorv::rma
