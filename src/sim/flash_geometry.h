@@ -16,7 +16,8 @@
 // Persistent state: drive.vendorState()["flash"] =
 //   { "laterBad": [[plane, block], ...],   made on first use, then kept
 //     "spiImage": true,                    the SPI flash has its factory image
-//     "restores": n, "spiSaves": n }       committed 51h restores, F7h 1Bh saves
+//     "restores": n, "spiSaves": n,        committed 51h restores, F7h 1Bh saves
+//     "diagnosticTriggers": n }            57h 01h triggers taken
 
 #include <array>
 #include <cstdint>
@@ -143,7 +144,8 @@ class FlashModel {
   uint16_t slcStart_ = 0;
   uint64_t seed_ = 0;
   uint64_t userUnits_ = 0;
-  uint32_t averageErase_ = 0;
+  uint32_t averageErase_ = 0;   // from the sectors written since the last SMART clean-up
+  uint32_t lifetimeErase_ = 0;  // and the wear before that
   uint16_t slcBase_ = 0;
   uint16_t mlcBase_ = 0;
   PpnLayout layout_;
