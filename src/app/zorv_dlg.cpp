@@ -378,8 +378,13 @@ void CZorvDlg::keyPressEvent(QKeyEvent* event) {
       // Never closes the window; in the engineering layout it repeats the
       // media test of the current history entry, unless a page took it.
       event->accept();
-      if (options_.layout == WindowLayout::Engineering && services_ && !busy() && !enterTakenByPage())
-        repeatMediaTest(*services_);
+      if (options_.layout == WindowLayout::Engineering && services_ && !busy() && !enterTakenByPage()) {
+        // As the matching menu command does, the repeat sets the operation code.
+        if (repeatMediaTest(*services_)) {
+          auto* page = tabs_->findChild<CMediaTestPage*>();
+          if (page && page->history().current()) ctx_->usOpCode = page->history().current()->opCode;
+        }
+      }
       return;
     default:
       QDialog::keyPressEvent(event);
@@ -387,7 +392,7 @@ void CZorvDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 bool CZorvDlg::enterTakenByPage() const {
-  QWidget* focus = QApplication::focusWidget();
+  QWidget* focus = focusWidget();
   if (!focus || !tabs_ || !tabs_->isAncestorOf(focus)) return false;
   if (auto* text = qobject_cast<QPlainTextEdit*>(focus)) return !text->isReadOnly();
   if (auto* text = qobject_cast<QTextEdit*>(focus)) return !text->isReadOnly();
