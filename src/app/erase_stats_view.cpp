@@ -35,7 +35,7 @@ CEraseStatsView::CEraseStatsView(Context& ctx, UserInterface& ui, MessageSink& p
   close_ = button("Close", "close");
   layout->addLayout(row);
   save_->setEnabled(false);
-  resize(1100, 820);
+  resize(1100, 900);
 
   connect(read_, &QPushButton::clicked, this, [this] { readDrive(); });
   connect(open_, &QPushButton::clicked, this, &CEraseStatsView::onOpen);
@@ -53,7 +53,7 @@ bool CEraseStatsView::present(const BlockDumpReading& reading) {
   }
   stats_ = reading.statistics;
   chart_->setStatistics(*stats_);
-  status_->setText(QString::fromStdString(reading.textFile.string()));
+  status_->setText(QString::fromStdString("Block information from " + reading.textFile.string()));
   save_->setEnabled(true);
   return true;
 }

@@ -28,6 +28,13 @@ QString figures(const char* name, const Distribution& d) {
       .arg(d.stddev, 0, 'f', 1);
 }
 
+// Twenty bins or thirty-two planes of labels fit under a chart only small.
+QFont smallFont() {
+  QFont f;
+  f.setPointSizeF(std::max(6.0, f.pointSizeF() - 2));
+  return f;
+}
+
 QChartView* makeView(QWidget* parent, const char* name) {
   auto* view = new QChartView(new QChart, parent);
   view->setObjectName(name);
@@ -71,6 +78,7 @@ void drawHistogram(QChartView* view, const QString& title, const Distribution& d
   x->append(categories);
   x->setTitleText(QString("%1 (bins of %2 from the value shown)").arg(xTitle).arg(d.histogram.front().to - d.histogram.front().from + 1));
   x->setLabelsAngle(-90);
+  x->setLabelsFont(smallFont());
   auto* y = new QValueAxis;
   y->setRange(0, static_cast<double>(top) * 1.1 + 1);
   y->setLabelFormat("%d");
@@ -112,6 +120,7 @@ void drawGroups(QChartView* view, const EraseStatistics& s) {
   x->append(categories);
   x->setTitleText(s.perPlane ? "channel.chip.die.plane" : "RAID group");
   x->setLabelsAngle(-90);
+  x->setLabelsFont(smallFont());
   auto* y = new QValueAxis;
   y->setRange(0, top * 1.1 + 1);
   y->setLabelFormat("%d");
@@ -140,8 +149,8 @@ EraseStatsChart::EraseStatsChart(QWidget* parent) : QWidget(parent) {
   grid->addWidget(erase_, 1, 0);
   grid->addWidget(invalid_, 1, 1);
   grid->addWidget(planes_, 2, 0, 1, 2);
-  grid->setRowStretch(1, 1);
-  grid->setRowStretch(2, 1);
+  grid->setRowStretch(1, 3);
+  grid->setRowStretch(2, 2);
   clear("No block information read yet");
 }
 
