@@ -149,11 +149,10 @@ void CZorvDlg::buildEngineering() {
   buildMenus(layout, top);
   layout->addLayout(top);
 
-  tabs_ = new QTabWidget(this);
-  tabs_->setObjectName("tabs");
+  tabs_ = new CTabMain(this);
   layout->addWidget(tabs_, 1);
   mainMessage_ = new CMainMessage(tabs_);
-  tabs_->addTab(mainMessage_, QStringLiteral("Message"));
+  tabs_->addPage(mainMessage_, QStringLiteral("Message"));
   resize(1000, 700);
 
   paneSink_ = &mainMessage_->sink();
@@ -165,7 +164,7 @@ void CZorvDlg::buildEngineering() {
       PageServices{*ctx_, ui_, *paneSink_, *driveList_, this, *runner_, options_.mountInfoPath});
   for (const RegisteredPage& page : registeredPages()) {
     QWidget* w = page.factory ? page.factory(*services_, tabs_) : nullptr;
-    if (w) tabs_->addTab(w, QString::fromUtf8(page.title));
+    if (w) tabs_->addPage(w, QString::fromUtf8(page.title));
   }
 
   connect(driveList_, &QtDriveList::userSelected, this, &CZorvDlg::onDriveSelected);

@@ -28,6 +28,7 @@
 #include "app/qt_message_sink.h"
 #include "app/qt_progress.h"
 #include "app/qt_user_interface.h"
+#include "app/tab_main.h"
 #include "discovery/enumerate.h"
 #include "transport/clock.h"
 #include "transport/context.h"
@@ -83,7 +84,7 @@ class CZorvDlg : public QDialog {
   QPushButton* fwUpdateButton() const { return fwUpdate_; }
   // Engineering layout (the message page also exists, unseen, in the
   // downloader layout: it is where the pane's lines go).
-  QTabWidget* tabs() const { return tabs_; }
+  CTabMain* tabs() const { return tabs_; }
   CMainMessage* mainMessage() const { return mainMessage_; }
   QCheckBox* skipModelCheckBox() const { return skipModelCheck_; }
   // The menu bar and the second, shorter menu.
@@ -150,7 +151,7 @@ class CZorvDlg : public QDialog {
   QPushButton* fwUpdate_ = nullptr;
   QRadioButton* radio1227_ = nullptr;
   QRadioButton* radio1233_ = nullptr;
-  QTabWidget* tabs_ = nullptr;
+  CTabMain* tabs_ = nullptr;
   CMainMessage* mainMessage_ = nullptr;
   QCheckBox* skipModelCheck_ = nullptr;
   QPushButton* reflash_ = nullptr;
