@@ -34,6 +34,13 @@ CEraseStatsView::CEraseStatsView(Context& ctx, UserInterface& ui, MessageSink& p
   save_ = button("Save as PNG", "savePng");
   close_ = button("Close", "close");
   layout->addLayout(row);
+  // A dump of a large drive takes a while: the bar shows how far it is.
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName("dumpProgress");
+  progress_->setRange(0, 100);
+  progress_->setValue(0);
+  progressSink_ = std::make_unique<QtProgressSink>(progress_);
+  layout->addWidget(progress_);
   save_->setEnabled(false);
   resize(1100, 900);
 
@@ -60,7 +67,8 @@ bool CEraseStatsView::present(const BlockDumpReading& reading) {
 
 bool CEraseStatsView::readDrive() {
   status_->setText("Reading the block information...");
-  return present(ReadEraseStatistics(ctx_, pane_, dumpDirectory_));
+  progress_->setValue(0);
+  return present(ReadEraseStatistics(ctx_, pane_, dumpDirectory_, progressSink_.get()));
 }
 
 bool CEraseStatsView::openDump(const std::filesystem::path& file) { return present(LoadEraseStatistics(file)); }

@@ -10,11 +10,14 @@
 
 #include <QDialog>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 
+#include "app/qt_progress.h"
 #include "controls/erase_stats_chart.h"
 #include "diagnostics/erase_stats.h"
 #include "transport/context.h"
@@ -38,6 +41,7 @@ class CEraseStatsView : public QDialog {
 
   controls::EraseStatsChart* chart() const { return chart_; }
   QLabel* status() const { return status_; }
+  QProgressBar* progressBar() const { return progress_; }
   QPushButton* readButton() const { return read_; }
   QPushButton* openButton() const { return open_; }
   QPushButton* saveButton() const { return save_; }
@@ -56,6 +60,8 @@ class CEraseStatsView : public QDialog {
   std::filesystem::path dumpDirectory_;
   controls::EraseStatsChart* chart_ = nullptr;
   QLabel* status_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  std::unique_ptr<QtProgressSink> progressSink_;
   QPushButton* read_ = nullptr;
   QPushButton* open_ = nullptr;
   QPushButton* save_ = nullptr;

@@ -152,6 +152,7 @@ TEST_F(EngineeringMenus, DrawDataChartsTheSelectedDriveAndSavesThePicture) {
     EXPECT_TRUE(view->statistics()->perPlane);
     EXPECT_GT(view->statistics()->eraseCount.stddev, 0);
     EXPECT_TRUE(view->saveButton()->isEnabled());
+    EXPECT_EQ(view->progressBar()->value(), 100);
     EXPECT_TRUE(view->saveAsPng(png));
     // A saved dump that was cut short draws nothing and says why.
     const std::string cut = dir.file("cut.txt");
