@@ -31,10 +31,12 @@ std::vector<std::string_view> tokens(std::string_view line) {
   return out;
 }
 
-// 1 to 8 hexadecimal digits; anything else is no number.
-std::optional<uint32_t> hexToken(std::string_view t) {
+// minDigits to 8 hexadecimal digits; anything else is no number. The dump
+// writes its numbers with a fixed width, so a number with fewer digits was
+// cut off, not written small.
+std::optional<uint32_t> hexToken(std::string_view t, size_t minDigits) {
   if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) t.remove_prefix(2);
-  if (t.empty() || t.size() > 8) return std::nullopt;
+  if (t.size() < std::max<size_t>(minDigits, 1) || t.size() > 8) return std::nullopt;
   uint32_t v = 0;
   for (char c : t) {
     int d = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
@@ -60,7 +62,7 @@ std::optional<BlockDumpGroup> groupHeader(std::string_view line, uint16_t& model
   BlockDumpGroup g;
   if (t.size() == 10) {
     for (size_t i = 0; i < kClass0.size(); ++i) {
-      auto v = hexToken(t[2 * i + 1]);
+      auto v = hexToken(t[2 * i + 1], i < 4 ? 2 : 4);
       if (t[2 * i] != kClass0[i] || !v) return std::nullopt;
       if (i < 4) g.address[i] = *v; else g.dataStart = *v;
     }
@@ -70,7 +72,7 @@ std::optional<BlockDumpGroup> groupHeader(std::string_view line, uint16_t& model
   }
   if (t.size() == 8) {
     for (size_t i = 0; i < kClass1.size(); ++i) {
-      auto v = hexToken(t[2 * i + 1]);
+      auto v = hexToken(t[2 * i + 1], i == 0 ? 2 : 4);
       if (t[2 * i] != kClass1[i] || !v) return std::nullopt;
       g.address[i] = *v;
     }
@@ -88,11 +90,11 @@ std::optional<BlockDumpRecord> recordLine(std::string_view line) {
   if (t.size() != 11 || t[0] != "Blk" || t[2] != ":" || t[3] != "IvidPNum" || t[5] != "wlidx" || t[7] != "BLKty" ||
       t[9] != "EC")
     return std::nullopt;
-  auto index = hexToken(t[1]);
-  auto invalid = hexToken(t[4]);
-  auto wear = hexToken(t[6]);
-  auto type = hexToken(t[8]);
-  auto ec = hexToken(t[10]);
+  auto index = hexToken(t[1], 4);
+  auto invalid = hexToken(t[4], 4);
+  auto wear = hexToken(t[6], 4);
+  auto type = hexToken(t[8], 4);
+  auto ec = hexToken(t[10], 4);
   if (!index || !invalid || !wear || !type || !ec) return std::nullopt;
   return BlockDumpRecord{*index, *invalid, *wear, *type, *ec};
 }
@@ -101,8 +103,8 @@ std::optional<BlockDumpRecord> recordLine(std::string_view line) {
 std::optional<uint32_t> summaryValue(std::string_view line, std::string_view label) {
   if (!line.starts_with(label)) return std::nullopt;
   std::vector<std::string_view> t = tokens(line.substr(label.size()));
-  if (t.size() != 1) return std::nullopt;
-  return hexToken(t[0]);
+  if (t.size() != 1 || !t[0].starts_with("0x")) return std::nullopt;
+  return hexToken(t[0], 4);
 }
 
 struct Bins {
@@ -284,7 +286,9 @@ std::optional<BlockDumpTable> parseBlockDumpText(std::string_view text, std::str
 
 std::string checkDumpGeometry(const BlockDumpTable& table, const DumpGeometry& g) {
   if (table.modelClass == 0) {
-    if (table.groups.size() > g.planeCount())
+    // A dump holds every plane of the drive: one with fewer was cut short
+    // at a plane's end.
+    if (table.groups.size() != g.planeCount())
       return formatText("The dump holds %zu planes; the drive has %u", table.groups.size(), g.planeCount());
     for (const BlockDumpGroup& grp : table.groups) {
       const uint32_t limits[] = {g.channels, g.chips, g.dies, g.planes};

@@ -74,8 +74,8 @@ std::optional<DumpGeometry> dumpGeometry(const InfoSsdRecord& record);
 
 // Parses a dump text. None, with the reason in error, when it is unusable.
 std::optional<BlockDumpTable> parseBlockDumpText(std::string_view text, std::string& error);
-// Checks a parsed dump against a geometry: every plane address, every
-// group's block count and every invalid-page count within it. The reason
+// Checks a parsed dump against a geometry: every plane there (class 0) and
+// no other, every group's block count and every invalid-page count within it. The reason
 // of the first violation, or an empty text.
 std::string checkDumpGeometry(const BlockDumpTable& table, const DumpGeometry& geometry);
 

@@ -146,7 +146,7 @@ TEST(EraseStats, CountsBeyondTheGeometryAreRefused) {
       {{1, 1, 1, 1, 4, 8}, "The dump holds 2 planes; the drive has 1"},
       {{1, 1, 1, 2, 3, 8}, "holds 4 blocks; a plane of the drive has 3"},
       {{1, 1, 1, 2, 4, 7}, "block 0x0002: 0x0008 invalid pages in a block of 0x0007 pages"},
-      {{1, 1, 1, 4, 4, 8}, ""},
+      {{1, 1, 1, 4, 4, 8}, "The dump holds 2 planes; the drive has 4"},
   };
   for (const Case& c : cases) {
     std::string why = checkDumpGeometry(*table, c.g);
@@ -156,10 +156,42 @@ TEST(EraseStats, CountsBeyondTheGeometryAreRefused) {
       EXPECT_NE(why.find(c.reason), std::string::npos) << why;
     }
   }
-  auto beyond = parseBlockDumpText(header0(2, 0) + record(0, 0, 3, 1) + summary(0, 0, 0, 0), error);
+  auto beyond = parseBlockDumpText(header0(0, 0) + record(0, 0, 3, 1) + summary(0, 0, 0, 0) + header0(2, 0) +
+                                       record(0, 0, 3, 1) + summary(0, 0, 0, 0),
+                                   error);
   ASSERT_TRUE(beyond) << error;
   EXPECT_EQ(checkDumpGeometry(*beyond, DumpGeometry{2, 1, 1, 1, 4, 8}),
             "Group Ch 02 Chip 00 Die 00 Plane 00: channel 02 is beyond the drive's 2 channels");
+}
+
+TEST(EraseStats, EveryCutOrDamagedByteIsRefusedOrLeavesWholePlanes) {
+  const std::string good = smallDump();
+  for (size_t cut = 0; cut < good.size(); ++cut) {
+    std::string text = good.substr(0, cut);
+    std::string error;
+    auto table = parseBlockDumpText(text, error);
+    if (table) {
+      // Only a cut right after a plane's summary leaves a dump that reads
+      // whole; the drive's geometry tells that one from a smaller drive.
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+      size_t last = text.rfind("Total Later Bad: 0x");
+      EXPECT_EQ(last + 23, text.size()) << cut << ": " << text.substr(text.size() - std::min<size_t>(text.size(), 30));
+      if (table->groups.size() < 2) {
+        EXPECT_NE(checkDumpGeometry(*table, DumpGeometry{1, 1, 1, 2, 4, 8}), "") << cut;
+      }
+    } else {
+      EXPECT_FALSE(error.empty()) << cut;
+    }
+  }
+  for (size_t at = 0; at < good.size(); ++at) {
+    for (char c : {'\0', 'Z', '\n', '9', ' '}) {
+      std::string text = good;
+      text[at] = c;
+      std::string error;
+      auto table = parseBlockDumpText(text, error);
+      EXPECT_TRUE(table.has_value() || !error.empty()) << at;
+    }
+  }
 }
 
 TEST(EraseStats, SavedFilesThatAreNoDumpsAreRefused) {
