@@ -1,21 +1,20 @@
 #include "app/zorv_dlg.h"
 
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QStyle>
+#include <QTextEdit>
 #include <QUrl>
 #include <QVBoxLayout>
-
-#include <QAbstractItemView>
-#include <QAbstractSpinBox>
-#include <QLineEdit>
-#include <QTextEdit>
 
 #include <filesystem>
 

@@ -291,6 +291,26 @@ BlockInfo FlashModel::raidBlock(uint32_t raid, uint32_t blk) const {
   return b;
 }
 
+FlashModel::EraseRange FlashModel::eraseRange(uint32_t first, uint32_t end) const {
+  EraseRange r;
+  const bool class1 = modelClass_ == 1;
+  const uint32_t groups = class1 ? raidGroups() : planes_;
+  end = std::min<uint32_t>(end, reportedBlocks());
+  uint64_t sum = 0;
+  for (uint32_t g = 0; g < groups; ++g) {
+    for (uint32_t b = first; b < end; ++b) {
+      BlockInfo i = class1 ? raidBlock(g, b) : block(g, b);
+      if (i.type == kBlockEarlyBad || i.type == kBlockLaterBad) continue;
+      r.min = r.blocks == 0 ? i.eraseCount : std::min(r.min, i.eraseCount);
+      r.max = std::max(r.max, i.eraseCount);
+      sum += i.eraseCount;
+      ++r.blocks;
+    }
+  }
+  r.average = r.blocks ? static_cast<uint32_t>(sum / r.blocks) : 0;
+  return r;
+}
+
 uint32_t FlashModel::ftlEntry(uint32_t index, bool table) const {
   const uint32_t units = std::max<uint32_t>(g_.sectorsPerPage / 8, 1);
   const uint32_t pages = std::max<uint32_t>(g_.pagesPerBlock, 1);

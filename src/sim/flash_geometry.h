@@ -119,6 +119,16 @@ class FlashModel {
   // for a unit beyond the user capacity.
   uint32_t ftlEntry(uint32_t index, bool table) const;
 
+  // Erase counts of the good blocks whose index lies in [first, end) in every
+  // plane (class 0) or RAID group (class 1), as the Info SSD record sums them.
+  struct EraseRange {
+    uint32_t min = 0;
+    uint32_t max = 0;
+    uint32_t average = 0;
+    uint32_t blocks = 0;
+  };
+  EraseRange eraseRange(uint32_t first, uint32_t end) const;
+
   // Erase bases as the block dump reports them (the erase count field keeps
   // count - base x 2^(width - 1)).
   uint16_t slcEraseBase() const { return slcBase_; }
