@@ -3,9 +3,12 @@
 // --sim DIR, the OS otherwise), opens the main window modally and ends when
 // it closes.
 //
-//   zorv [--sim DIR] [--engineering] [--screenshot FILE]
+//   zorv [--sim DIR] [--engineering] [--tab N] [--command ID] [--screenshot FILE]
 //
-// --screenshot saves a picture of the opened window to FILE and closes it.
+// --tab shows the engineering layout's tab N (0 is the message pane);
+// --command runs a menu command (by its id, e.g. 32937 DrawData) once the
+// window is open. --screenshot saves a picture of the opened window (or of
+// the modal window a command opened) to FILE and closes it.
 
 #include <string>
 
@@ -15,6 +18,8 @@ struct AppOptions {
   std::string simDir;
   bool engineering = false;
   std::string screenshot;
+  int tab = -1;
+  int command = 0;
 };
 
 class CZorvApp {

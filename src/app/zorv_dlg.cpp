@@ -1,18 +1,30 @@
 #include "app/zorv_dlg.h"
 
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QStyle>
+#include <QTextEdit>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <filesystem>
+
+#include "app/edit_ata_dialog.h"
+#include "app/erase_stats_view.h"
 #include "app/firmware_entry.h"
+#include "app/media_test_page.h"
+#include "diagnostics/vendor_maintenance.h"
+#include "mediatest/media_test_params.h"
+#include "transport/message.h"
 
 namespace zorv::app {
 
@@ -124,11 +136,6 @@ void CZorvDlg::openDownloader() {
 void CZorvDlg::buildEngineering() {
   setObjectName("CZorvDlg");
   auto* layout = new QVBoxLayout(this);
-  auto* menu = new QMenuBar(this);
-  QMenu* file = menu->addMenu(QStringLiteral("  F&ile  "));
-  file->addAction(QStringLiteral("&Exit"), this, &QDialog::accept);
-  layout->setMenuBar(menu);
-
   auto* top = new QHBoxLayout;
   driveCombo_ = new QComboBox(this);
   driveCombo_->setObjectName("driveList");
@@ -138,13 +145,13 @@ void CZorvDlg::buildEngineering() {
   top->addWidget(driveCombo_, 1);
   top->addWidget(skipModelCheck_);
   top->addWidget(reflash_);
+  buildMenus(layout, top);
   layout->addLayout(top);
 
-  tabs_ = new QTabWidget(this);
-  tabs_->setObjectName("tabs");
+  tabs_ = new CTabMain(this);
   layout->addWidget(tabs_, 1);
   mainMessage_ = new CMainMessage(tabs_);
-  tabs_->addTab(mainMessage_, QStringLiteral("Message"));
+  tabs_->addPage(mainMessage_, QStringLiteral("Message"));
   resize(1000, 700);
 
   paneSink_ = &mainMessage_->sink();
@@ -156,12 +163,128 @@ void CZorvDlg::buildEngineering() {
       PageServices{*ctx_, ui_, *paneSink_, *driveList_, this, *runner_, options_.mountInfoPath});
   for (const RegisteredPage& page : registeredPages()) {
     QWidget* w = page.factory ? page.factory(*services_, tabs_) : nullptr;
-    if (w) tabs_->addTab(w, QString::fromUtf8(page.title));
+    if (w) tabs_->addPage(w, QString::fromUtf8(page.title));
   }
 
   connect(driveList_, &QtDriveList::userSelected, this, &CZorvDlg::onDriveSelected);
   connect(reflash_, &QPushButton::clicked, this, &CZorvDlg::onReflashDrive);
   connect(runner_.get(), &OperationRunner::operationEnded, this, &CZorvDlg::applyPendingDeviceEvents);
+}
+
+void CZorvDlg::buildMenus(QVBoxLayout* layout, QHBoxLayout* top) {
+  auto add = [this](QMenu* menu, const char* text, int id, auto slot) {
+    QAction* a = menu->addAction(QString::fromUtf8(text));
+    a->setObjectName(QString("action%1").arg(id));
+    a->setData(id);
+    connect(a, &QAction::triggered, this, slot);
+    return a;
+  };
+  menu_ = new QMenuBar(this);
+  menu_->setObjectName("mainMenu");
+  menu_->setNativeMenuBar(false);
+  QMenu* file = menu_->addMenu(QStringLiteral("  F&ile  "));
+  add(file, "&Exit", kCmdExit, [this] { accept(); });
+  QMenu* vendor = menu_->addMenu(QStringLiteral("  &Vendor  "));
+  QMenu* ata = vendor->addMenu(QStringLiteral("&1  ATA"));
+  add(ata, "&1  Any ATA", kCmdAnyAta, &CZorvDlg::onAnyAta);
+  add(vendor, "&2  DrawData", kCmdDrawData, &CZorvDlg::onDrawData);
+  QMenu* func = menu_->addMenu(QStringLiteral("  &Func  "));
+  QMenu* read = func->addMenu(QStringLiteral("&1  Read"));
+  add(read, "&1  Seq Read", kCmdSeqRead, [this] { onMediaTestMenu(kOpSeqRead); });
+  add(read, "&2  Rnd Access", kCmdRndAccess, [this] { onMediaTestMenu(kOpRandomAccess); });
+  QMenu* write = func->addMenu(QStringLiteral("&2  Write"));
+  add(write, "&1  Seq Write", kCmdSeqWrite, [this] { onMediaTestMenu(kOpSeqWrite); });
+  add(write, "&2  Rnd Write", kCmdRndWrite, [this] { onMediaTestMenu(kOpRandomWrite); });
+  QMenu* diagnostic = menu_->addMenu(QStringLiteral("Diagnostic"));
+  add(diagnostic, "Trigger", kCmdDiagnosticTrigger, &CZorvDlg::onDiagnosticTrigger);
+  layout->setMenuBar(menu_);
+
+  // The second, shorter menu sits beside the rescan button.
+  secondMenu_ = new QMenuBar(this);
+  secondMenu_->setObjectName("secondMenu");
+  secondMenu_->setNativeMenuBar(false);
+  QAction* update = secondMenu_->addAction(QStringLiteral("Update Firmware"));
+  update->setObjectName(QString("action%1").arg(kCmdUpdateFirmware));
+  update->setData(int{kCmdUpdateFirmware});
+  connect(update, &QAction::triggered, this, &CZorvDlg::onUpdateFirmware);
+  QMenu* diagnostic2 = secondMenu_->addMenu(QStringLiteral("Diagnostic"));
+  add(diagnostic2, "Trigger", kCmdDiagnosticTrigger, &CZorvDlg::onDiagnosticTrigger);
+  QMenu* rma = secondMenu_->addMenu(QStringLiteral("RMA"));
+  add(rma, "Clean SMART", kCmdCleanSmart, &CZorvDlg::onCleanSmart);
+  top->addWidget(secondMenu_);
+}
+
+QAction* CZorvDlg::menuAction(int command, bool second) const {
+  QMenuBar* bar = second ? secondMenu_ : menu_;
+  if (!bar) return nullptr;
+  for (QAction* a : bar->findChildren<QAction*>()) {
+    if (a->data().toInt() == command && !a->menu()) return a;
+  }
+  // Actions added straight to a menu bar are the bar's, not its children.
+  for (QAction* a : bar->actions()) {
+    if (a->data().toInt() == command && !a->menu()) return a;
+  }
+  return nullptr;
+}
+
+bool CZorvDlg::busy() const { return ctx_->fgBusy || runner_->running(); }
+
+void CZorvDlg::onAnyAta() {
+  if (busy()) return;
+  runner_->runHere([this] {
+    ctx_->usOpCode = kOpAnyAta;
+    paneSink_->clear();
+    ctx_->CmdBlock.clear();
+    CEditAta console(*ctx_, this);
+    console.exec();
+  });
+}
+
+void CZorvDlg::onDrawData() {
+  if (busy()) return;
+  runner_->runHere([this] {
+    ctx_->usOpCode = kOpAnyAta;
+    paneSink_->clear();
+    ctx_->CmdBlock.clear();
+    std::filesystem::path dir =
+        options_.dumpDirectory.empty() ? std::filesystem::path(".") : std::filesystem::path(options_.dumpDirectory);
+    CEraseStatsView view(*ctx_, ui_, *paneSink_, dir, this);
+    view.readDrive();
+    view.exec();
+  });
+}
+
+void CZorvDlg::onMediaTestMenu(uint16_t opCode) {
+  if (busy() || !services_) return;
+  ctx_->usOpCode = opCode;
+  openMediaTestDialog(*services_, opCode);
+}
+
+void CZorvDlg::onUpdateFirmware() {
+  if (tabs_) tabs_->setCurrentIndex(0);
+  if (busy()) return;
+  if (!updateProgress_) updateProgress_ = std::make_unique<QtProgressSink>(mainMessage_->progressBar());
+  updateProgress_->setPosition(0);
+  updateOk_ = false;
+  // The same update as the downloader's "FW Update", on the runner's worker;
+  // its texts go to the message pane, the engineering layout's message box.
+  runner_->start(
+      this, [this] { updateOk_ = runFirmwareUpdate(*ctx_, *updateProgress_, *paneSink_); },
+      [this] {
+        if (!updateOk_) AppendMessage(*ctx_, "Download Fail\r\n", *paneSink_);
+      });
+}
+
+void CZorvDlg::onDiagnosticTrigger() {
+  if (tabs_) tabs_->setCurrentIndex(0);
+  if (busy()) return;
+  runner_->runHere([this] { TriggerDiagnostic(*ctx_); });
+}
+
+void CZorvDlg::onCleanSmart() {
+  if (busy()) return;
+  if (tabs_) tabs_->setCurrentIndex(0);
+  runner_->runHere([this] { CleanSmart(*ctx_); });
 }
 
 void CZorvDlg::openEngineering() {
@@ -250,11 +373,29 @@ void CZorvDlg::keyPressEvent(QKeyEvent* event) {
       return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
+      // Never closes the window; in the engineering layout it repeats the
+      // media test of the current history entry, unless a page took it.
       event->accept();
+      if (options_.layout == WindowLayout::Engineering && services_ && !busy() && !enterTakenByPage()) {
+        // As the matching menu command does, the repeat sets the operation code.
+        if (repeatMediaTest(*services_)) {
+          auto* page = tabs_->findChild<CMediaTestPage*>();
+          if (page && page->history().current()) ctx_->usOpCode = page->history().current()->opCode;
+        }
+      }
       return;
     default:
       QDialog::keyPressEvent(event);
   }
+}
+
+bool CZorvDlg::enterTakenByPage() const {
+  QWidget* focus = focusWidget();
+  if (!focus || !tabs_ || !tabs_->isAncestorOf(focus)) return false;
+  if (auto* text = qobject_cast<QPlainTextEdit*>(focus)) return !text->isReadOnly();
+  if (auto* text = qobject_cast<QTextEdit*>(focus)) return !text->isReadOnly();
+  return qobject_cast<QLineEdit*>(focus) || qobject_cast<QAbstractSpinBox*>(focus) ||
+         qobject_cast<QAbstractItemView*>(focus);
 }
 
 bool CZorvDlg::acceptsDrop(const QMimeData* mime) const {

@@ -7,12 +7,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <QVBoxLayout>
+#include <QHBoxLayout>
 
 #include <memory>
 #include <string>
@@ -25,6 +28,7 @@
 #include "app/qt_message_sink.h"
 #include "app/qt_progress.h"
 #include "app/qt_user_interface.h"
+#include "app/tab_main.h"
 #include "discovery/enumerate.h"
 #include "transport/clock.h"
 #include "transport/context.h"
@@ -39,7 +43,26 @@ struct DlgOptions {
   std::string mountInfoPath;
   // How often device arrival/removal is looked for; 0 leaves it to pollDeviceEvents().
   int devicePollMs = 250;
+  // Where the erase-statistics view writes the block-information dump it
+  // reads ("" for the current directory, as the diagnostics page does).
+  std::string dumpDirectory;
 };
+
+// The engineering layout's menu commands, by their command ids.
+enum MenuCommand : int {
+  kCmdExit = 32805,
+  kCmdAnyAta = 32884,
+  kCmdSeqRead = 32904,
+  kCmdRndAccess = 32905,
+  kCmdSeqWrite = 32917,
+  kCmdRndWrite = 32918,
+  kCmdUpdateFirmware = 32935,
+  kCmdDrawData = 32937,
+  kCmdDiagnosticTrigger = 32943,
+  kCmdCleanSmart = 32944,
+};
+// The any-ATA console's operation code.
+constexpr uint16_t kOpAnyAta = 0x25B0;
 
 class CZorvDlg : public QDialog {
   Q_OBJECT
@@ -61,9 +84,16 @@ class CZorvDlg : public QDialog {
   QPushButton* fwUpdateButton() const { return fwUpdate_; }
   // Engineering layout (the message page also exists, unseen, in the
   // downloader layout: it is where the pane's lines go).
-  QTabWidget* tabs() const { return tabs_; }
+  CTabMain* tabs() const { return tabs_; }
   CMainMessage* mainMessage() const { return mainMessage_; }
   QCheckBox* skipModelCheckBox() const { return skipModelCheck_; }
+  // The menu bar and the second, shorter menu.
+  QMenuBar* mainMenu() const { return menu_; }
+  QMenuBar* secondMenu() const { return secondMenu_; }
+  // The action of a command in the menu bar (second: in the second menu);
+  // nullptr when that menu does not hold it.
+  QAction* menuAction(int command, bool second = false) const;
+  PageServices* pageServices() const { return services_.get(); }
 
   // The message pane PrintMessage writes to: the message page.
   QtMessageSink& pane() { return *paneSink_; }
@@ -80,6 +110,14 @@ class CZorvDlg : public QDialog {
   void onFwUpdate();
   void onDriveSelected(int index);
   void onReflashDrive();
+  // Engineering menu commands. Each does nothing while an operation holds
+  // the drive (fgBusy).
+  void onAnyAta();
+  void onDrawData();
+  void onMediaTestMenu(uint16_t opCode);
+  void onUpdateFirmware();
+  void onDiagnosticTrigger();
+  void onCleanSmart();
   // Closing (File > Exit, the window's close button) while an operation runs
   // asks first, then stops the operation and waits for it to end.
   void done(int result) override;
@@ -97,6 +135,10 @@ class CZorvDlg : public QDialog {
   void startDeviceWatch();
   void applyPendingDeviceEvents();
   bool acceptsDrop(const QMimeData* mime) const;
+  void buildMenus(QVBoxLayout* layout, QHBoxLayout* top);
+  bool busy() const;
+  // Enter in a text field or list of a page is that page's.
+  bool enterTakenByPage() const;
 
   DevicePort& port_;
   DlgOptions options_;
@@ -109,10 +151,14 @@ class CZorvDlg : public QDialog {
   QPushButton* fwUpdate_ = nullptr;
   QRadioButton* radio1227_ = nullptr;
   QRadioButton* radio1233_ = nullptr;
-  QTabWidget* tabs_ = nullptr;
+  CTabMain* tabs_ = nullptr;
   CMainMessage* mainMessage_ = nullptr;
   QCheckBox* skipModelCheck_ = nullptr;
   QPushButton* reflash_ = nullptr;
+  QMenuBar* menu_ = nullptr;
+  QMenuBar* secondMenu_ = nullptr;
+  std::unique_ptr<QtProgressSink> updateProgress_;
+  bool updateOk_ = false;
 
   QtMessageSink* boxSink_ = nullptr;
   QtMessageSink* paneSink_ = nullptr;

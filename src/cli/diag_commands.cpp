@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "cli/command_registry.h"
+#include "cli/diag_subcommands.h"
 #include "cli/json_text.h"
 #include "cli/identify_cli_support.h"
 #include "cli/session.h"
@@ -232,7 +233,10 @@ void install(CLI::App& app, Session& session) {
   diag->add_option("--file", o->files, "File for an open-file dialog (51 restore, F714)");
   diag->add_option("--save", o->saves, "File for a save dialog (F712)");
   diag->add_flag("--json", session.json, "Machine-readable output");
-  diag->callback([&session, o] { runDiag(session, *o); });
+  installDiagSubcommands(diag, session);
+  diag->callback([&session, o, diag] {
+    if (diag->get_subcommands().empty()) runDiag(session, *o);
+  });
 }
 
 CommandRegistrar reg{"diag", &install};

@@ -65,6 +65,7 @@ std::string DecodeBlockInfo(DiagRun& run, size_t) {
 }
 
 std::string DumpAllBlockInfo(DiagRun& run, size_t) {
+  run.memory[kDumpAllBlockInfoRow].reset();
   const uint16_t cls = run.modelClass == 1 ? 1 : 0;
   const std::string serial = fileNamePart(run.ctx.selectedDrive().strSerial);
   const std::string base = "BlkInfoSNum__" + serial + "__" + run.now().stamp();
@@ -166,6 +167,7 @@ std::string DumpAllBlockInfo(DiagRun& run, size_t) {
   }
   run.append("Dump Block Info Ok\r\n");
   run.showProgress(1, 1);
+  run.memory[kDumpAllBlockInfoRow] = BlockDumpResult{run.file(base + ".txt"), dumpText};
 
   if (cls == 0 && anyGroup) {
     UpdateLaterBadReport(run, run.ctx.selectedDrive().strSerial, dumpText);

@@ -9,9 +9,20 @@
 // only the bit-definition text, and for a class-0 drive updates the day's
 // later-bad report (dump_operations.h).
 
+#include <filesystem>
+#include <string>
+
 #include "diagnostics/diag_run.h"
 
 namespace zorv {
+
+// What the last whole "3202" dump of a run wrote: its ".txt" file and that
+// file's text. Kept in the row's memory for the views that chart the dump.
+struct BlockDumpResult {
+  std::filesystem::path textFile;
+  std::string text;
+};
+constexpr size_t kDumpAllBlockInfoRow = 5;
 
 std::string DecodeFtlOnePpn(DiagRun& run, size_t row);     // "3101 FTL 1 PPN"
 std::string DecodeFtlPpnList(DiagRun& run, size_t row);    // "3102 FTL N PPN"

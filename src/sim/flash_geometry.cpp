@@ -109,8 +109,11 @@ FlashModel::FlashModel(SimDrive& drive) {
   HealthCounters h = healthCounters(drive);
   uint64_t flashSectors = uint64_t{g_.totalBlocks()} * g_.pagesPerBlock * g_.sectorsPerPage;
   averageErase_ = static_cast<uint32_t>(std::min<uint64_t>(flashSectors ? h.sectorsWritten * 6 / 5 / flashSectors : 0, 60000));
-  slcBase_ = static_cast<uint16_t>((averageErase_ / 2) >> (kEraseCountWidth - 1));
-  mlcBase_ = static_cast<uint16_t>((averageErase_ * 9 / 10) >> (kEraseCountWidth - 1));
+  // The flash was worn before the counters started (factory tests, use
+  // before the last SMART clean-up): the block table shows that wear too.
+  lifetimeErase_ = averageErase_ + 150 + static_cast<uint32_t>(seed_ % 350);
+  slcBase_ = static_cast<uint16_t>((lifetimeErase_ / 2) >> (kEraseCountWidth - 1));
+  mlcBase_ = static_cast<uint16_t>((lifetimeErase_ * 9 / 10) >> (kEraseCountWidth - 1));
 
   // PPN layout: every field as wide as its count needs, trim in the top bit.
   std::array<uint8_t, 9>& w = layout_.widths;
@@ -204,28 +207,49 @@ uint32_t FlashModel::earlyBadCount(uint32_t plane) const { return plane < planes
 uint32_t FlashModel::laterBadCount(uint32_t plane) const { return plane < planes_ ? laterPerPlane_[plane] : 0; }
 
 BlockInfo FlashModel::healthyBlock(uint64_t salt, uint32_t block) const {
-  uint64_t h = mix(seed_, salt, block);
+  const uint64_t h = mix(seed_, salt, block);
+  const uint64_t shape = mix(h, 0xEC);
+  // A value in [0, 1) from 16 bits of x.
+  auto unit = [](uint64_t x, int shift) { return static_cast<double>((x >> shift) & 0xFFFF) / 65536.0; };
+  // Three of them averaged: most blocks near the middle, few at the ends.
+  const double bell = (unit(shape, 0) + unit(shape, 16) + unit(shape, 32)) / 3;
+  const double avg = lifetimeErase_;
   BlockInfo b;
-  uint32_t avg = averageErase_;
   uint32_t burnIn = 3 + static_cast<uint32_t>(h % 5);
+  double erase = burnIn;
   if (block < (modelClass_ == 1 ? slcStart_ : kSystemBlocks)) {
     b.type = kBlockSystem;
-    b.eraseCount = burnIn;
   } else if (block < dataStart_) {
+    // SLC table blocks are rewritten far more often than data blocks.
     b.type = kBlockTable;
     b.tableFlag = 1;
-    b.eraseCount = burnIn + avg / 2 + static_cast<uint32_t>((h >> 8) % (avg / 10 + 4));
+    erase += avg * (2 + bell);
     b.invalidPages = static_cast<uint16_t>((h >> 20) % 16);
-  } else if ((h >> 12) % 4 == 0) {
-    b.type = kBlockFree;
-    b.eraseCount = burnIn + avg * 9 / 10 + static_cast<uint32_t>((h >> 8) % (avg / 5 + 4));
   } else {
-    b.type = kBlockData;
-    b.userData = 1;
-    b.eraseCount = burnIn + avg * 9 / 10 + static_cast<uint32_t>((h >> 8) % (avg / 5 + 4));
-    b.invalidPages = static_cast<uint16_t>((h >> 20) % std::max<uint32_t>(g_.pagesPerBlock, 1));
+    // Wear levelling keeps most blocks near the average; blocks holding
+    // static data lag behind, a few hot blocks run ahead, and spares that
+    // replaced bad blocks are still almost fresh.
+    uint64_t kind = (shape >> 48) % 100;
+    double factor = kind < 4 ? 0.02 * unit(h, 44) : kind < 16 ? 0.25 + 0.3 * bell : kind < 90 ? 0.8 + 0.4 * bell
+                                                                                         : 1.35 + 0.6 * bell;
+    erase += avg * factor;
+    if ((h >> 12) % 4 == 0) {
+      b.type = kBlockFree;
+    } else {
+      b.type = kBlockData;
+      b.userData = 1;
+      // Most data blocks hold few stale pages; the garbage collector's
+      // candidates hold many.
+      double u = unit(h, 20);
+      b.invalidPages = static_cast<uint16_t>(u * u * std::max<uint32_t>(g_.pagesPerBlock, 1));
+    }
   }
-  b.wearLevel = static_cast<uint16_t>((h >> 40) % 16);
+  // The dump keeps an erase count as count - base x 2^(width - 1) in its
+  // field: every count stays where the field can carry it.
+  const uint64_t base = uint64_t{block < dataStart_ ? slcBase_ : mlcBase_} << (kEraseCountWidth - 1);
+  const uint64_t limit = base + (uint64_t{1} << kEraseCountWidth) - 1;
+  b.eraseCount = static_cast<uint32_t>(std::clamp<uint64_t>(static_cast<uint64_t>(erase), base, limit));
+  b.wearLevel = static_cast<uint16_t>(std::min<uint64_t>(uint64_t{b.eraseCount} * 16 / (lifetimeErase_ * 2 + 1), 0xFF));
   return b;
 }
 
@@ -265,6 +289,26 @@ BlockInfo FlashModel::raidBlock(uint32_t raid, uint32_t blk) const {
     b.invalidPages = 0;
   }
   return b;
+}
+
+FlashModel::EraseRange FlashModel::eraseRange(uint32_t first, uint32_t end) const {
+  EraseRange r;
+  const bool class1 = modelClass_ == 1;
+  const uint32_t groups = class1 ? raidGroups() : planes_;
+  end = std::min<uint32_t>(end, reportedBlocks());
+  uint64_t sum = 0;
+  for (uint32_t g = 0; g < groups; ++g) {
+    for (uint32_t b = first; b < end; ++b) {
+      BlockInfo i = class1 ? raidBlock(g, b) : block(g, b);
+      if (i.type == kBlockEarlyBad || i.type == kBlockLaterBad) continue;
+      r.min = r.blocks == 0 ? i.eraseCount : std::min(r.min, i.eraseCount);
+      r.max = std::max(r.max, i.eraseCount);
+      sum += i.eraseCount;
+      ++r.blocks;
+    }
+  }
+  r.average = r.blocks ? static_cast<uint32_t>(sum / r.blocks) : 0;
+  return r;
 }
 
 uint32_t FlashModel::ftlEntry(uint32_t index, bool table) const {
@@ -321,7 +365,7 @@ std::vector<uint8_t> FlashModel::diagnosticText(SimDrive& drive) const {
   add(line);
   std::snprintf(line, sizeof line, "Early bad %u, later bad %u", totalEarlyBad(), totalLaterBad());
   add(line);
-  std::snprintf(line, sizeof line, "Average erase count %u", averageErase_);
+  std::snprintf(line, sizeof line, "Average erase count %u", lifetimeErase_);
   add(line);
   std::snprintf(line, sizeof line, "Power cycles %llu, power-on hours %llu, temperature %d C",
                 static_cast<unsigned long long>(h.powerCycles), static_cast<unsigned long long>(h.powerOnHours),

@@ -16,7 +16,8 @@
 // Persistent state: drive.vendorState()["flash"] =
 //   { "laterBad": [[plane, block], ...],   made on first use, then kept
 //     "spiImage": true,                    the SPI flash has its factory image
-//     "restores": n, "spiSaves": n }       committed 51h restores, F7h 1Bh saves
+//     "restores": n, "spiSaves": n,        committed 51h restores, F7h 1Bh saves
+//     "diagnosticTriggers": n }            57h 01h triggers taken
 
 #include <array>
 #include <cstdint>
@@ -118,6 +119,16 @@ class FlashModel {
   // for a unit beyond the user capacity.
   uint32_t ftlEntry(uint32_t index, bool table) const;
 
+  // Erase counts of the good blocks whose index lies in [first, end) in every
+  // plane (class 0) or RAID group (class 1), as the Info SSD record sums them.
+  struct EraseRange {
+    uint32_t min = 0;
+    uint32_t max = 0;
+    uint32_t average = 0;
+    uint32_t blocks = 0;
+  };
+  EraseRange eraseRange(uint32_t first, uint32_t end) const;
+
   // Erase bases as the block dump reports them (the erase count field keeps
   // count - base x 2^(width - 1)).
   uint16_t slcEraseBase() const { return slcBase_; }
@@ -143,7 +154,8 @@ class FlashModel {
   uint16_t slcStart_ = 0;
   uint64_t seed_ = 0;
   uint64_t userUnits_ = 0;
-  uint32_t averageErase_ = 0;
+  uint32_t averageErase_ = 0;   // from the sectors written since the last SMART clean-up
+  uint32_t lifetimeErase_ = 0;  // and the wear before that
   uint16_t slcBase_ = 0;
   uint16_t mlcBase_ = 0;
   PpnLayout layout_;

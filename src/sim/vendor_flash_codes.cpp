@@ -29,6 +29,7 @@
 //            only when at least the announced sectors arrived; a final
 //            sector for a remainder is taken as well. Sectors past the image
 //            are dropped.
+//   57h 01h  diagnostics trigger: counted in "diagnosticTriggers", no reply
 //   57h 02h  bytes 0-3 the text length (little-endian), the text from the
 //            second sector on
 
@@ -429,6 +430,10 @@ bool command(SimDrive& drive, const VendorSector& s, VendorReply& reply) {
     case 0x57:
       if (s.parameter() == 0x02) {
         diagnostic(drive, m, reply);
+      } else if (s.parameter() == 0x01) {
+        // The trigger arms the controller's diagnostics; nothing is returned.
+        countIn(drive, "diagnosticTriggers");
+        drive.saveVendorState();
       } else {
         reply.reject = true;
       }

@@ -133,33 +133,40 @@ SectorBytes infoSsdRecord(SimDrive& drive) {
   putBeClamped(s, 68, 4, uint64_t{g.totalPages()} * (g.sectorsPerPage / 8) - 1);
 
   uint64_t blockSectors = uint64_t{g.pagesPerBlock} * g.sectorsPerPage;
-  uint64_t flashSectors = uint64_t{g.totalBlocks()} * blockSectors;
-  uint64_t avg = flashSectors ? h.sectorsWritten * 6 / 5 / flashSectors : 0;
-  auto eraseStats = [&](size_t offset, uint64_t average, uint64_t blocks) {
-    putBeClamped(s, offset, 2, average * 9 / 10);
-    putBeClamped(s, offset + 2, 2, average ? average * 11 / 10 + 1 : 0);
-    putBeClamped(s, offset + 4, 2, average);
-    putBeClamped(s, offset + 6, 4, blocks);
+  // The erase counts are those of the block table the dump shows.
+  const FlashModel flash(drive);
+  auto eraseStats = [&](size_t offset, const FlashModel::EraseRange& r) {
+    putBeClamped(s, offset, 2, r.min);
+    putBeClamped(s, offset + 2, 2, r.max);
+    putBeClamped(s, offset + 4, 2, r.average);
+    putBeClamped(s, offset + 6, 4, r.blocks);
   };
-  eraseStats(96, avg / 2, g.totalBlocks() / 64);  // table blocks (class 0) / L2 (class 1)
-  eraseStats(106, avg, g.totalBlocks());          // table and data (class 0) / TLC (class 1)
+  const uint32_t everyBlock = 0xFFFF;
+  if (class1) {
+    eraseStats(96, flash.eraseRange(0, flash.slcStart()));             // L2: the reserved blocks
+    eraseStats(106, flash.eraseRange(flash.nonSlcStart(), everyBlock));  // TLC
+  } else {
+    eraseStats(96, flash.eraseRange(flash.slcStart(), flash.dataStart()));  // FTL tables
+    eraseStats(106, flash.eraseRange(flash.slcStart(), everyBlock));        // tables and data
+  }
   uint64_t early = g.earlyBadBlocks();
   uint64_t data = std::min<uint64_t>(g.totalBlocks() * 9ull / 10, h.sectorsWritten / std::max<uint64_t>(blockSectors, 1));
   putBeClamped(s, 116, 4, data);
   putBeClamped(s, 120, 4, g.totalBlocks() - early - data);
   // RMA erase counts stay 0 until a drive has been through repair.
   if (class1) {
-    putBeClamped(s, 130, 2, avg * 3);
-    putBeClamped(s, 132, 2, avg * 3 + (avg ? 2 : 0));
-    putBeClamped(s, 134, 2, avg * 3 + (avg ? 1 : 0));
-    putBeClamped(s, 136, 4, g.totalBlocks() / 32);
+    FlashModel::EraseRange slc = flash.eraseRange(flash.slcStart(), flash.nonSlcStart());
+    putBeClamped(s, 130, 2, slc.min);
+    putBeClamped(s, 132, 2, slc.max);
+    putBeClamped(s, 134, 2, slc.average);
+    putBeClamped(s, 136, 4, slc.blocks);
   }
   putText(s, 144, 32, class1 ? "ZF29F256G08EBHBB TLC" : "ZF29F64G08CBAAA MLC", ' ');
   putBe(s, 176, 2, 0x0102);
   putBe(s, 178, 2, 0x0001);
   putBeClamped(s, 180, 4, early);
   putBeClamped(s, 184, 4, early);
-  putBeClamped(s, 188, 4, FlashModel(drive).totalLaterBad());  // later (class 0) / grown (class 1) bad blocks
+  putBeClamped(s, 188, 4, flash.totalLaterBad());  // later (class 0) / grown (class 1) bad blocks
   putBeClamped(s, 192, 4, h.powerOnHours);
   putBeClamped(s, 196, 4, h.powerCycles);
   putBeClamped(s, 200, 4, h.sectorsRead >> 21);

@@ -325,6 +325,30 @@ TEST(DownloaderFwUpdate, RunsThePackageAndReportsTheOutcome) {
   setFirmwareUpdateEntry(saved);
 }
 
+// The engineering window's "Update Firmware": the same update, on a worker,
+// with the message pane as its message box and the pane's bar as its bar.
+TEST(EngineeringUpdateFirmware, RunsThePackageOnAWorkerAndUpdatesTheDrive) {
+  BayDir bay;
+  ASSERT_TRUE(bay.ok()) << bay.error;
+  gUpdaterPath = bay.dir.file("updater");
+  fwdl::writeBytes(gUpdaterPath, firmware::appendPackageBytes(std::vector<uint8_t>(5000, 0x7F),
+                                                              bay.package("S1108A", "T1209B"), 0x06));
+  FirmwareUpdateEntry saved = setFirmwareUpdateEntry(&runUpdaterFile);
+  CZorvDlg dlg(*bay.port, bay.options(WindowLayout::Engineering));
+  ASSERT_EQ(dlg.context().ucSelDrive, 1);
+  QString closing;
+  acceptNextBox(&closing);
+  dlg.menuAction(kCmdUpdateFirmware, true)->trigger();
+  EXPECT_TRUE(dlg.runner().running()) << "the update runs on the runner's worker";
+  ASSERT_TRUE(test::pumpUntil([&] { return !dlg.runner().running(); }, std::chrono::seconds(60)));
+  EXPECT_EQ(closing, "Update FW Done.\r\nPlease Power Off SSD and Power Up again.");
+  EXPECT_EQ(bay.firmware(1), "T1209B1A");
+  EXPECT_EQ(dlg.mainMessage()->progressBar()->value(), 100);
+  EXPECT_FALSE(dlg.pane().text().contains("Download Fail")) << dlg.pane().text().toStdString();
+  EXPECT_EQ(dlg.context().fgBusy, 0);
+  setFirmwareUpdateEntry(saved);
+}
+
 TEST(DownloaderFwUpdate, AProgramWithoutPackageSaysDownloadFail) {
   BayDir bay;
   ASSERT_TRUE(bay.ok()) << bay.error;
