@@ -40,7 +40,10 @@ bool QueuedTransfers::submit(int slot, const QueuedTransfer& transfer, bool firs
     firstAttempt = false;
     busy_[s] = true;
     ++inFlight_;
-    if (t.write ? QueueWrite(ctx_, slot, t.lba, t.count) : QueueRead(ctx_, slot, t.lba, t.count)) return true;
+    bool issued = !t.write   ? QueueRead(ctx_, slot, t.lba, t.count)
+                  : t.filled ? QueueWriteFilled(ctx_, slot, t.lba, t.count)
+                             : QueueWrite(ctx_, slot, t.lba, t.count);
+    if (issued) return true;
     // Refused at once (LastSense holds why): reported like a failed completion.
     busy_[s] = false;
     --inFlight_;
@@ -60,6 +63,16 @@ bool QueuedTransfers::write(int slot, uint32_t lba, uint32_t count) {
   if (slot < 0 || slot >= kQueueSlots || busy_[static_cast<size_t>(slot)]) return false;
   QueuedTransfer t;
   t.write = true;
+  t.lba = lba;
+  t.count = count;
+  return submit(slot, t, true);
+}
+
+bool QueuedTransfers::writeFilled(int slot, uint32_t lba, uint32_t count) {
+  if (slot < 0 || slot >= kQueueSlots || busy_[static_cast<size_t>(slot)]) return false;
+  QueuedTransfer t;
+  t.write = true;
+  t.filled = true;
   t.lba = lba;
   t.count = count;
   return submit(slot, t, true);
