@@ -39,6 +39,10 @@ std::string workloadPlanRefusal(const WorkloadPlan& p, const DriveEntry& drive) 
   const uint64_t sectors = drive.sectorCount();
   if (p.devicePath != drive.strDevicePath) return "The workload block names another drive: " + p.devicePath;
   if (p.writeEnd() <= p.writeFirst()) return "The workload writes no LBA";
+  // Every pass writes the sequential and random areas; with both empty a
+  // timed run would spin without writing.
+  if (p.kind == WorkloadKind::RdnSqLoop && p.seqBoundary == p.rdnBoundary)
+    return "The sequential and random areas are empty: nothing to run";
   if (p.writeEnd() > sectors)
     return formatText("LBA 0x%llX lies beyond the drive (0x%llX sectors)",
                       static_cast<unsigned long long>(p.writeEnd()), static_cast<unsigned long long>(sectors));

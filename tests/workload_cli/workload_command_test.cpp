@@ -116,6 +116,8 @@ TEST_F(WorkloadCommand, RefusedInputWritesNothing) {
       {{"--drive", "2", "--sc1", example("define.sc1")}, "Physical Drive 2 is not a drive of the family"},
       {{"--drive", "0", "--rdnsq", "--seq", "60", "--rnd", "41"}, "--rnd lies between 0 and 40"},
       {{"--drive", "0", "--rdnsq", "--time", "0:00"}, "--time takes HH:MM"},
+      {{"--drive", "0", "--rdnsq", "--seq", "0", "--rnd", "0", "--time", "1:00"},
+       "The sequential and random areas are empty: nothing to run"},
       {{"--drive", "0", "--sc1", example("define.sc1"), "--loop", "2"}, "--seq, --rnd, --rsv-fill, --loop and --time"},
       {{"--drive", "0"}, "choose one workload"},
   };
