@@ -17,7 +17,11 @@ std::string elapsedText(uint64_t s) {
 }  // namespace
 
 std::string speedReportName(const std::string& serial, const std::tm& t) {
-  return formatText("PhyWrRpt_%s_%02d%02d%02d%02d%02d.csv", serial.c_str(), t.tm_mon + 1, t.tm_mday, t.tm_hour,
+  // The serial number comes from the drive: it must not lead the file elsewhere.
+  std::string name = serial;
+  for (char& c : name)
+    if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) c = '_';
+  return formatText("PhyWrRpt_%s_%02d%02d%02d%02d%02d.csv", name.c_str(), t.tm_mon + 1, t.tm_mday, t.tm_hour,
                     t.tm_min, t.tm_sec);
 }
 

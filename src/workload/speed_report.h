@@ -14,6 +14,7 @@
 
 namespace zorv {
 
+// The serial's "/", "\\" and control characters become "_".
 std::string speedReportName(const std::string& serial, const std::tm& time);
 std::string speedReportHeader(bool sequential);
 std::string speedReportLine(uint64_t elapsedSeconds, uint64_t lba, uint64_t megabytes);

@@ -21,6 +21,7 @@ TEST(SpeedReport, LinesOfBothKinds) {
   t.tm_min = 6;
   t.tm_sec = 7;
   EXPECT_EQ(speedReportName("SN 1", t), "PhyWrRpt_SN 1_0304050607.csv");
+  EXPECT_EQ(speedReportName("../SN\\1\n", t), "PhyWrRpt_.._SN_1__0304050607.csv") << "never a path elsewhere";
 }
 
 TEST(SpeedReportView, HeaderSequentialAndRandomReports) {
