@@ -1,9 +1,23 @@
 #include "mediatest/queued_transfers.h"
 
+#include <algorithm>
+#include <chrono>
+#include <optional>
+
 #include "transport/ncq_queue.h"
 #include "transport/scsi_command.h"
 
 namespace zorv {
+
+namespace {
+
+// How long one wait for an outstanding completion lasts before the stop flag
+// is looked at again, and how long after the transfers' time-out a drain
+// still waits for the aborted completions.
+constexpr std::chrono::milliseconds kDrainWaitSlice{100};
+constexpr std::chrono::seconds kDrainGrace{5};
+
+}  // namespace
 
 bool QueuedTransfers::open() {
   open_ = InitQueue(ctx_);
@@ -79,10 +93,37 @@ bool QueuedTransfers::writeFilled(int slot, uint32_t lba, uint32_t count) {
 }
 
 void QueuedTransfers::drain() {
+  // AcquireSlot hands out idle slots at once; once a whole round of them has
+  // come back, the rest are still in flight: wait for the backend instead of
+  // polling the idle ones again, and give up like AcquireSlot on a stop
+  // request or a drive that stopped answering.
+  int idleInARow = 0;
+  std::optional<Clock::TimePoint> deadline;
   while (open_ && inFlight_ > 0) {
     int slot = AcquireSlot(ctx_);
     if (slot < 0 || slot >= kQueueSlots) return;
-    if (busy_[static_cast<size_t>(slot)]) collect(slot, ctx_.slots[static_cast<size_t>(slot)].completedOk);
+    if (busy_[static_cast<size_t>(slot)]) {
+      collect(slot, ctx_.slots[static_cast<size_t>(slot)].completedOk);
+      idleInARow = 0;
+      deadline.reset();
+      continue;
+    }
+    if (++idleInARow < kQueueSlots) continue;
+    idleInARow = 0;
+    if (ctx_.fgStopRequest) return;
+    const Clock::TimePoint now = ctx_.clock->now();
+    if (!deadline) {
+      uint32_t longest = 0;
+      for (const NcqSlot& s : ctx_.slots) longest = std::max(longest, s.request.timeOutValue);
+      deadline = now + std::chrono::seconds(longest) + kDrainGrace;
+    }
+    if (now >= *deadline) {
+      ctx_.lastOutcome = CommandOutcome{};
+      ctx_.lastOutcome.failure = CommandFailure::QueueTimeout;
+      return;
+    }
+    ctx_.port->waitQueued(std::min<std::chrono::milliseconds>(
+        kDrainWaitSlice, std::chrono::ceil<std::chrono::milliseconds>(*deadline - now)));
   }
 }
 

@@ -301,3 +301,28 @@ TEST(WorkloadRun, ARangeBeyondTheDriveStartsNothing) {
 
 }  // namespace
 }  // namespace zorv
+
+namespace zorv {
+namespace {
+
+TEST(WorkloadRun, ReadBackWaitsForTheDriveInsteadOfPollingIdleSlots) {
+  // With the drive's latency on the bay's manual clock, a wait is the only
+  // thing that lets the outstanding writes finish before their read-back.
+  Bay bay;
+  ASSERT_TRUE(bay.sim.ok()) << bay.sim.error;
+  ASSERT_TRUE(bay.sim.bay->setLatency(0, sim::LatencyModel{.commandUs = 0, .perMiBUs = 60000}, bay.sim.error));
+  MultiRunTab tab;
+  tab.getDrives(bay.sim.ctx());
+  std::string error;
+  ASSERT_TRUE(tab.openDefineScript(example("define.sc1"), error)) << error;
+  std::vector<std::string> blocks = bay.blocks(tab);
+  ASSERT_FALSE(blocks.empty());
+  StringSink box;
+  WorkloadRun run(bay.sim.ctx(), bay.job(blocks[0], box));
+  ASSERT_TRUE(run.run().passed) << box.text();
+  EXPECT_EQ(run.result().sectorsRead, 0x10000u);
+  EXPECT_GT(bay.sim.clock.totalSlept().count(), 0);
+}
+
+}  // namespace
+}  // namespace zorv
