@@ -38,7 +38,7 @@ constexpr int kDrives = 4;
 struct Settings {
   int fileMiB = 256;
   int rounds = 2;
-  uint32_t laps = 2;
+  uint32_t laps = 8;
   bool fio = true;
 };
 
