@@ -152,12 +152,16 @@ TEST_F(WorkloadCommand, ReportShowPrintsTheViewersLinesAndDrawsTheChart) {
   const std::string report = m[1];
   const std::string png = (fs::path(tmp.path()) / "speed chart.png").string();
   r = run({"report", "show", report, "--png", png});
-  EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out.rfind("cnt: 2\r\nTime:Time Pcnt:LBA,Speed(MB/S)\r\nTime:0:0:0 LBA:0x", 0), 0u) << r.out;
+#ifdef ZORV_CLI_CHARTS
+  EXPECT_EQ(r.code, 0) << r.err;
   std::ifstream in(png, std::ios::binary);
   char magic[8] = {};
   in.read(magic, 8);
   EXPECT_EQ(std::string(magic + 1, 3), "PNG");
+#else
+  EXPECT_EQ(r.code, 2) << "built without Qt, --png is refused";
+#endif
 
   r = run({"report", "show", (fs::path(tmp.path()) / "none.csv").string()});
   EXPECT_EQ(r.code, 2);
