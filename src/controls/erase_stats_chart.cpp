@@ -1,5 +1,7 @@
 #include "controls/erase_stats_chart.h"
 
+#include "controls/offscreen_application.h"
+
 #include <QApplication>
 #include <QBarCategoryAxis>
 #include <QBarSeries>
@@ -188,25 +190,7 @@ bool EraseStatsChart::savePng(const QString& path, QString& error) {
 }
 
 bool renderEraseStatsPng(const EraseStatistics& stats, const std::string& path, std::string& error) {
-  // Charts are widgets: they need an application object, and zorvctl has
-  // no display to show them on.
-  std::unique_ptr<QApplication> own;
-  // The offscreen platform's notices (no runtime directory, no window
-  // manager) are no news to the person who asked for a file.
-  struct QuietQt {
-    QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& m) {
-      if (type == QtCriticalMsg || type == QtFatalMsg) fprintf(stderr, "%s\n", qPrintable(m));
-    });
-    ~QuietQt() { qInstallMessageHandler(previous); }
-  } quiet;
-  if (!QApplication::instance()) {
-    static int argc = 3;
-    static char arg0[] = "zorvctl";
-    static char arg1[] = "-platform";
-    static char arg2[] = "offscreen";
-    static char* argv[] = {arg0, arg1, arg2, nullptr};
-    own = std::make_unique<QApplication>(argc, argv);
-  }
+  OffscreenApplication app;
   bool ok = false;
   {
     EraseStatsChart chart;

@@ -15,6 +15,7 @@ namespace zorv {
 
 struct QueuedTransfer {
   bool write = false;
+  bool filled = false;  // a write of the slot buffer as the caller filled it (no block stamps)
   uint32_t lba = 0;
   uint32_t count = 0;
   Clock::TimePoint submitted{};
@@ -50,6 +51,9 @@ class QueuedTransfers {
   // backend refused at once is reported as failed here (false).
   bool read(int slot, uint32_t lba, uint32_t count);
   bool write(int slot, uint32_t lba, uint32_t count);
+  // Writes the slot buffer as the caller filled it (QueueWriteFilled); a
+  // resubmission writes the same buffer again.
+  bool writeFilled(int slot, uint32_t lba, uint32_t count);
   // Collects every outstanding completion (the queue stays open), so that
   // what was written can be read back or every read has been checked.
   void drain();

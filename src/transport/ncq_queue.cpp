@@ -137,6 +137,14 @@ bool QueueWrite(Context& ctx, int slot, uint32_t lba, uint32_t count) {
   return SendScsiCommand(ctx, true, slot);
 }
 
+bool QueueWriteFilled(Context& ctx, int slot, uint32_t lba, uint32_t count) {
+  if (!validSlot(slot) || !fitsSlot(ctx, count)) return false;
+  ctx.currentSlot = slot;
+  prepareSlot(ctx, slot, scsi::kWrite10, kScsiDataOut, lba, count);
+  ctx.slots[static_cast<size_t>(slot)].lba = lba;
+  return SendScsiCommand(ctx, true, slot);
+}
+
 void CloseQueue(Context& ctx) {
   PrintMessage(ctx, "Close NCQ Func");
   // After a stop request or a drive that stopped answering, waiting for the

@@ -24,6 +24,9 @@ int AcquireSlot(Context& ctx);
 bool QueueRead(Context& ctx, int slot, uint32_t lba, uint32_t count);
 // Stamps count blocks from lba into the slot buffer, then writes them.
 bool QueueWrite(Context& ctx, int slot, uint32_t lba, uint32_t count);
+// Writes count blocks from the slot buffer as the caller filled it (a
+// workload with a stamp format of its own).
+bool QueueWriteFilled(Context& ctx, int slot, uint32_t lba, uint32_t count);
 // Waits for the outstanding transfers and closes the queue; after a stop
 // request or an acquisition that timed out it lets them go instead.
 void CloseQueue(Context& ctx);
