@@ -15,12 +15,12 @@
 
 #include <nlohmann/json.hpp>
 
-#include <csignal>
 #include <memory>
 
 #include "cli/command_registry.h"
 #include "cli/json_text.h"
 #include "cli/identify_cli_support.h"
+#include "cli/interrupt_stop.h"
 #include "cli/session.h"
 #include "discovery/enumerate.h"
 #include "mediatest/edit_func.h"
@@ -41,33 +41,6 @@ struct TestOptions {
   bool noNcq = false;
   bool confirmDataLoss = false;
   std::optional<uint32_t> seed;
-};
-
-// Ctrl-C raises the stop flag of the running test; the test ends itself.
-std::atomic<uint8_t>* gStopFlag = nullptr;
-
-extern "C" void onInterrupt(int) {
-  if (gStopFlag) gStopFlag->store(1);
-}
-
-class InterruptIsStop {
- public:
-  explicit InterruptIsStop(std::atomic<uint8_t>& stop) {
-    gStopFlag = &stop;
-    struct sigaction sa {};
-    sa.sa_handler = onInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, &previous_);
-  }
-  ~InterruptIsStop() {
-    sigaction(SIGINT, &previous_, nullptr);
-    gStopFlag = nullptr;
-  }
-  InterruptIsStop(const InterruptIsStop&) = delete;
-  InterruptIsStop& operator=(const InterruptIsStop&) = delete;
-
- private:
-  struct sigaction previous_ {};
 };
 
 uint16_t testCode(const std::string& name) {

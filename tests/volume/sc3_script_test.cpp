@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "volume/sc3_script.h"
 
 namespace zorv {
@@ -98,6 +100,17 @@ TEST(Sc3Script, UnreadableOrOversizedFilesAreRefused) {
   std::string error;
   EXPECT_FALSE(readSc3File("/nonexistent dir/none.sc3", s, error));
   EXPECT_EQ(error, "Open Script File fail");
+}
+
+TEST(Sc3Script, TheExampleScriptsAreValid) {
+  int seen = 0;
+  for (const auto& e : std::filesystem::directory_iterator(std::string(ZORV_SOURCE_DIR) + "/examples/volume")) {
+    Sc3Script s;
+    std::string error;
+    EXPECT_TRUE(readSc3File(e.path().string(), s, error)) << e.path() << ": " << error;
+    ++seen;
+  }
+  EXPECT_GE(seen, 4);
 }
 
 }  // namespace
