@@ -68,7 +68,8 @@ VolumeTestWindow::VolumeTestWindow(Context& parent, const VolumeRecord& volume, 
       board_(board),
       box_(box),
       ui_(ui),
-      options_(std::move(options)) {}
+      options_(std::move(options)),
+      residual_(volume.freeBytes) {}
 
 VolumeTestWindow::~VolumeTestWindow() { close(); }
 
@@ -377,7 +378,7 @@ void VolumeTestWindow::tick() {
   uint64_t freeBytes = 0;
   int error = 0;
   if (volumeFreeBytes(volume_.mountPoint, freeBytes, error)) {
-    volume_.freeBytes = freeBytes;
+    residual_.store(freeBytes);
   } else {
     say(formatText("GetDiskFreeSpaceEx Error: %d\r\n", error));
   }

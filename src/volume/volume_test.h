@@ -85,6 +85,8 @@ class VolumeTestWindow {
   // The window's title: the volume, the model in "<" ">", the serial.
   std::string title() const;
   const VolumeRecord& volume() const { return volume_; }
+  // The volume's free space as the last tick found it.
+  uint64_t residual() const { return residual_.load(); }
 
   // Makes the folder test ("CreateDirError: %d\r\n" on failure) and starts
   // the worker. False when it did not start.
@@ -137,6 +139,7 @@ class VolumeTestWindow {
   std::atomic<bool> failed_{false};
   std::atomic<bool> stoppedByRequest_{false};
   std::atomic<uint64_t> moved_{0};
+  std::atomic<uint64_t> residual_{0};
   std::atomic<uint64_t> progressDone_{0};
   std::atomic<uint64_t> progressTotal_{1};
   bool started_ = false;

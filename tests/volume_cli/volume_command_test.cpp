@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -17,6 +19,27 @@ namespace zorv {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A stream that raises SIGINT (as Ctrl-C would) once a given text has been
+// written to it.
+class InterruptingBuffer : public std::stringbuf {
+ public:
+  explicit InterruptingBuffer(std::string trigger) : trigger_(std::move(trigger)) {}
+
+ protected:
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    std::streamsize written = std::stringbuf::xsputn(s, n);
+    if (!raised_ && str().find(trigger_) != std::string::npos) {
+      raised_ = true;
+      std::raise(SIGINT);
+    }
+    return written;
+  }
+
+ private:
+  std::string trigger_;
+  bool raised_ = false;
+};
 
 struct Result {
   int code;
@@ -37,14 +60,16 @@ class VolumeCommand : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(sim::BayStore::create(bay(), record, error)) << error;
   }
-  Result run(const std::vector<std::string>& args) {
+  Result run(const std::vector<std::string>& args, const std::string& interruptAfter = "\x01never") {
     std::vector<std::string> all = {"zorvctl", "--sim", bay()};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<const char*> v;
     for (const std::string& a : all) v.push_back(a.c_str());
-    std::ostringstream out, err;
+    InterruptingBuffer outBuffer(interruptAfter);
+    std::ostream out(&outBuffer);
+    std::ostringstream err;
     int code = cli::runZorvctl(static_cast<int>(v.size()), v.data(), out, err);
-    return {code, out.str(), err.str()};
+    return {code, outBuffer.str(), err.str()};
   }
   std::string bay() const { return tmp.file("a bay"); }
   std::string script(const std::string& text) {
@@ -78,6 +103,39 @@ TEST_F(VolumeCommand, TestRunsTheScriptAndPasses) {
   // The next run starts by deleting what this one left.
   r = run({"volume", "list"});
   EXPECT_NE(r.out.find("Delete " + mount() + "/test/test.bin\r\n"), std::string::npos) << r.out;
+}
+
+TEST_F(VolumeCommand, EveryVolumeRunsAtOnceAndEachIsReported) {
+  // A second volume, on the family's USB drive of slot 1.
+  test::LoopVolume second(64 << 20);
+  if (!second.ok()) GTEST_SKIP() << second.skipReason;
+  sim::BayRecord record = sim::SimBay::defaultBay();
+  for (auto [slot, vol] : {std::pair{0, &volume}, std::pair{1, &second}}) {
+    sim::DriveRecord& d = *record.slots[static_cast<size_t>(slot)].drive;
+    d.media.kind = sim::MediaKind::File;
+    d.media.path = vol->device();
+    d.identity.capacity = vol->bytes() / 512;
+    d.latency = sim::LatencyModel{};
+  }
+  std::string error;
+  fs::remove_all(bay());
+  ASSERT_TRUE(sim::BayStore::create(bay(), record, error)) << error;
+  Result r = run({"volume", "test", "--script",
+                  script("Range Size: 4 MB\r\nTotal Write Capacity: 1 MB\r\nFile Size: 32 KB\r\nSequence: false\r\n")});
+  EXPECT_EQ(r.code, 0) << r.err << r.out;
+  for (const std::string& m : {mount(), second.mountPoint()}) {
+    EXPECT_NE(r.out.find("Disk " + m + ":\r\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("[" + m + "] Job done. " + m + "\r\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::exists(m + "/test/test.bin"));
+  }
+}
+
+TEST_F(VolumeCommand, CtrlCStopsTheWindowsWhichEndTheirTransfersAndSaySo) {
+  const std::string big = script("Range Size: 40 MB\nTotal Write Capacity: 4 GB\nFile Size: 1 MB\nSequence: true\n");
+  Result r = run({"volume", "test", "--script", big}, "% ");
+  EXPECT_EQ(r.code, 1) << r.err << r.out;
+  EXPECT_NE(r.out.find("[" + mount() + "] Throughput: "), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("Error Occurs"), std::string::npos) << r.out;
 }
 
 TEST_F(VolumeCommand, UnusableInputStartsNothing) {
