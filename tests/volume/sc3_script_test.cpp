@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "mediatest/test_random.h"
 #include "volume/sc3_script.h"
 
 namespace zorv {
@@ -100,6 +101,28 @@ TEST(Sc3Script, UnreadableOrOversizedFilesAreRefused) {
   std::string error;
   EXPECT_FALSE(readSc3File("/nonexistent dir/none.sc3", s, error));
   EXPECT_EQ(error, "Open Script File fail");
+}
+
+TEST(Sc3Script, ScrambledScriptsGetAnAnswerNeverACrash) {
+  const char* pieces[] = {"Range Size:", "Total Write Capacity:", "File Size:", "Sequence:", "Transfer Size:",
+                          "To           :", "Total Length :", "Test Pattern :", "Run Time     :", " 512", " 64 KB",
+                          "18446744073709551615", " MB", " Sec", "\r\n", "true", "%", "-", "\0", " 0 ", "9999999 GB"};
+  TestRandom random(2024);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    const uint32_t n = random.next() % 14;
+    for (uint32_t i = 0; i < n; ++i) text += pieces[random.next() % std::size(pieces)];
+    Sc3Script s;
+    std::string error;
+    if (parseSc3(text, s, error)) {
+      EXPECT_TRUE(s.type == 1 || s.type == 2) << text;
+      EXPECT_TRUE(s.type != 1 || (s.fileSize % 512 == 0 && s.fileSize > 0 && s.rangeSize / 18 >= s.fileSize)) << text;
+      EXPECT_TRUE(s.type != 2 || (s.transferFirst >= 1 && s.transferLast <= kMaxTransferSectors)) << text;
+    } else {
+      EXPECT_FALSE(error.empty()) << text;
+      EXPECT_EQ(s.type, 0);
+    }
+  }
 }
 
 TEST(Sc3Script, TheExampleScriptsAreValid) {
