@@ -3,11 +3,13 @@
 // a simulated family drive's media, then fio with the same file workload on
 // the same file system: the first phase's sequential writes that lay the file
 // out, the second phase's sequential writes over it, the read back; O_DIRECT,
-// io_uring, "File Size" blocks, 16 deep. One run each; the figure is all
-// bytes moved over the time the phases took, and the ratio ours / fio.
+// io_uring, "File Size" blocks, 16 deep. The figure is all bytes moved over
+// the time the phases took, the best of a few alternating rounds (the loop
+// device's backing file written in full beforehand, and one untimed run), and
+// the ratio ours / fio.
 // Needs root and loop devices.
 //
-//   bench_volume [--volume-mib N] [--range-mib N] [--total-mib N] [--file-kib N]
+//   bench_volume [--volume-mib N] [--range-mib N] [--total-mib N] [--file-kib N] [--rounds N]
 
 #include <unistd.h>
 
@@ -36,6 +38,7 @@ struct Settings {
   uint64_t rangeMiB = 256;
   uint64_t totalMiB = 256;
   uint64_t fileKiB = 1024;
+  int rounds = 2;
 };
 
 struct Figure {
@@ -87,12 +90,13 @@ int main(int argc, char** argv) {
     else if (a == "--range-mib") s.rangeMiB = v;
     else if (a == "--total-mib") s.totalMiB = v;
     else if (a == "--file-kib") s.fileKiB = v;
+    else if (a == "--rounds") s.rounds = static_cast<int>(v);
     else {
-      std::fprintf(stderr, "usage: %s [--volume-mib N] [--range-mib N] [--total-mib N] [--file-kib N]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--volume-mib N] [--range-mib N] [--total-mib N] [--file-kib N] [--rounds N]\n", argv[0]);
       return 2;
     }
   }
-  test::LoopVolume volume(s.volumeMiB << 20);
+  test::LoopVolume volume(s.volumeMiB << 20, test::LoopVolume::Backing::Written);
   if (!volume.ok()) {
     std::fprintf(stderr, "bench_volume: %s\n", volume.skipReason.c_str());
     return 2;
@@ -139,30 +143,43 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_volume: %s%s\n", error.c_str(), volumeRefusal(volumes[0], script).c_str());
     return 2;
   }
-  VolumeRunBoard board;
-  Figure ours;
-  {
+  // One untimed run first (the file system's first allocations), then ours
+  // and fio take turns; the best of each counts.
+  auto runOurs = [&](Figure& out) {
+    VolumeRunBoard board;
     VolumeTestWindow w(ctx, volumes[0], script, board, box, ui, {.seed = 1});
-    if (!w.start()) return 1;
+    if (!w.start()) return false;
     while (!w.finished()) ::usleep(1000);
     w.close();
     if (!w.passed()) {
       std::fprintf(stderr, "bench_volume: the test failed:\n%s", box.text().c_str());
-      return 1;
+      return false;
     }
     const VolumeTestStats st = w.stats();
-    ours = {st.seconds, static_cast<double>(st.bytesWritten + st.bytesRead)};
-  }
-  const uint64_t area = std::filesystem::file_size(testFilePath(volumes[0].mountPoint));
-  deleteLeftoverTestFile(volumes[0].mountPoint);
+    out = {st.seconds, static_cast<double>(st.bytesWritten + st.bytesRead)};
+    return true;
+  };
+  const std::string testFile = testFilePath(volumes[0].mountPoint);
   const std::string fioFile = testFolderPath(volumes[0].mountPoint) + "/fio.bin";
-  Figure fio = runFio(fioFile, area, script.totalWriteCapacity, script.fileSize);
-  std::filesystem::remove(fioFile);
+  Figure ours, fio, warm;
+  if (!runOurs(warm)) return 1;
+  const uint64_t area = std::filesystem::file_size(testFile);
+  for (int round = 0; round < s.rounds; ++round) {
+    deleteLeftoverTestFile(volumes[0].mountPoint);
+    Figure o;
+    if (!runOurs(o)) return 1;
+    deleteLeftoverTestFile(volumes[0].mountPoint);
+    Figure f = runFio(fioFile, area, script.totalWriteCapacity, script.fileSize);
+    std::filesystem::remove(fioFile);
+    std::printf("round %d: ours %8.1f MB/s, fio %8.1f MB/s\n", round + 1, o.mbps(), f.mbps());
+    if (o.mbps() > ours.mbps()) ours = o;
+    if (f.mbps() > fio.mbps()) fio = f;
+  }
 
   std::printf("Volume file test vs fio (ext4 on a loop device, O_DIRECT, io_uring, depth 16, %llu KiB blocks,\n"
-              "%llu MiB laid out, %llu MiB rewritten and read back; one run each):\n",
+              "%llu MiB laid out, %llu MiB rewritten and read back; best of %d rounds):\n",
               static_cast<unsigned long long>(s.fileKiB), static_cast<unsigned long long>(area >> 20),
-              static_cast<unsigned long long>(s.totalMiB));
+              static_cast<unsigned long long>(s.totalMiB), s.rounds);
   std::printf("  ours %8.1f MB/s (%6.0f MB in %6.2f s)\n", ours.mbps(), ours.bytes / 1e6, ours.seconds);
   std::printf("  fio  %8.1f MB/s (%6.0f MB in %6.2f s)\n", fio.mbps(), fio.bytes / 1e6, fio.seconds);
   std::printf("  ours / fio %.2f\n", fio.mbps() > 0 ? ours.mbps() / fio.mbps() : 0.0);

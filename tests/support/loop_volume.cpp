@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -40,7 +41,7 @@ int runQuietly(const std::vector<std::string>& args) {
 
 }  // namespace
 
-LoopVolume::LoopVolume(uint64_t bytes) : bytes_(bytes) {
+LoopVolume::LoopVolume(uint64_t bytes, Backing backing) : bytes_(bytes) {
   if (::geteuid() != 0) {
     skipReason = "needs root to attach a loop device and mount a file system";
     return;
@@ -55,6 +56,20 @@ LoopVolume::LoopVolume(uint64_t bytes) : bytes_(bytes) {
     skipReason = std::string("cannot make the media file: ") + std::strerror(errno);
     if (imageFd >= 0) ::close(imageFd);
     return;
+  }
+  if (backing == Backing::Written) {
+    std::vector<char> zeros(1 << 20, 0);
+    for (uint64_t done = 0; done < bytes;) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(zeros.size(), bytes - done));
+      const ssize_t w = ::pwrite(imageFd, zeros.data(), n, static_cast<off_t>(done));
+      if (w <= 0) {
+        skipReason = std::string("cannot write the media file: ") + std::strerror(errno);
+        ::close(imageFd);
+        return;
+      }
+      done += static_cast<uint64_t>(w);
+    }
+    ::fsync(imageFd);
   }
   const int control = ::open("/dev/loop-control", O_RDWR | O_CLOEXEC);
   if (control < 0) {

@@ -19,7 +19,12 @@ namespace zorv::test {
 
 class LoopVolume {
  public:
-  explicit LoopVolume(uint64_t bytes);
+  // Sparse: the backing file's blocks are allocated as the file system
+  // first writes them (cheap for tests). Written: every block is written
+  // before the file system is made, so that no run pays for allocating
+  // them on the host (for benchmarks).
+  enum class Backing { Sparse, Written };
+  explicit LoopVolume(uint64_t bytes, Backing backing = Backing::Sparse);
   ~LoopVolume();
   LoopVolume(const LoopVolume&) = delete;
   LoopVolume& operator=(const LoopVolume&) = delete;
