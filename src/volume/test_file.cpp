@@ -84,8 +84,10 @@ int openTestFile(int folderFd, bool writeThrough, int& error) {
     error = errno == ELOOP ? EINVAL : errno;
     return -1;
   }
+  // A second name for the file (a hard link) would let the test write into
+  // a file somewhere else on the volume.
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
     ::close(fd);
     error = EINVAL;
     return -1;

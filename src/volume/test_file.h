@@ -26,8 +26,8 @@ int openTestFolder(const std::string& mount, bool create, int& error);
 
 // Opens or creates test.bin in the folder for unbuffered reads and writes;
 // writeThrough adds O_DSYNC (every write reaches the media before it
-// completes). -1 with the errno; a test.bin that is not a regular file is
-// refused (EINVAL).
+// completes). -1 with the errno; a test.bin that is not a regular file of
+// its own (a link, a device, a file with a second name) is refused (EINVAL).
 int openTestFile(int folderFd, bool writeThrough, int& error);
 
 // Deletes test.bin of an earlier run when it is a regular file in the folder
