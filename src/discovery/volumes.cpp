@@ -1,9 +1,14 @@
 #include "discovery/volumes.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace zorv {
 
@@ -68,7 +73,84 @@ int diskFromSource(std::string_view source) {
   return letter - 'a';
 }
 
+std::string readText(const std::string& path, size_t limit) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::string text;
+  text.resize(limit);
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<size_t>(in.gcount()));
+  return text;
+}
+
+bool parseMajorMinor(std::string_view text, int& major, int& minor) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
+  size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return false;
+  return parseInt(text.substr(0, colon), major) && parseInt(text.substr(colon + 1), minor);
+}
+
+// The whole disk of a block device number: itself, or the disk a partition
+// belongs to (its sysfs directory holds a "partition" file and lies in the
+// disk's directory, whose "dev" names the disk).
+std::string wholeDiskOf(const std::string& sysRoot, const std::string& majorMinor) {
+  const std::string dir = sysRoot + "/dev/block/" + majorMinor;
+  std::error_code ec;
+  if (!std::filesystem::exists(dir + "/partition", ec)) return majorMinor;
+  std::filesystem::path real = std::filesystem::canonical(dir, ec);
+  if (ec) return majorMinor;
+  int major = 0, minor = 0;
+  if (!parseMajorMinor(readText((real.parent_path() / "dev").string(), 64), major, minor)) return majorMinor;
+  return std::to_string(major) + ":" + std::to_string(minor);
+}
+
+void addOnce(VolumeMap& map, const VolumeEntry& entry) {
+  for (const VolumeEntry& v : map)
+    if (v.disk == entry.disk && v.mountPoint == entry.mountPoint) return;
+  map.push_back(entry);
+}
+
 }  // namespace
+
+VolumeMap parseVolumesOnBlockDevices(const DevicePort& port, std::string_view text, const std::string& sysRoot) {
+  std::array<std::string, 8> disks;  // "major:minor" of each drive's block device
+  bool any = false;
+  for (int n = 0; n < 8; ++n) {
+    const std::string device = port.blockDevicePath(port.physicalDrivePath(n));
+    struct stat st {};
+    if (device.empty() || ::stat(device.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) continue;
+    disks[static_cast<size_t>(n)] = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+    any = true;
+  }
+  VolumeMap map;
+  if (!any) return map;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
+    pos = end + 1;
+    std::vector<std::string_view> f = splitFields(line);
+    if (f.size() < 5) continue;
+    int major = 0, minor = 0;
+    if (!parseMajorMinor(f[2], major, minor) || major == 0) continue;  // major 0: no block device
+    const std::string own(f[2]);
+    const std::string whole = wholeDiskOf(sysRoot, own);
+    for (int n = 0; n < 8; ++n) {
+      const std::string& disk = disks[static_cast<size_t>(n)];
+      if (!disk.empty() && (disk == own || disk == whole)) addOnce(map, {n, unescape(f[4])});
+    }
+  }
+  return map;
+}
+
+VolumeMap readVolumes(const DevicePort& port, const std::string& mountInfoPath) {
+  constexpr const char* kSystemMounts = "/proc/self/mountinfo";
+  VolumeMap map = readVolumeMap(mountInfoPath);
+  for (const VolumeEntry& v : parseVolumesOnBlockDevices(port, readText(kSystemMounts, kMaxMountInfoBytes)))
+    addOnce(map, v);
+  return map;
+}
 
 VolumeMap parseVolumeMap(std::string_view text) {
   VolumeMap map;
@@ -93,13 +175,7 @@ VolumeMap parseVolumeMap(std::string_view text) {
 
 VolumeMap readVolumeMap(const std::string& path) {
   if (path.empty()) return {};
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::string text;
-  text.resize(kMaxMountInfoBytes);
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<size_t>(in.gcount()));
-  return parseVolumeMap(text);
+  return parseVolumeMap(readText(path, kMaxMountInfoBytes));
 }
 
 std::vector<std::string> volumesOnDisk(const VolumeMap& map, int disk) {

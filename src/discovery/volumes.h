@@ -27,6 +27,19 @@ VolumeMap readVolumeMap(const std::string& path);
 // Mount points on one drive, in map order, each once.
 std::vector<std::string> volumesOnDisk(const VolumeMap& map, int disk);
 
+// Mounts in mountinfo text that lie on the block device holding a drive's
+// sectors (DevicePort::blockDevicePath) or on one of its partitions: a mount's
+// device number is the disk's, or a partition's whose whole disk (sysfs,
+// <sysRoot>/dev/block/<major>:<minor>) is the disk. This is how a simulated
+// drive whose media is a loop device gets the file systems mounted from it,
+// and how a real disk gets them whatever its partitions' device numbers.
+VolumeMap parseVolumesOnBlockDevices(const DevicePort& port, std::string_view mountinfo,
+                                     const std::string& sysRoot = "/sys");
+// Every volume of a backend: the map of the mountinfo file at mountInfoPath
+// (readVolumeMap) joined with the system's own mounts on the drives' block
+// devices (/proc/self/mountinfo), each mount point once per drive.
+VolumeMap readVolumes(const DevicePort& port, const std::string& mountInfoPath);
+
 // Where the volume map of a backend comes from: the bay's "mountinfo" file for
 // the simulated bay, /proc/self/mountinfo for the OS.
 std::string mountInfoPathFor(const DevicePort& port, const std::string& simDir);

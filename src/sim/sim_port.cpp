@@ -1,6 +1,9 @@
 #include "sim/sim_port.h"
 
+#include <fcntl.h>
 #include <liburing.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -83,6 +86,36 @@ class SimPort : public DevicePort {
 
   std::string_view name() const override { return "sim"; }
   std::string physicalDrivePath(int n) const override { return "sim:" + std::to_string(n); }
+
+  // A drive whose media is a block device (a loop device) can carry a file
+  // system that the system mounts; such mounts lie on this drive.
+  std::string blockDevicePath(const std::string& path) const override {
+    int slot = simSlotOfPath(path);
+    BayRecord record;
+    std::string error;
+    if (slot < 0 || !bay_->snapshot(record, error)) return {};
+    const SlotRecord& s = record.slots[static_cast<size_t>(slot)];
+    if (!s.present() || s.drive->media.kind != MediaKind::File) return {};
+    struct stat st {};
+    if (::stat(s.drive->media.path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return {};
+    return s.drive->media.path;
+  }
+
+  // Media on a block device is claimed as the OS backend claims a disk: busy
+  // while the system has a file system on it mounted, so raw writes refuse it.
+  IoOutcome probeExclusive(const std::string& path) override {
+    const std::string device = blockDevicePath(path);
+    if (device.empty()) return IoOutcome::success();
+    const int fd = ::open(device.c_str(), O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      const int err = errno;
+      if (err == EBUSY)
+        return IoOutcome::failure(IoError::Busy, err, "media " + device + " in use by the system (a mounted file system)");
+      return IoOutcome::success();
+    }
+    ::close(fd);
+    return IoOutcome::success();
+  }
 
   IoOutcome queryBusType(const std::string& path, uint8_t& busType) override {
     int slot = simSlotOfPath(path);

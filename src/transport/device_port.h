@@ -122,6 +122,16 @@ class DevicePort {
     return IoOutcome::success();
   }
 
+  // The block device that holds the sectors of the drive at `path`, so that
+  // file systems mounted from it (or from its partitions) can be told to lie
+  // on this drive: the disk itself for the OS backend, a simulated drive's
+  // media when that is a block device (a loop device). Empty when the drive's
+  // sectors are on no block device.
+  virtual std::string blockDevicePath(const std::string& path) const {
+    (void)path;
+    return {};
+  }
+
   // ATA pass-through on an ATA/SATA port. Synchronous.
   virtual IoOutcome ataPassThrough(const std::string& path, AtaPassThroughRequest& request) = 0;
 

@@ -131,6 +131,8 @@ class LinuxPort final : public DevicePort {
     return options_.devRoot + "/sd" + static_cast<char>('a' + n);
   }
 
+  std::string blockDevicePath(const std::string& path) const override { return path; }
+
   IoOutcome queryBusType(const std::string& path, uint8_t& busType) override {
     busType = 0;
     if (path.empty()) return IoOutcome::failure(IoError::NoDevice, ENOENT, "no device path");
