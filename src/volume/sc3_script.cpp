@@ -178,11 +178,11 @@ bool readSc3File(const std::string& path, Sc3Script& script, std::string& error)
     error = "Open Script File fail";
     return false;
   }
-  std::string text(kMaxScriptBytes + 1, '\0');
+  std::string text(kMaxVolumeScriptBytes + 1, '\0');
   in.read(text.data(), static_cast<std::streamsize>(text.size()));
   text.resize(static_cast<size_t>(in.gcount()));
-  if (text.size() > kMaxScriptBytes) {
-    error = "the script is longer than " + std::to_string(kMaxScriptBytes) + " bytes";
+  if (text.size() > kMaxVolumeScriptBytes) {
+    error = "the script is longer than " + std::to_string(kMaxVolumeScriptBytes) + " bytes";
     return false;
   }
   return parseSc3(text, script, error);

@@ -52,14 +52,14 @@ struct Sc3Script {
 constexpr uint64_t kMaxFileSize = 8u << 20;
 constexpr uint64_t kPatternBufferSize = 8u << 20;
 constexpr uint64_t kMaxTransferSectors = kPatternBufferSize / 512;
-constexpr size_t kMaxScriptBytes = 64 << 10;
+constexpr size_t kMaxVolumeScriptBytes = 64 << 10;
 
 // Parses and checks a script on its own (sizes of 0, sizes the buffers cannot
 // take, keys missing or out of order). False with a message naming the key.
 bool parseSc3(std::string_view text, Sc3Script& script, std::string& error);
 
 // Reads and parses a script file ("Open Script File fail" when it cannot be
-// read; longer than kMaxScriptBytes is refused).
+// read; longer than kMaxVolumeScriptBytes is refused).
 bool readSc3File(const std::string& path, Sc3Script& script, std::string& error);
 
 }  // namespace zorv

@@ -25,8 +25,8 @@ std::optional<std::string> readScriptFile(const std::string& path, std::string& 
     error = "Open Script File fail: " + path;
     return std::nullopt;
   }
-  if (std::filesystem::file_size(path, ec) > kMaxScriptBytes) {
-    error = formatText("%s is larger than %zu KiB: not a workload script", path.c_str(), kMaxScriptBytes / 1024);
+  if (std::filesystem::file_size(path, ec) > kMaxWorkloadScriptBytes) {
+    error = formatText("%s is larger than %zu KiB: not a workload script", path.c_str(), kMaxWorkloadScriptBytes / 1024);
     return std::nullopt;
   }
   std::ifstream in(path, std::ios::binary);

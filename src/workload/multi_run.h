@@ -26,7 +26,7 @@ struct MultiRunRow {
 };
 
 // The largest script read.
-constexpr size_t kMaxScriptBytes = 64 * 1024;
+constexpr size_t kMaxWorkloadScriptBytes = 64 * 1024;
 
 // The text of a script file; empty with error set when it cannot be read or
 // is too large to be a script.

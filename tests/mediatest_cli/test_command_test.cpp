@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/session.h"
+#include "support/interrupting_buffer.h"
 #include "support/sim_fixture.h"
 
 namespace zorv {
@@ -24,27 +25,6 @@ struct Result {
   int code;
   std::string out;
   std::string err;
-};
-
-// A stream that raises SIGINT (as Ctrl-C would) once a given text has been
-// written to it.
-class InterruptingBuffer : public std::stringbuf {
- public:
-  explicit InterruptingBuffer(std::string trigger) : trigger_(std::move(trigger)) {}
-
- protected:
-  std::streamsize xsputn(const char* s, std::streamsize n) override {
-    std::streamsize written = std::stringbuf::xsputn(s, n);
-    if (!raised_ && str().find(trigger_) != std::string::npos) {
-      raised_ = true;
-      std::raise(SIGINT);
-    }
-    return written;
-  }
-
- private:
-  std::string trigger_;
-  bool raised_ = false;
 };
 
 class TestCommand : public ::testing::Test {
@@ -132,7 +112,7 @@ TEST_F(TestCommand, CtrlCStopsTheRunWhichPrintsStop) {
   std::vector<std::string> all;
   std::vector<const char*> v =
       argv(all, {"--drive", "0", "test", "seq-read", "--elba", "100", "--length", "2", "--loop", "1000000"});
-  InterruptingBuffer buffer("[Lap   3/");
+  test::InterruptingBuffer buffer("[Lap   3/");
   std::ostream out(&buffer);
   std::ostringstream err;
   int code = cli::runZorvctl(static_cast<int>(v.size()), v.data(), out, err);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/session.h"
+#include "support/interrupting_buffer.h"
 #include "support/sim_fixture.h"
 
 namespace zorv {
@@ -27,27 +28,6 @@ struct Result {
   int code;
   std::string out;
   std::string err;
-};
-
-// A stream that raises SIGINT (as Ctrl-C would) once a given text has been
-// written to it.
-class InterruptingBuffer : public std::stringbuf {
- public:
-  explicit InterruptingBuffer(std::string trigger) : trigger_(std::move(trigger)) {}
-
- protected:
-  std::streamsize xsputn(const char* s, std::streamsize n) override {
-    std::streamsize written = std::stringbuf::xsputn(s, n);
-    if (!raised_ && str().find(trigger_) != std::string::npos) {
-      raised_ = true;
-      std::raise(SIGINT);
-    }
-    return written;
-  }
-
- private:
-  std::string trigger_;
-  bool raised_ = false;
 };
 
 // The log goes to the current directory: each test runs in its own.
@@ -161,7 +141,7 @@ TEST_F(PatternCommand, BadInputIsRefusedAndWritesNothing) {
 }
 
 TEST_F(PatternCommand, CtrlCStopsTheRunAfterTheCurrentCommand) {
-  InterruptingBuffer buffer("<<Write Data>> LBA: 0000 00000180");
+  test::InterruptingBuffer buffer("<<Write Data>> LBA: 0000 00000180");
   std::ostream out(&buffer);
   Result r = run({"pattern", "write", "--command", "scsi", "--start-lba", "0", "--end-lba", "4000", "--loop", "FFFF"},
                  &out);

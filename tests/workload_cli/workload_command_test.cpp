@@ -14,6 +14,7 @@
 #include "cli/session.h"
 #include "sim/bay_store.h"
 #include "sim/sim_bay.h"
+#include "support/interrupting_buffer.h"
 #include "support/sim_fixture.h"
 
 namespace zorv {
@@ -25,26 +26,6 @@ struct Result {
   int code;
   std::string out;
   std::string err;
-};
-
-// Raises SIGINT (as Ctrl-C would) once a given text has been written.
-class InterruptingBuffer : public std::stringbuf {
- public:
-  explicit InterruptingBuffer(std::string trigger) : trigger_(std::move(trigger)) {}
-
- protected:
-  std::streamsize xsputn(const char* s, std::streamsize n) override {
-    std::streamsize written = std::stringbuf::xsputn(s, n);
-    if (!raised_ && str().find(trigger_) != std::string::npos) {
-      raised_ = true;
-      std::raise(SIGINT);
-    }
-    return written;
-  }
-
- private:
-  std::string trigger_;
-  bool raised_ = false;
 };
 
 std::string example(const std::string& name) { return std::string(ZORV_SOURCE_DIR) + "/examples/workload/" + name; }
@@ -133,7 +114,7 @@ TEST_F(WorkloadCommand, RefusedInputWritesNothing) {
 }
 
 TEST_F(WorkloadCommand, CtrlCStopsEveryDrive) {
-  InterruptingBuffer buffer("Step ");
+  test::InterruptingBuffer buffer("Step ");
   std::ostream out(&buffer);
   Result r = run({"workload", "run", "--drive", "0,1", "--rdnsq", "--time", "0:01"}, &out);
   const std::string text = buffer.str();
