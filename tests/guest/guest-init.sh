@@ -1,0 +1,210 @@
+#!/bin/busybox sh
+# /init of the test guest (scripts/guest-suite builds the initramfs around
+# it). Runs zorvctl through the guest's real kernel against QEMU's AHCI disks
+# (sda: a drive of the brand, sdb: a foreign one) and, when the user-space
+# SCSI target is in the image, against a simulated drive served by it.
+# Every case prints "@@ZORV-CASE <name> PASS|FAIL" and then its output; the
+# host reads the lines. A case is a shell function; run_case lines at the
+# start of a line name the cases (the host's test list is read from them).
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mkdir -p /tmp /mnt
+chmod 1777 /tmp
+export LD_LIBRARY_PATH=/lib/zorv PATH=/bin:/zorv
+cd /tmp
+Z=/zorv/zorvctl
+OUT=/tmp/case.out
+
+# The kernel asks /sbin/modprobe for what it loads itself (crc32c for ext4).
+mkdir -p /sbin
+ln -sf /bin/busybox /sbin/modprobe
+for m in ahci sd_mod sg ext4 crc32c_generic; do modprobe "$m" || echo "modprobe $m failed"; done
+i=0
+while { [ ! -b /dev/sda ] || [ ! -b /dev/sdb ]; } && [ $i -lt 300 ]; do sleep 0.1; i=$((i + 1)); done
+
+# The two AHCI disks are probed in parallel, so which one is sda varies:
+# FAM is the drive of the brand, N its Physical Drive number, FOREIGN the other.
+for d in sda sdb; do
+  if grep -q ORBENNE /sys/block/$d/device/model 2>/dev/null; then FAM=/dev/$d; else FOREIGN=/dev/$d; fi
+done
+N=$(( $(printf '%d' "'${FAM#/dev/sd}") - 97 ))
+echo "@@ZORV-INFO family drive $FAM (Physical Drive $N), foreign drive $FOREIGN, kernel $(uname -r)"
+
+# ---- helpers
+
+FAILED=""
+fail() { echo "  expected: $*" >> /tmp/case.why; return 1; }
+
+# run RC CMD...: runs CMD with its output (both streams) in $OUT, and fails
+# unless it exits with RC.
+run() {
+  want=$1; shift
+  "$@" > $OUT 2>&1
+  rc=$?
+  { echo "\$ $*  (exit $rc)"; cat $OUT; } >> /tmp/case.log
+  [ "$rc" = "$want" ] || fail "exit $want from: $*"
+}
+# has TEXT: the last command's output holds TEXT.
+has() { grep -qF -- "$1" $OUT || fail "output holding: $1"; }
+hasnt() { ! grep -qF -- "$1" $OUT || fail "output without: $1"; }
+
+run_case() {
+  : > /tmp/case.log
+  : > /tmp/case.why
+  if "case_$1" && [ ! -s /tmp/case.why ]; then
+    echo "@@ZORV-CASE $1 PASS"
+  else
+    echo "@@ZORV-CASE $1 FAIL"
+    FAILED="$FAILED $1"
+    sed 's/^/  why| /' /tmp/case.why
+  fi
+  sed 's/^/  | /' /tmp/case.log | head -80
+}
+
+# ---- QEMU's AHCI disks through libata
+
+case_ahci_scan() {
+  run 0 $Z scan --json || return
+  has "\"path\": \"$FAM\""
+  has '"busType": 11'
+  has '"model": "ORBENNEPA256SSD"'
+  hasnt "$FOREIGN"
+}
+
+case_ahci_identify() {
+  run 0 $Z --drive $N identify --decode || return
+  has 'ORBENNE PA256 SSD'
+  has 'S1107A0C'
+}
+
+case_ahci_ata_data_in() {
+  run 0 $Z --drive $N ata --command EC --sector-cnt 1 --out /tmp/identify.bin || return
+  has 'Data In, DataCnt = 512(0x200)Bytes'
+  has 'ATA Command Success'
+  [ "$(wc -c < /tmp/identify.bin)" = 512 ] || fail "512 bytes of IDENTIFY data"
+  # Model words are byte-swapped pairs: "ORBENNE " reads "ROEBNN E".
+  grep -q 'ROEBNN E' /tmp/identify.bin || fail "the model text in the IDENTIFY data"
+}
+
+# WRITE SECTOR(S) then READ SECTOR(S) of the same block, outside the range the
+# partition cases use later.
+case_ahci_ata_data_out() {
+  dd if=/dev/urandom of=/tmp/block.bin bs=512 count=1 2>/dev/null
+  run 0 $Z --drive $N ata --command 30 --sector-cnt 1 --cyl-high 01 --device 40 --in /tmp/block.bin || return
+  has 'Data Out, DataCnt = 512(0x200)Bytes'
+  run 0 $Z --drive $N ata --command 20 --sector-cnt 1 --cyl-high 01 --device 40 --out /tmp/back.bin || return
+  cmp /tmp/block.bin /tmp/back.bin >> /tmp/case.log 2>&1 || fail "the block read back as written"
+  # The block also reads back through the block layer (LBA 10000h).
+  dd if=$FAM of=/tmp/blockdev.bin bs=512 skip=65536 count=1 2>/dev/null
+  cmp /tmp/block.bin /tmp/blockdev.bin >> /tmp/case.log 2>&1 || fail "the block read back through /dev/sda"
+}
+
+# CHECK POWER MODE: its result is the count register (FFh: active).
+case_ahci_ata_non_data() {
+  run 0 $Z --drive $N --json ata --command E5 || return
+  has '"sectorCnt": "00FF"'
+  has '"status": "50"'
+}
+
+# QEMU's drive model aborts vendor commands: the status comes back (QEMU
+# reports 41h, DRDY and ERR without bit 4).
+case_ahci_ata_aborted() {
+  run 1 $Z --drive $N ata --command F7 --features 01 || return
+  has 'ATA Command Error, Status = 0x41'
+  run 1 $Z --drive $N --json ata --command F7 --features 01 || return
+  has '"error": "04"'
+  has '"status": "41"'
+}
+
+case_ahci_seq_read_queue() {
+  run 0 $Z --drive $N test seq-read --slba 0 --elba 1000 --blks 80 --length 4 || return
+  has 'Init NCQ Func Finish!!'
+  has 'Test Complete'
+  has 'Average Xfer Rate'
+}
+
+case_ahci_seq_write_queue() {
+  run 0 $Z --drive $N test seq-write --slba 18000 --elba 18400 --blks 40 --confirm-data-loss || return
+  has 'Compare Check Sum Success'
+  has 'Test Complete'
+}
+
+# A raw write needs consent on a real device.
+case_ahci_write_needs_consent() {
+  run 2 $Z --drive $N test seq-write --slba 18000 --elba 18400 --blks 40
+  has 'give --confirm-data-loss'
+}
+
+# Two partitions written into the MBR: 1 (8 MiB, ext2) mounted, 2 (4 MiB)
+# swap. Each makes the drive unusable for raw writes, by a different check.
+make_partitions() {
+  {
+    dd if=/dev/zero bs=446 count=1
+    printf '\000\000\000\000\203\000\000\000\000\010\000\000\000\100\000\000'
+    printf '\000\000\000\000\202\000\000\000\000\110\000\000\000\040\000\000'
+    dd if=/dev/zero bs=32 count=1
+    printf '\125\252'
+  } 2>/dev/null > /tmp/mbr.bin
+  dd if=/tmp/mbr.bin of=$FAM bs=512 count=1 conv=notrunc 2>/dev/null
+  blockdev --rereadpt $FAM
+  i=0
+  while { [ ! -b ${FAM}1 ] || [ ! -b ${FAM}2 ]; } && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
+  [ -b ${FAM}1 ] && [ -b ${FAM}2 ]
+}
+
+case_ahci_mounted_partition() {
+  make_partitions || { fail "partitions 1 and 2 of the drive"; return; }
+  mke2fs -q ${FAM}1 >> /tmp/case.log 2>&1 || { fail "an ext2 file system on partition 1"; return; }
+  mount -t ext4 ${FAM}1 /mnt >> /tmp/case.log 2>&1 ||
+    { ls -la /dev/sda* /mnt >> /tmp/case.log 2>&1; dmesg | tail -8 >> /tmp/case.log; fail "partition 1 mounted"; return; }
+  run 2 $Z --drive $N test seq-write --slba 18000 --elba 18400 --blks 40 --confirm-data-loss
+  has "Physical Drive $N holds mounted file systems (/mnt): it is never written raw"
+  # Reading and identifying a disk with a mounted file system stays possible.
+  run 0 $Z --drive $N identify
+  umount /mnt
+}
+
+case_ahci_swap_partition() {
+  mkswap ${FAM}2 >> /tmp/case.log 2>&1 && swapon ${FAM}2 || { fail "swap on partition 2"; return; }
+  run 2 $Z --drive $N test seq-write --slba 18000 --elba 18400 --blks 40 --confirm-data-loss
+  has "Physical Drive $N is in use ("
+  has 'in use by the system'
+  swapoff ${FAM}2
+  run 0 $Z --drive $N test seq-write --slba 18000 --elba 18400 --blks 40 --confirm-data-loss
+}
+
+as_tester() { su -p -s /bin/sh tester -c "$*"; }
+
+# The scan itself succeeds (it lists no drive) and says why.
+case_ahci_not_root() {
+  run 0 as_tester $Z scan
+  has 'No permission to use /dev/sda, /dev/sdb: run as root or with CAP_SYS_RAWIO'
+  run 2 as_tester $Z --drive $N identify
+  has "Physical Drive $N is not an accepted drive"
+  # A user who may open the disk still may not send ATA PASS-THROUGH.
+  chmod 666 /dev/sda /dev/sdb
+  run 0 as_tester $Z --json scan
+  has '"permissionDenied": ['
+  has "\"$FAM\""
+  run 0 as_tester $Z scan
+  has 'No permission to use /dev/sda, /dev/sdb: run as root or with CAP_SYS_RAWIO'
+  chmod 660 /dev/sda /dev/sdb
+}
+
+echo "@@ZORV-CASE-LIST start"
+run_case ahci_scan
+run_case ahci_identify
+run_case ahci_ata_data_in
+run_case ahci_ata_data_out
+run_case ahci_ata_non_data
+run_case ahci_ata_aborted
+run_case ahci_seq_read_queue
+run_case ahci_seq_write_queue
+run_case ahci_write_needs_consent
+run_case ahci_mounted_partition
+run_case ahci_swap_partition
+run_case ahci_not_root
+echo "@@ZORV-END failed:${FAILED:- none}"
+poweroff -f
