@@ -15,8 +15,9 @@ namespace {
 //            cmd_head u32 @12, cmd_tail u32 @64 (its own cache line)
 //   entry:   len_op u32 @0 (length | opcode in bits 2-0), cmd_id u16 @4,
 //            kflags u8 @6, uflags u8 @7, then
-//     req:   iov_cnt u32 @8, iov_bidi_cnt @12, iov_dif_cnt @16, cdb_off u64 @20,
-//            two u64 of padding, iov[] @44 (16-byte iovecs)
+//     req:   iov_cnt u32 @8, iov_bidi_cnt @12, iov_dif_cnt @16, cdb_off u64 @24
+//            (the request part itself is not packed), two u64 of padding,
+//            iov[] @48 (16-byte iovecs)
 //     rsp:   scsi_status u8 @8, read_len u32 @12, sense_buffer[96] @16
 constexpr size_t kVersionAt = 0;
 constexpr size_t kFlagsAt = 2;
@@ -29,8 +30,8 @@ constexpr size_t kMailboxSize = 68;
 constexpr size_t kHeaderSize = 8;
 constexpr size_t kUflagsAt = 7;
 constexpr size_t kIovCountAt = 8;
-constexpr size_t kCdbOffAt = 20;
-constexpr size_t kIovAt = 44;
+constexpr size_t kCdbOffAt = 24;
+constexpr size_t kIovAt = 48;
 constexpr size_t kIovSize = 16;
 constexpr size_t kStatusAt = 8;
 constexpr size_t kReadLenAt = 12;

@@ -206,5 +206,164 @@ run_case ahci_write_needs_consent
 run_case ahci_mounted_partition
 run_case ahci_swap_partition
 run_case ahci_not_root
+
+# ---- A drive of the simulated bay as a SCSI disk behind a SAT bridge:
+# zorv-tcmu serves it through target_core_user, tcm_loop makes it a disk.
+# Its sysfs path names no bus; ZORV_SCSI_HOST_BUS gives the loopback host's.
+
+CFG=/sys/kernel/config/target
+BAY=/tmp/bay
+
+# tcmu_start NAME SLOT [zorv-tcmu options]: the TCMU device, its server and
+# its loopback LUN; TDEV is the new disk, TN its Physical Drive number.
+tcmu_start() {
+  name=$1 slot=$2
+  shift 2
+  dir=$CFG/core/user_1/$name
+  mkdir -p "$dir" || return 1
+  echo -n "dev_size=$((1000215216 * 512))" > "$dir/control"
+  echo -n "dev_config=zorv/$name" > "$dir/control"
+  echo -n 1 > "$dir/enable" || { echo "enable: failed"; return 1; }
+  uio=""
+  for u in /sys/class/uio/uio*; do
+    grep -q "/$name/" "$u/name" 2>/dev/null && uio=/dev/${u##*/}
+  done
+  [ -n "$uio" ] || return 1
+  tracer=""
+  [ -x /zorv/strace ] && tracer="strace -f -o /tmp/zorv-tcmu.strace"
+  $tracer zorv-tcmu --bay $BAY --slot "$slot" "$@" "$uio" 2>> /tmp/zorv-tcmu.log &
+  TCMU_PID=$!
+  before=$(ls /sys/block)
+  lun=$CFG/loopback/naa.5001405000000001/tpgt_1
+  mkdir -p $lun || { echo "tpgt: failed"; return 1; }
+  grep -q naa $lun/nexus 2>/dev/null || echo -n naa.5001405000000002 > $lun/nexus || { echo "nexus: failed"; return 1; }
+  mkdir -p $lun/lun/lun_0 || { echo "lun: failed"; return 1; }
+  ln -s "$dir" $lun/lun/lun_0/"$name" || { echo "lun link: failed"; return 1; }
+  TDEV=""
+  i=0
+  while [ -z "$TDEV" ] && [ $i -lt 200 ]; do
+    for b in $(ls /sys/block); do
+      echo "$before" | grep -qx "$b" || { [ -b /dev/$b ] && TDEV=/dev/$b; }
+    done
+    sleep 0.1
+    i=$((i + 1))
+  done
+  [ -n "$TDEV" ] || { echo "no new disk: $(ls /sys/block | tr '\n' ' ')"; return 1; }
+  TN=$(( $(printf '%d' "'${TDEV#/dev/sd}") - 97 ))
+}
+
+tcmu_stop() {
+  name=$1
+  lun=$CFG/loopback/naa.5001405000000001/tpgt_1
+  rm -f $lun/lun/lun_0/"$name"
+  rmdir $lun/lun/lun_0
+  rmdir $CFG/core/user_1/"$name"
+  wait $TCMU_PID 2>/dev/null
+}
+
+tcmu_ready() {
+  [ -n "$TDEV" ] || { fail "the simulated drive served as a disk (see the setup lines)"; return 1; }
+}
+
+case_tcmu_scan() {
+  tcmu_ready || return
+  run 0 env ZORV_SCSI_HOST_BUS=tcm_loopback=usb $Z scan --json || return
+  has "\"path\": \"$TDEV\""
+  has '"model": "ORBENNETA512SSD"'
+  has '"busType": 7'
+  has "\"path\": \"$FAM\""
+  # Without the setting the disk's bus is unknown: it takes no ATA command.
+  run 0 env -u ZORV_SCSI_HOST_BUS $Z scan --json
+  hasnt "\"path\": \"$TDEV\""
+  run 0 env ZORV_SCSI_HOST_BUS=tcm_loopback=scsi $Z scan
+  has 'ZORV_SCSI_HOST_BUS: "tcm_loopback=scsi" is not DRIVER=sata, DRIVER=ata or DRIVER=usb'
+}
+
+case_tcmu_identify() {
+  tcmu_ready || return
+  run 0 $Z --drive $TN identify --decode || return
+  has 'ORBENNE TA512 SSD'
+  has 'T1208B1A'
+}
+
+case_tcmu_info_ssd() {
+  tcmu_ready || return
+  run 0 $Z --drive $TN diag 30 || return
+  has 'PCBA PN    : TA512-2280-B11'
+  has 'sInfoSSD Start Here'
+}
+
+case_tcmu_smart() {
+  tcmu_ready || return
+  run 0 $Z --drive $TN --json diag B0D0 || return
+  has '"ok": true'
+}
+
+case_tcmu_fw_update() {
+  tcmu_ready || return
+  run 0 $Z --drive $TN fw demo-package /tmp/demo.qz || return
+  has 'T1208B -> T1209B'
+  run 0 $Z --drive $TN --yes fw update --package /tmp/demo.qz || return
+  has 'Update FW Done.'
+  run 0 $Z --drive $TN identify || return
+  has 'T1209B1A'
+}
+
+case_tcmu_seq_write_queue() {
+  tcmu_ready || return
+  run 0 $Z --drive $TN test seq-write --slba 1000 --elba 1400 --blks 40 --confirm-data-loss || return
+  has 'Init NCQ Func Finish!!'
+  has 'Compare Check Sum Success'
+}
+
+# Reads fail inside an injected range: the drive's MEDIUM ERROR comes back
+# through the bridge and the kernel as sense data.
+case_tcmu_read_error_sense() {
+  tcmu_ready || return
+  run 0 $Z --sim $BAY sim fault 1 read-error --lba 2100 --blocks 8 || return
+  run 1 $Z --drive $TN test seq-read --slba 2000 --elba 2400 --blks 80 --length 1 --no-ncq
+  $Z --sim $BAY sim fault 1 clear > /dev/null 2>&1
+  has 'Sense'
+}
+
+# The ATA path (CK_COND, registers read back) through the bridge: the
+# backend switches the bridge to descriptor sense; CHECK POWER MODE answers
+# in its count register.
+case_tcmu_ata_descriptor_sense() {
+  tcmu_ready || return
+  run 0 $Z --drive $TN --json ata --command E5 || return
+  has '"sectorCnt": "00FF"'
+  has '"status": "50"'
+  run 1 $Z --drive $TN --json ata --command F7 --features EE
+  has '"status": "51"'
+  has '"error": "04"'
+}
+
+echo "@@ZORV-CASE-LIST tcmu"
+modprobe target_core_user && modprobe tcm_loop && mount -t configfs none /sys/kernel/config ||
+  echo "@@ZORV-INFO no user-space target in this kernel"
+$Z --sim $BAY sim list > /dev/null 2>&1
+TDEV=""
+if [ -x /zorv/zorv-tcmu ] && tcmu_start zorvusb 1 --trace; then
+  echo "@@ZORV-INFO simulated drive on $TDEV (Physical Drive $TN)"
+else
+  echo "@@ZORV-INFO the simulated drive did not become a disk"
+  head -40 /tmp/zorv-tcmu.log 2>/dev/null
+  tail -30 /tmp/zorv-tcmu.strace 2>/dev/null
+  ls /sys/block /sys/class/uio $CFG/loopback/*/* 2>&1 | tr '\n' ' '
+  dmesg | tail -15
+fi
+export ZORV_SCSI_HOST_BUS=tcm_loopback=usb
+run_case tcmu_scan
+run_case tcmu_identify
+run_case tcmu_info_ssd
+run_case tcmu_smart
+run_case tcmu_fw_update
+run_case tcmu_seq_write_queue
+run_case tcmu_read_error_sense
+export ZORV_SCSI_HOST_BUS=tcm_loopback=sata
+run_case tcmu_ata_descriptor_sense
+[ -n "$TDEV" ] && tcmu_stop zorvusb
+echo "@@ZORV-INFO zorv-tcmu: $(tail -3 /tmp/zorv-tcmu.log 2>/dev/null | tr '\n' ' ')"
 echo "@@ZORV-END failed:${FAILED:- none}"
 poweroff -f

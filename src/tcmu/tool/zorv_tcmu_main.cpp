@@ -43,10 +43,12 @@ int main(int argc, char** argv) {
   std::string bayDir;
   int slot = 0;
   bool fixedOnly = false;
+  bool trace = false;
   std::string device;
   app.add_option("--bay", bayDir, "The simulated bay's directory")->required();
   app.add_option("--slot", slot, "The slot of the drive to serve (0-7)")->check(CLI::Range(0, 7));
   app.add_flag("--fixed-sense-only", fixedOnly, "A bridge that refuses MODE SELECT: sense data stays fixed format");
+  app.add_flag("--trace", trace, "Print every CDB and its SCSI status on stderr");
   app.add_option("uio", device, "The TCMU device's uio node, e.g. /dev/uio0")->required();
   CLI11_PARSE(app, argc, argv);
 
@@ -84,22 +86,32 @@ int main(int argc, char** argv) {
   zorv::tcmu::SatBridgeTarget target(controller, {fixedOnly});
   const zorv::tcmu::CommandHandler handler = [&](const zorv::tcmu::TcmuCommand& c, zorv::tcmu::TcmuResponse& r) {
     target.execute(c, r);
+    if (!trace) return;
+    std::fprintf(stderr, "zorv-tcmu:");
+    for (uint8_t b : c.cdb) std::fprintf(stderr, " %02X", b);
+    std::fprintf(stderr, " | %zu bytes -> status %02X", c.dataBytes(), r.scsiStatus);
+    if (r.scsiStatus) std::fprintf(stderr, " sense %02X %02X/%02X", r.sense[2] & 0x0F, r.sense[12], r.sense[13]);
+    std::fprintf(stderr, "\n");
   };
   std::cerr << "zorv-tcmu: serving slot " << slot << " of " << bayDir << " on " << device << '\n';
+  // Commands may already wait in the ring: the kernel signalled them before
+  // the device was opened, and an open starts counting events afresh. So the
+  // ring is served first, and then after every event; a write tells the
+  // kernel that replies are there.
   for (;;) {
-    // Each read returns when the kernel has put commands in the ring; the
-    // write tells it that replies are there.
+    const int served = ring.serve(handler);
+    if (served < 0) {
+      std::cerr << "zorv-tcmu: an entry of the command ring lies outside it\n";
+      break;
+    }
     uint32_t events = 0;
+    if (served > 0 && ::write(fd, &events, sizeof events) < 0 && errno != EINTR) break;
     if (::read(fd, &events, sizeof events) != static_cast<ssize_t>(sizeof events)) {
       if (errno == EINTR) continue;
       std::cerr << "zorv-tcmu: " << device << " is gone\n";
       break;
     }
-    if (ring.serve(handler) < 0) {
-      std::cerr << "zorv-tcmu: an entry of the command ring lies outside it\n";
-      break;
-    }
-    if (::write(fd, &events, sizeof events) < 0 && errno != EINTR) break;
+    if (trace) std::fprintf(stderr, "zorv-tcmu: event %u\n", events);
   }
   ::munmap(map, size);
   ::close(fd);
