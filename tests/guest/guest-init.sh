@@ -295,8 +295,9 @@ case_tcmu_info_ssd() {
 
 case_tcmu_smart() {
   tcmu_ready || return
-  run 0 $Z --drive $TN --json diag B0D0 || return
-  has '"ok": true'
+  run 0 $Z --drive $TN diag B0D0 || return
+  has 'S.M.A.R.T. Read Success'
+  has 'ID:       C2,Temperature'
 }
 
 case_tcmu_fw_update() {
@@ -316,19 +317,26 @@ case_tcmu_seq_write_queue() {
   has 'Compare Check Sum Success'
 }
 
-# Reads fail inside an injected range: the drive's MEDIUM ERROR comes back
-# through the bridge and the kernel as sense data.
+# Reads fail inside an injected range (2100h-2107h): the drive's MEDIUM
+# ERROR comes back through the bridge and the kernel as sense data.
 case_tcmu_read_error_sense() {
   tcmu_ready || return
-  run 0 $Z --sim $BAY sim fault 1 read-error --lba 2100 --blocks 8 || return
+  run 0 $Z --sim $BAY sim fault 1 read-error --lba 8448 --blocks 8 || return
   run 1 $Z --drive $TN test seq-read --slba 2000 --elba 2400 --blks 80 --length 1 --no-ncq
+  has 'Read Failed! 0x2100. ErrCnt 1'
+  # READ DMA EXT of 2100h on the USB path: the bridge's sense (key 3,
+  # UNRECOVERED READ ERROR 11h/04h) as the kernel handed it over.
+  run 1 $Z --drive $TN ata --command 25 --sector-cnt 1 --cyl-low 21 --device 40
+  has 'Cause: SCSI status 02h, sense 3/11/04'
+  run 1 env ZORV_SCSI_HOST_BUS=tcm_loopback=sata $Z --drive $TN --json ata --command 25 --sector-cnt 1 --cyl-low 21 --device 40
+  has '"status": "51"'
+  has '"error": "40"'
   $Z --sim $BAY sim fault 1 clear > /dev/null 2>&1
-  has 'Sense'
 }
 
 # The ATA path (CK_COND, registers read back) through the bridge: the
 # backend switches the bridge to descriptor sense; CHECK POWER MODE answers
-# in its count register.
+# in its count register, an unknown vendor subcommand is aborted.
 case_tcmu_ata_descriptor_sense() {
   tcmu_ready || return
   run 0 $Z --drive $TN --json ata --command E5 || return
@@ -337,6 +345,36 @@ case_tcmu_ata_descriptor_sense() {
   run 1 $Z --drive $TN --json ata --command F7 --features EE
   has '"status": "51"'
   has '"error": "04"'
+  grep -q ' 55 10 .* -> status 00' /tmp/zorv-tcmu.log || fail "MODE SELECT(10) taken by the bridge"
+}
+
+# A bridge that refuses MODE SELECT keeps fixed-format sense: the same
+# registers from SAT's fixed layout (bytes 3-6 and 8-11).
+case_tcmu_ata_fixed_sense() {
+  tcmu_ready || return
+  run 0 $Z --drive $TN --json ata --command E5 || return
+  has '"sectorCnt": "00FF"'
+  has '"status": "50"'
+  run 1 $Z --drive $TN --json ata --command F7 --features EE
+  has '"status": "51"'
+  has '"error": "04"'
+  grep -q ' 55 10 .* -> status 02 sense 05 20/00' /tmp/zorv-tcmu.log || fail "MODE SELECT(10) refused by the bridge"
+}
+
+# Unplugging the TCMU disk (configfs) and plugging it back: the disk goes
+# and comes, the server ends with its device, the drive answers again.
+case_tcmu_replug() {
+  tcmu_ready || return
+  old=$TDEV
+  tcmu_stop zorvusb
+  [ ! -b "$old" ] || fail "$old gone after the LUN was removed"
+  grep -q 'is gone' /tmp/zorv-tcmu.log || fail "zorv-tcmu ended with its device"
+  run 0 $Z scan --json
+  hasnt "\"path\": \"$old\""
+  : > /tmp/zorv-tcmu.log
+  tcmu_start zorvusb 1 --trace --fixed-sense-only || { fail "the disk back"; TDEV=""; return; }
+  run 0 $Z --drive $TN identify || return
+  has 'T1209B1A'
 }
 
 echo "@@ZORV-CASE-LIST tcmu"
@@ -363,6 +401,8 @@ run_case tcmu_seq_write_queue
 run_case tcmu_read_error_sense
 export ZORV_SCSI_HOST_BUS=tcm_loopback=sata
 run_case tcmu_ata_descriptor_sense
+run_case tcmu_replug
+run_case tcmu_ata_fixed_sense
 [ -n "$TDEV" ] && tcmu_stop zorvusb
 echo "@@ZORV-INFO zorv-tcmu: $(tail -3 /tmp/zorv-tcmu.log 2>/dev/null | tr '\n' ' ')"
 echo "@@ZORV-END failed:${FAILED:- none}"
