@@ -193,6 +193,46 @@ case_ahci_not_root() {
   chmod 660 /dev/sda /dev/sdb
 }
 
+# The sense data libata returns for a command sent with CK_COND, in both
+# formats (the control page's D_SENSE), and the backend's parse of it.
+# libata answers a command that completed without error in descriptor
+# format whatever D_SENSE says; a failed one follows D_SENSE, and its fixed
+# format puts the registers at bytes 8-11 before Linux 6.11, 3-6 from then on.
+kernel_before_6_11() {
+  v=$(uname -r)
+  major=${v%%.*}
+  minor=${v#*.}
+  minor=${minor%%[!0-9]*}
+  [ "$major" -lt 6 ] || { [ "$major" = 6 ] && [ "$minor" -lt 11 ]; }
+}
+
+case_ahci_sense_fixed() {
+  run 0 zorv-sense-probe $FAM 0 E5 || return
+  has 'layout descriptor status 50 error 00 count 00FF'
+  has 'verdict ok'
+  # CHECK POWER MODE failed by QEMU's model: ABORTED COMMAND, 18 bytes.
+  run 0 zorv-sense-probe $FAM 0 F7 || return
+  if kernel_before_6_11; then
+    has 'sense 70 00 0B 00 00 00 00 0A 04 41 40 00 00 00 00 00 00 00'
+    has 'layout fixed-legacy status 41 error 04'
+    # LBA 7:0-23:16 would lie at 17-19, past the 18 bytes: not known.
+    has 'low 0'
+  else
+    has 'layout fixed-standard status 41 error 04'
+  fi
+  has 'verdict ok'
+}
+
+case_ahci_sense_descriptor() {
+  run 0 zorv-sense-probe $FAM 1 F7 || return
+  has 'sense 72 0B 00 00 00 00 00 0E 09 0C 00 04'
+  has 'layout descriptor status 41 error 04 count 0000 lba 0 low 1 high 1'
+  # READ NATIVE MAX ADDRESS EXT: the last LBA (1FFFFh) in the registers.
+  run 0 zorv-sense-probe $FAM 1 27 48 || return
+  has 'layout descriptor status 50 error 00 count 0000 lba 1FFFF low 1 high 1'
+  has 'verdict ok'
+}
+
 echo "@@ZORV-CASE-LIST start"
 run_case ahci_scan
 run_case ahci_identify
@@ -206,6 +246,8 @@ run_case ahci_write_needs_consent
 run_case ahci_mounted_partition
 run_case ahci_swap_partition
 run_case ahci_not_root
+run_case ahci_sense_fixed
+run_case ahci_sense_descriptor
 
 # ---- A drive of the simulated bay as a SCSI disk behind a SAT bridge:
 # zorv-tcmu serves it through target_core_user, tcm_loop makes it a disk.
@@ -361,6 +403,27 @@ case_tcmu_ata_fixed_sense() {
   grep -q ' 55 10 .* -> status 02 sense 05 20/00' /tmp/zorv-tcmu.log || fail "MODE SELECT(10) refused by the bridge"
 }
 
+# The bridge's sense as the kernel hands it over, in both formats: SAT's
+# fixed layout (registers at 3-6 and 8-11, success and failure alike) and
+# descriptor format. READ VERIFY SECTORS EXT at 1234567h returns its LBA:
+# fixed format has only a flag for LBA 31:24, so the backend refuses to
+# report registers it did not get; descriptor format carries them.
+case_tcmu_sense_layouts() {
+  tcmu_ready || return
+  run 0 zorv-sense-probe $TDEV 0 E5 || return
+  has 'sense 70 00 01 00 50 40 FF 0A 00 00 00 00 00 1D 00 00 00 00'
+  has 'layout fixed-standard status 50 error 00 count 00FF lba 0 low 1 high 1'
+  has 'verdict ok'
+  run 0 zorv-sense-probe $TDEV 1 E5 || return
+  has 'layout descriptor status 50 error 00 count 00FF'
+  run 0 zorv-sense-probe $TDEV 0 42 48 1234567 || return
+  has 'sense 70 00 01 00 50 40 01 0A A0 67 45 23 00 1D'
+  has 'verdict fixed-format sense data did not carry every returned ATA register'
+  run 0 zorv-sense-probe $TDEV 1 42 48 1234567 || return
+  has 'layout descriptor status 50 error 00 count 0001 lba 1234567 low 1 high 1'
+  has 'verdict ok'
+}
+
 # Unplugging the TCMU disk (configfs) and plugging it back: the disk goes
 # and comes, the server ends with its device, the drive answers again.
 case_tcmu_replug() {
@@ -401,6 +464,7 @@ run_case tcmu_seq_write_queue
 run_case tcmu_read_error_sense
 export ZORV_SCSI_HOST_BUS=tcm_loopback=sata
 run_case tcmu_ata_descriptor_sense
+run_case tcmu_sense_layouts
 run_case tcmu_replug
 run_case tcmu_ata_fixed_sense
 [ -n "$TDEV" ] && tcmu_stop zorvusb
