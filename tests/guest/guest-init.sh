@@ -424,11 +424,16 @@ case_tcmu_sense_layouts() {
   has 'verdict ok'
 }
 
-# Unplugging the TCMU disk (configfs) and plugging it back: the disk goes
-# and comes, the server ends with its device, the drive answers again.
+# Unplugging the TCMU disk (configfs) and plugging it back while `zorvctl
+# watch` runs: the program hears both from the kernel's events (no udev
+# daemon here) and enumerates again; the server ends with its device; the
+# drive answers again, with the firmware it was updated to.
 case_tcmu_replug() {
   tcmu_ready || return
   old=$TDEV
+  $Z watch --changes 2 --seconds 120 > /tmp/watch.out 2>&1 &
+  watcher=$!
+  sleep 3
   tcmu_stop zorvusb
   [ ! -b "$old" ] || fail "$old gone after the LUN was removed"
   grep -q 'is gone' /tmp/zorv-tcmu.log || fail "zorv-tcmu ended with its device"
@@ -436,6 +441,11 @@ case_tcmu_replug() {
   hasnt "\"path\": \"$old\""
   : > /tmp/zorv-tcmu.log
   tcmu_start zorvusb 1 --trace --fixed-sense-only || { fail "the disk back"; TDEV=""; return; }
+  wait $watcher
+  { echo "\$ zorvctl watch (exit $?)"; cat /tmp/watch.out; } >> /tmp/case.log
+  grep -qi "^Removing SCSI.DISK&VEN_ATA&PROD_ORBENNE TA512 SS" /tmp/watch.out || fail "the removal seen by zorvctl watch"
+  grep -qi "^Adding SCSI.DISK&VEN_ATA&PROD_ORBENNE TA512 SS" /tmp/watch.out || fail "the arrival seen by zorvctl watch"
+  [ "$(grep -c "ORBENNETA512SSD" /tmp/watch.out)" = 2 ] || fail "the drive listed before the removal and after the arrival"
   run 0 $Z --drive $TN identify || return
   has 'T1209B1A'
 }
