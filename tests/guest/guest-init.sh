@@ -137,6 +137,24 @@ case_ahci_write_needs_consent() {
   has 'give --confirm-data-loss'
 }
 
+# SET FEATURES takes effect: QEMU's drive turns its write cache off (82h)
+# and on (02h), and IDENTIFY DEVICE word 85 bit 5 follows; FLUSH CACHE EXT
+# completes.
+identify_word85_low() {
+  $Z --drive $N ata --command EC --sector-cnt 1 --out /tmp/id85.bin > /dev/null 2>&1 &&
+    od -An -tx1 -j170 -N1 /tmp/id85.bin | tr -d ' '
+}
+
+case_ahci_set_features() {
+  run 0 $Z --drive $N ata --command EF --features 82 || return
+  has 'ATA Command Success'
+  [ "$(identify_word85_low)" = 01 ] || fail "word 85 = 4001h with the write cache off"
+  run 0 $Z --drive $N ata --command EF --features 02 || return
+  [ "$(identify_word85_low)" = 21 ] || fail "word 85 = 4021h with the write cache on"
+  run 0 $Z --drive $N ata --command EA --device 40 || return
+  has 'ATA Command Success'
+}
+
 # Two partitions written into the MBR: 1 (8 MiB, ext2) mounted, 2 (4 MiB)
 # swap. Each makes the drive unusable for raw writes, by a different check.
 make_partitions() {
@@ -240,6 +258,7 @@ run_case ahci_ata_data_in
 run_case ahci_ata_data_out
 run_case ahci_ata_non_data
 run_case ahci_ata_aborted
+run_case ahci_set_features
 run_case ahci_seq_read_queue
 run_case ahci_seq_write_queue
 run_case ahci_write_needs_consent
