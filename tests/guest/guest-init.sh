@@ -376,6 +376,20 @@ case_tcmu_seq_write_queue() {
   run 0 $Z --drive $TN test seq-write --slba 1000 --elba 1400 --blks 40 --confirm-data-loss || return
   has 'Init NCQ Func Finish!!'
   has 'Compare Check Sum Success'
+  run 0 $Z --drive $TN test seq-read --slba 0 --elba 2000 --blks 80 --length 4 || return
+  has 'Init NCQ Func Finish!!'
+  has 'Average Xfer Rate'
+}
+
+# The SPI memory dump: 512 KiB read through the bridge in pieces of at most
+# 128 sectors, into a file.
+case_tcmu_spi_dump() {
+  tcmu_ready || return
+  mkdir -p /tmp/dumps
+  run 0 $Z --drive $TN diag 52 --dir /tmp/dumps || return
+  has 'Memory Dump End'
+  f=$(ls /tmp/dumps/SpiDmp_Adr00000_Len80000_*.bin 2>/dev/null | head -1)
+  [ -n "$f" ] && [ "$(wc -c < "$f")" = 524288 ] || fail "a 512 KiB SPI dump file"
 }
 
 # Reads fail inside an injected range (2100h-2107h): the drive's MEDIUM
@@ -407,6 +421,10 @@ case_tcmu_ata_descriptor_sense() {
   has '"status": "51"'
   has '"error": "04"'
   grep -q ' 55 10 .* -> status 00' /tmp/zorv-tcmu.log || fail "MODE SELECT(10) taken by the bridge"
+  # GET NATIVE MAX ADDRESS: a 48-bit answer in the registers (LBA above
+  # 2^24), which only descriptor sense carries whole.
+  run 0 $Z --drive $TN diag 780000 || return
+  has '00003B9E12AFH'
 }
 
 # A bridge that refuses MODE SELECT keeps fixed-format sense: the same
@@ -420,6 +438,11 @@ case_tcmu_ata_fixed_sense() {
   has '"status": "51"'
   has '"error": "04"'
   grep -q ' 55 10 .* -> status 02 sense 05 20/00' /tmp/zorv-tcmu.log || fail "MODE SELECT(10) refused by the bridge"
+  # Fixed format cannot carry the high-order LBA of GET NATIVE MAX ADDRESS:
+  # the backend says so instead of reporting a wrong address.
+  run 1 $Z --drive $TN diag 780000
+  has 'Not available: the command failed'
+  hasnt '9E12AFH'
 }
 
 # The bridge's sense as the kernel hands it over, in both formats: SAT's
@@ -488,6 +511,7 @@ run_case tcmu_scan
 run_case tcmu_identify
 run_case tcmu_info_ssd
 run_case tcmu_smart
+run_case tcmu_spi_dump
 run_case tcmu_fw_update
 run_case tcmu_seq_write_queue
 run_case tcmu_read_error_sense
