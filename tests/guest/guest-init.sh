@@ -466,6 +466,20 @@ case_tcmu_sense_layouts() {
   has 'verdict ok'
 }
 
+# ATA PASS-THROUGH(12) reaches the drive as (16) does; the bridge refuses
+# what a bridge refuses (the queued FPDMA protocol, T_LENGTH 3) with
+# ILLEGAL REQUEST, INVALID FIELD IN CDB.
+case_tcmu_pass_through_12_and_refusals() {
+  tcmu_ready || return
+  run 0 zorv-sense-probe $TDEV raw A1 06 20 00 00 00 00 00 40 E5 00 00 || return
+  has 'status 02'
+  has 'sense 70 00 01 00 50 40 FF 0A 00 00 00 00 00 1D'
+  run 0 zorv-sense-probe $TDEV raw 85 18 20 00 00 00 00 00 00 00 00 00 00 40 60 00 || return
+  has 'sense 70 00 05 00 00 00 00 0A 00 00 00 00 24 00'
+  run 0 zorv-sense-probe $TDEV raw 85 08 03 00 00 00 01 00 00 00 00 00 00 40 EC 00 || return
+  has 'sense 70 00 05 00 00 00 00 0A 00 00 00 00 24 00'
+}
+
 # Unplugging the TCMU disk (configfs) and plugging it back while `zorvctl
 # watch` runs: the program hears both from the kernel's events (no udev
 # daemon here) and enumerates again; the server ends with its device; the
@@ -518,6 +532,7 @@ run_case tcmu_read_error_sense
 export ZORV_SCSI_HOST_BUS=tcm_loopback=sata
 run_case tcmu_ata_descriptor_sense
 run_case tcmu_sense_layouts
+run_case tcmu_pass_through_12_and_refusals
 run_case tcmu_replug
 run_case tcmu_ata_fixed_sense
 [ -n "$TDEV" ] && tcmu_stop zorvusb

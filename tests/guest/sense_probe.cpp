@@ -4,6 +4,8 @@
 // it. Runs inside the test guest.
 //
 //   zorv-sense-probe DEVICE D_SENSE OPCODE [48 [LBA]]
+//   zorv-sense-probe DEVICE raw HEX...   one non-data CDB as given; prints
+//     "status <hex>" and "sense <hex bytes>"
 //     D_SENSE 0 or 1: written to the control mode page before the command
 //     when it differs (and written back as it was afterwards); OPCODE in hex, non-data;
 //     48: a 48-bit command; LBA (hex) in its address registers, count 1.
@@ -16,6 +18,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -65,6 +68,28 @@ int main(int argc, char** argv) {
   if (fd < 0) {
     std::perror(argv[1]);
     return 1;
+  }
+  if (std::string(argv[2]) == "raw") {
+    std::array<uint8_t, 16> cdb{};
+    const size_t length = std::min<size_t>(static_cast<size_t>(argc - 3), cdb.size());
+    for (size_t i = 0; i < length; ++i) cdb[i] = static_cast<uint8_t>(std::strtoul(argv[3 + i], nullptr, 16));
+    SgSenseBuffer sense{};
+    sg_io_hdr hdr{};
+    hdr.interface_id = 'S';
+    hdr.dxfer_direction = SG_DXFER_NONE;
+    hdr.cmd_len = static_cast<unsigned char>(length);
+    hdr.mx_sb_len = sizeof sense;
+    hdr.cmdp = cdb.data();
+    hdr.sbp = sense.data();
+    hdr.timeout = 10000;
+    if (::ioctl(fd, SG_IO, &hdr) != 0) {
+      std::perror("SG_IO");
+      return 1;
+    }
+    std::printf("status %02X\nsense", hdr.status);
+    for (unsigned i = 0; i < hdr.sb_len_wr && i < sense.size(); ++i) std::printf(" %02X", sense[i]);
+    std::printf("\n");
+    return 0;
   }
   const bool dSense = std::string(argv[2]) == "1";
   const auto opcode = static_cast<uint8_t>(std::strtoul(argv[3], nullptr, 16));
