@@ -61,6 +61,8 @@ DevicePort* Session::port() {
   if (!port_) {
     err_ << "zorvctl: " << error << '\n';
     fail(kExitUsage);
+  } else if (!error.empty()) {
+    err_ << "zorvctl: " << error << '\n';  // a setting the backend ignored
   }
   return port_.get();
 }

@@ -79,6 +79,13 @@ AtaReply SimController::executeAtaLocked(const AtaCommand& command, std::span<ui
 }
 
 ScsiReply SimController::executeScsi(std::span<const uint8_t> cdb, DataDir dir, std::span<uint8_t> data) {
+  PassThroughTrace unused;
+  return executeScsi(cdb, dir, data, unused);
+}
+
+ScsiReply SimController::executeScsi(std::span<const uint8_t> cdb, DataDir dir, std::span<uint8_t> data,
+                                     PassThroughTrace& trace) {
+  trace = PassThroughTrace{};
   std::lock_guard<std::mutex> lock(mutex_);
   SimDrive& d = *drive_;
   if (!d.refresh()) {
@@ -87,7 +94,7 @@ ScsiReply SimController::executeScsi(std::span<const uint8_t> cdb, DataDir dir, 
     return gone;
   }
   d.countCommand();
-  ScsiReply reply = executeScsiLocked(cdb, dir, data);
+  ScsiReply reply = executeScsiLocked(cdb, dir, data, &trace);
   d.settle();
   return reply;
 }
@@ -99,7 +106,8 @@ bool answersWhileNotReady(uint8_t opcode) { return opcode == scsi::kRequestSense
 
 }  // namespace
 
-ScsiReply SimController::executeScsiLocked(std::span<const uint8_t> cdb, DataDir dir, std::span<uint8_t> data) {
+ScsiReply SimController::executeScsiLocked(std::span<const uint8_t> cdb, DataDir dir, std::span<uint8_t> data,
+                                           PassThroughTrace* trace) {
   SimDrive& d = *drive_;
   ScsiReply reply;
   if (cdb.empty()) {
@@ -138,6 +146,7 @@ ScsiReply SimController::executeScsiLocked(std::span<const uint8_t> cdb, DataDir
     else if (sat.outcome == SatRequest::Outcome::ResetOnly)
       d.hardwareReset();
     satResponse(sat, ata, reply);
+    if (trace && sat.outcome == SatRequest::Outcome::Execute) *trace = PassThroughTrace{true, sat, ata};
   } else {
     ScsiExchange x{cdb, dir, target, reply};
     if (runScsiHooks(d, x) == HookResult::NotHandled && !blockIoScsi(d, x) && !bufferScsi(d, x) &&

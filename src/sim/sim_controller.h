@@ -22,6 +22,7 @@
 #include <span>
 #include <string>
 
+#include "sim/sat_decode.h"
 #include "sim/sim_drive.h"
 #include "sim/sim_types.h"
 
@@ -38,6 +39,19 @@ class SimController {
 
   AtaReply executeAta(const AtaCommand& command, std::span<uint8_t> data);
   ScsiReply executeScsi(std::span<const uint8_t> cdb, DataDir dir, std::span<uint8_t> data);
+
+  // An ATA PASS-THROUGH CDB as the bridge decoded it and the drive's own
+  // answer, for a front end that reports the registers in a sense format of
+  // its own (descriptor format carries the high-order bytes fixed format
+  // drops). `ran` is false when the CDB was no pass-through or the drive was
+  // never asked.
+  struct PassThroughTrace {
+    bool ran = false;
+    SatRequest request;
+    AtaReply reply;
+  };
+  ScsiReply executeScsi(std::span<const uint8_t> cdb, DataDir dir, std::span<uint8_t> data,
+                        PassThroughTrace& trace);
 
   // Queued transfers on media that does real asynchronous I/O: startQueued
   // runs the command up to the media transfer. When it returns true, the
@@ -74,7 +88,8 @@ class SimController {
 
  private:
   AtaReply executeAtaLocked(const AtaCommand& command, std::span<uint8_t> data, bool checkReadiness);
-  ScsiReply executeScsiLocked(std::span<const uint8_t> cdb, DataDir dir, std::span<uint8_t> data);
+  ScsiReply executeScsiLocked(std::span<const uint8_t> cdb, DataDir dir, std::span<uint8_t> data,
+                              PassThroughTrace* trace = nullptr);
 
   std::mutex mutex_;
   std::unique_ptr<SimDrive> drive_;

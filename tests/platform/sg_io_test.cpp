@@ -247,27 +247,32 @@ TEST(AtaCompletion, DecidesBetweenRegistersAndFailure) {
 }
 
 // Fixed-format sense holds only "non-zero" flags for the high-order
-// registers: a good completion fails for want of them only when it is a
-// 48-bit non-data command, whose registers are its result.
-TEST(AtaCompletion, HighOrderRegistersAreNeededOnlyByA48BitNonDataCommand) {
+// registers: a good completion fails for want of them when it is a 48-bit
+// command whose result may be its registers: a non-data command, or one
+// that moves data but no media sectors (ACCESSIBLE MAX ADDRESS
+// CONFIGURATION as the diagnostics send it, with a data-out phase). A media
+// write's registers are no result.
+TEST(AtaCompletion, HighOrderRegistersAreNeededWhereTheyMayBeTheResult) {
   const Bytes upperLost = {0x70, 0x00, 0x01, 0x00, 0x50, 0x40, 0x01, 0x0A, 0xA0,
                            0x10, 0x20, 0x30, 0x00, 0x1D, 0x00, 0x00, 0x00, 0x00};
   struct Case {
     const char* what;
+    uint8_t opcode;
     uint16_t flags;
     uint32_t length;
     IoError expected;
   } cases[] = {
-      {"48-bit non-data (READ NATIVE MAX ADDRESS EXT)", 0x0B, 0, IoError::OsFailure},
-      {"28-bit non-data", 0x03, 0, IoError::None},
-      {"48-bit data-out (WRITE DMA EXT)", 0x1D, 512, IoError::None},
+      {"48-bit non-data (READ NATIVE MAX ADDRESS EXT)", 0x27, 0x0B, 0, IoError::OsFailure},
+      {"28-bit non-data", 0xE5, 0x03, 0, IoError::None},
+      {"48-bit data-out (WRITE DMA EXT)", 0x35, 0x1D, 512, IoError::None},
+      {"48-bit data-out (ACCESSIBLE MAX ADDRESS CONFIGURATION)", 0x78, 0x0D, 512, IoError::OsFailure},
   };
   for (const Case& c : cases) {
     AtaPassThroughRequest req;
     req.ataFlags = c.flags;
     req.dataTransferLength = c.length;
     req.bytesTransferred = c.length;
-    req.currentTaskFile = {0, 1, 0x10, 0x20, 0x30, 0x40, 0x27, 0};
+    req.currentTaskFile = {0, 1, 0x10, 0x20, 0x30, 0x40, c.opcode, 0};
     req.previousTaskFile = {0, 0, 0x44, 0x55, 0x66, 0, 0, 0};
     IoOutcome o = interpretAtaCompletion(0x02, upperLost.data(), upperLost.size(), req);
     EXPECT_EQ(o.error, c.expected) << c.what << ": " << o.detail;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "fake_tree.h"
 #include "transport/drive_table.h"
@@ -75,6 +76,56 @@ TEST(Sysfs, DiskNameFollowsSymlinks) {
   EXPECT_EQ(diskNameOf("/dev/sdq"), "sdq");  // need not exist
   EXPECT_EQ(diskNameOf(""), "");
   EXPECT_EQ(diskNameOf("/no-such-dir/"), "");
+}
+
+}  // namespace
+}  // namespace zorv::platform
+
+namespace zorv::platform {
+namespace {
+
+constexpr const char* kLoopbackDisk = "tcm_loop_0/tcm_loop_adapter_0/host5/target5:0:1/5:0:1:0";
+
+void writeHostDriver(const test::FakeTree& tree, const std::string& host, const std::string& driver) {
+  std::filesystem::path dir = std::filesystem::path(tree.sys()) / "class" / "scsi_host" / host;
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "proc_name") << driver << '\n';
+}
+
+TEST(Sysfs, HostDriverGivesTheBusOfADiskWhosePathNamesNone) {
+  test::FakeTree tree;
+  tree.addDisk("sda", kSataDisk);
+  tree.addDisk("sdb", kLoopbackDisk);
+  tree.addDisk("sdc", kSasDisk);
+  writeHostDriver(tree, "host0", "ahci");
+  writeHostDriver(tree, "host5", "tcm_loopback");
+  writeHostDriver(tree, "host2", "mpt3sas");
+  const std::vector<HostBusType> given = {{"tcm_loopback", kBusUsb}, {"ahci", kBusUsb}};
+  Sysfs sysfs(tree.sys(), given);
+  EXPECT_EQ(sysfs.busType("sdb"), kBusUsb);
+  // The path decides where it names a bus; other hosts' disks keep none.
+  EXPECT_EQ(sysfs.busType("sda"), kBusSata);
+  EXPECT_EQ(sysfs.busType("sdc"), 0);
+  EXPECT_EQ(Sysfs(tree.sys()).busType("sdb"), 0);
+}
+
+TEST(Sysfs, HostBusTypesFromText) {
+  std::vector<HostBusType> out;
+  std::string error;
+  ASSERT_TRUE(parseHostBusTypes("tcm_loopback=usb,mpt3sas=sata,,x=ata", out, error));
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0].hostDriver, "tcm_loopback");
+  EXPECT_EQ(out[0].busType, kBusUsb);
+  EXPECT_EQ(out[1].busType, kBusSata);
+  EXPECT_EQ(out[2].busType, kBusAta);
+  ASSERT_TRUE(parseHostBusTypes("", out, error));
+  EXPECT_TRUE(out.empty());
+  for (const char* bad : {"tcm_loopback", "tcm_loopback=scsi", "=usb", "../x=usb", "a=usb,b"}) {
+    out = {{"kept", kBusUsb}};
+    EXPECT_FALSE(parseHostBusTypes(bad, out, error)) << bad;
+    EXPECT_NE(error.find('"'), std::string::npos) << bad;
+    EXPECT_EQ(out.size(), 1u) << bad;  // nothing changed
+  }
 }
 
 }  // namespace

@@ -57,3 +57,40 @@ TEST(UdevEvent, AddAndRemoveOfScsiDisksOnly) {
 
 }  // namespace
 }  // namespace zorv::platform
+
+namespace zorv::platform {
+namespace {
+
+TEST(KnownDisks, RemovalNamesWhatTheArrivalSaid) {
+  KnownDisks known;
+  known.remember({"sdb", "usb", "ATA", "ORBENNE TA512 SS"});
+  known.remember({"sdc", "scsi", "LIO-ORG", "x"});
+  known.remember({"sdb", "usb", "ATA", "ORBENNE PA256 SS"});  // the name came back with another drive
+  const KnownDisks::Disk b = known.forget("sdb");
+  EXPECT_EQ(b.model, "ORBENNE PA256 SS");
+  EXPECT_EQ(b.bus, "usb");
+  // Forgotten: a second removal knows only the name.
+  const KnownDisks::Disk again = known.forget("sdb");
+  EXPECT_EQ(again.name, "sdb");
+  EXPECT_TRUE(again.model.empty());
+  auto removed = deviceEventFromUdev("remove", b.name, b.bus, b.vendor, b.model, "");
+  ASSERT_TRUE(removed);
+  EXPECT_NE(removed->interfaceName.find("PROD_ORBENNE PA256 SS"), std::string::npos);
+}
+
+TEST(KnownDisks, TheOldestGoesWhenFull) {
+  KnownDisks known;
+  for (size_t i = 0; i <= KnownDisks::kCapacity; ++i)
+    known.remember({"sd" + std::to_string(i), "ata", "ATA", "M" + std::to_string(i)});
+  EXPECT_TRUE(known.forget("sd0").model.empty());
+  EXPECT_EQ(known.forget("sd1").model, "M1");
+  EXPECT_EQ(known.forget("sd" + std::to_string(KnownDisks::kCapacity)).model, "M" + std::to_string(KnownDisks::kCapacity));
+}
+
+TEST(UdevMonitor, KernelEventsWithoutAUdevDaemon) {
+  EXPECT_STREQ(monitorSourceFor(true), "udev");
+  EXPECT_STREQ(monitorSourceFor(false), "kernel");
+}
+
+}  // namespace
+}  // namespace zorv::platform

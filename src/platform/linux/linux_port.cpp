@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -95,7 +96,9 @@ struct PortLink {
 class LinuxPort final : public DevicePort {
  public:
   explicit LinuxPort(LinuxPortOptions options)
-      : options_(std::move(options)), sysfs_(options_.sysfsRoot), link_(std::make_shared<PortLink>()) {
+      : options_(std::move(options)),
+        sysfs_(options_.sysfsRoot, options_.hostBusTypes),
+        link_(std::make_shared<PortLink>()) {
     link_->port = this;
   }
 
@@ -572,6 +575,16 @@ std::unique_ptr<DevicePort> makeLinuxPort(const LinuxPortOptions& options, std::
   return std::make_unique<LinuxPort>(options);
 }
 
-std::unique_ptr<DevicePort> makeLinuxPort(std::string& error) { return makeLinuxPort(LinuxPortOptions{}, error); }
+std::unique_ptr<DevicePort> makeLinuxPort(std::string& error) {
+  LinuxPortOptions options;
+  std::string envError;
+  const char* hostBus = std::getenv("ZORV_SCSI_HOST_BUS");
+  if (hostBus && !parseHostBusTypes(hostBus, options.hostBusTypes, envError)) {
+    std::unique_ptr<DevicePort> port = makeLinuxPort(options, error);
+    error = "ZORV_SCSI_HOST_BUS: " + envError;
+    return port;
+  }
+  return makeLinuxPort(options, error);
+}
 
 }  // namespace zorv::platform

@@ -55,6 +55,23 @@ uint32_t transferred(const sg_io_hdr& hdr) {
   return hdr.dxfer_len - static_cast<uint32_t>(hdr.resid);
 }
 
+// Commands that move sectors between the host and the media: their result
+// is the data, and the registers they return (the LBA reached) are none of
+// it. Any other command may answer in its registers, whatever data it
+// moves (the max-address commands go with a data-out phase).
+bool isMediaTransfer(uint8_t opcode) {
+  switch (opcode) {
+    case 0x20: case 0x24: case 0x25: case 0x29:  // READ SECTOR(S) (EXT), READ DMA EXT, READ MULTIPLE EXT
+    case 0x30: case 0x34: case 0x35: case 0x39:  // WRITE SECTOR(S) (EXT), WRITE DMA EXT, WRITE MULTIPLE EXT
+    case 0x3D: case 0xCE:                        // WRITE DMA FUA EXT, WRITE MULTIPLE FUA EXT
+    case 0x60: case 0x61:                        // READ/WRITE FPDMA QUEUED
+    case 0xC4: case 0xC5: case 0xC8: case 0xCA:  // READ/WRITE MULTIPLE, READ DMA, WRITE DMA
+      return true;
+    default:
+      return false;
+  }
+}
+
 size_t senseWritten(const sg_io_hdr& hdr) {
   return hdr.sb_len_wr < kSgSenseBufferSize ? hdr.sb_len_wr : kSgSenseBufferSize;
 }
@@ -159,6 +176,7 @@ IoOutcome interpretAtaCompletion(uint8_t scsiStatus, const uint8_t* sense, size_
   if (scsiStatus != kStatusGood && scsiStatus != kStatusCheckCondition)
     return IoOutcome::failure(IoError::OsFailure, 0, format("SCSI status %02Xh", scsiStatus));
 
+  const uint8_t opcode = request.currentTaskFile[6];  // the status takes its place below
   AtaReturn ret = AtaReturn::sent(request);
   const SenseLayout layout = parseAtaReturn(sense, senseLength, ret);
   const SenseSummary summary = summarizeSense(sense, senseLength);
@@ -206,10 +224,12 @@ IoOutcome interpretAtaCompletion(uint8_t scsiStatus, const uint8_t* sense, size_
     return IoOutcome::failure(IoError::OsFailure, 0,
                               format("%u of %u bytes moved (sense key %Xh, status %02Xh)", request.bytesTransferred,
                                      request.dataTransferLength, summary.key, ret.status));
-  // A non-data command's result is its registers: it needs the low-order
-  // ones, and the high-order ones when it is a 48-bit command. A command
-  // that moved data needs none; those not returned keep what was sent.
-  const bool needsRegisters = request.dataTransferLength == 0;
+  // A command's result may be its registers: it needs the low-order ones,
+  // and the high-order ones when it is a 48-bit command, unless it moved
+  // sectors to or from the media (its result is the data). Those not
+  // returned keep what was sent, which for a register result would be a
+  // wrong answer given as right (a max address with its upper bytes zero).
+  const bool needsRegisters = request.dataTransferLength == 0 || !isMediaTransfer(opcode);
   const bool needsHigh = needsRegisters && (request.ataFlags & kAtaFlags48Bit);
   if ((needsRegisters && !ret.lowKnown) || (needsHigh && !ret.highKnown))
     return IoOutcome::failure(IoError::OsFailure, 0,

@@ -59,8 +59,9 @@ IoOutcome finishScsiRequest(const sg_io_hdr& hdr, const SgSenseBuffer& sense, Sc
 //   command; the caller reads that in the status);
 // - they came back with BSY, ERR and DF clear, with a sense key that carries
 //   only them (NO SENSE, RECOVERED ERROR or ABORTED COMMAND with ASC/ASCQ
-//   00h/00h or 00h/1Dh), every byte moved, and, for a non-data command (whose
-//   result they are), every register it needs present;
+//   00h/00h or 00h/1Dh), every byte moved, and, for a command whose result
+//   they may be (any but a media read or write), every register it needs
+//   present;
 // - a data-in command, which asks for no registers, came back GOOD without
 //   them: the status reads 50h, the other registers keep what was sent.
 // A failure, with the reason in the detail, otherwise: host or driver

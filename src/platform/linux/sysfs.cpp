@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <cctype>
+#include <fstream>
 #include <memory>
 
 #include "transport/drive_table.h"
@@ -56,6 +57,32 @@ std::string diskNameOf(const std::string& devicePath) {
   return plausibleName(name) ? name : std::string();
 }
 
+bool parseHostBusTypes(std::string_view text, std::vector<HostBusType>& out, std::string& error) {
+  std::vector<HostBusType> parsed;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find(',', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view part = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (part.empty()) continue;
+    const size_t eq = part.find('=');
+    const std::string_view driver = eq == std::string_view::npos ? part : part.substr(0, eq);
+    const std::string_view bus = eq == std::string_view::npos ? std::string_view() : part.substr(eq + 1);
+    uint8_t type = 0;
+    if (bus == "sata") type = kBusSata;
+    else if (bus == "ata") type = kBusAta;
+    else if (bus == "usb") type = kBusUsb;
+    if (!plausibleName(driver) || type == 0) {
+      error = "\"" + std::string(part) + "\" is not DRIVER=sata, DRIVER=ata or DRIVER=usb";
+      return false;
+    }
+    parsed.push_back({std::string(driver), type});
+  }
+  out = std::move(parsed);
+  return true;
+}
+
 uint8_t Sysfs::busType(const std::string& name) const {
   if (!plausibleName(name)) return 0;
   std::optional<std::string> device = resolve(root_ + "/block/" + name);
@@ -64,7 +91,27 @@ uint8_t Sysfs::busType(const std::string& name) const {
   std::optional<std::string> root = resolve(root_);
   std::string_view below(*device);
   if (root && below.substr(0, root->size()) == *root) below.remove_prefix(root->size());
-  return busTypeFromDevicePath(below);
+  const uint8_t fromPath = busTypeFromDevicePath(below);
+  if (fromPath != 0 || hostBusTypes_.empty()) return fromPath;
+
+  // The SCSI host the disk hangs under ("host<n>", its last such component)
+  // and that host's driver.
+  std::string_view host;
+  size_t at = 0;
+  while (at < below.size()) {
+    size_t next = below.find('/', at);
+    if (next == std::string_view::npos) next = below.size();
+    std::string_view component = below.substr(at, next - at);
+    if (isNumberedComponent(component, "host")) host = component;
+    at = next + 1;
+  }
+  if (host.empty()) return 0;
+  std::ifstream in(root_ + "/class/scsi_host/" + std::string(host) + "/proc_name");
+  std::string driver;
+  if (!std::getline(in, driver)) return 0;
+  for (const HostBusType& h : hostBusTypes_)
+    if (h.hostDriver == driver) return h.busType;
+  return 0;
 }
 
 std::optional<std::string> Sysfs::genericName(const std::string& name) const {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace zorv::platform {
 
@@ -21,11 +22,28 @@ uint8_t busTypeFromDevicePath(std::string_view devicePath);
 // following symlinks; empty when the name is not a plausible disk name.
 std::string diskNameOf(const std::string& devicePath);
 
+// A bus type given for every disk of one SCSI host driver, for disks whose
+// sysfs path names neither ata nor usb although they answer as a drive on
+// that bus: a user-space SCSI target on the loopback host ("tcm_loopback")
+// serving a drive behind a SAT bridge, in tests.
+struct HostBusType {
+  std::string hostDriver;  // the host's proc_name
+  uint8_t busType = 0;
+};
+
+// "DRIVER=BUS[,DRIVER=BUS...]" with BUS one of sata, ata, usb (the
+// ZORV_SCSI_HOST_BUS environment variable). False, with error naming the
+// part, for anything else; an empty text gives an empty list.
+bool parseHostBusTypes(std::string_view text, std::vector<HostBusType>& out, std::string& error);
+
 class Sysfs {
  public:
-  explicit Sysfs(std::string root = "/sys") : root_(std::move(root)) {}
+  explicit Sysfs(std::string root = "/sys", std::vector<HostBusType> hostBusTypes = {})
+      : root_(std::move(root)), hostBusTypes_(std::move(hostBusTypes)) {}
 
-  // Bus type of disk `name`: 0 when sysfs does not know the disk.
+  // Bus type of disk `name`: from its device path; when that names no bus,
+  // the one given for its SCSI host's driver (its proc_name); 0 when sysfs
+  // does not know the disk.
   uint8_t busType(const std::string& name) const;
 
   // "sgN" of disk `name`, from <root>/block/<name>/device/scsi_generic/.
@@ -35,6 +53,7 @@ class Sysfs {
 
  private:
   std::string root_;
+  std::vector<HostBusType> hostBusTypes_;
 };
 
 }  // namespace zorv::platform

@@ -2,6 +2,7 @@
 
 #include <libudev.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -24,6 +25,35 @@ void appendClean(std::string& out, std::string_view value) {
 std::string_view prop(struct udev_device* d, const char* key) {
   const char* v = udev_device_get_property_value(d, key);
   return v ? std::string_view(v) : std::string_view();
+}
+
+std::string trimmed(const char* v) {
+  std::string_view t = v ? std::string_view(v) : std::string_view();
+  while (!t.empty() && (t.back() == ' ' || t.back() == '\n')) t.remove_suffix(1);
+  while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
+  return std::string(t);
+}
+
+// What udev's rules would have said of a disk, from sysfs: the SCSI device's
+// vendor and model, and the bus from the device path.
+KnownDisks::Disk describeFromSysfs(struct udev_device* d) {
+  KnownDisks::Disk disk;
+  const char* name = udev_device_get_sysname(d);
+  disk.name = name ? name : "";
+  const char* path = udev_device_get_devpath(d);
+  const std::string_view devpath = path ? path : "";
+  if (devpath.find("/usb") != std::string_view::npos)
+    disk.bus = "usb";
+  else if (devpath.find("/ata") != std::string_view::npos)
+    disk.bus = "ata";
+  else
+    disk.bus = "scsi";
+  struct udev_device* scsi = udev_device_get_parent_with_subsystem_devtype(d, "scsi", "scsi_device");
+  if (scsi) {
+    disk.vendor = trimmed(udev_device_get_sysattr_value(scsi, "vendor"));
+    disk.model = trimmed(udev_device_get_sysattr_value(scsi, "model"));
+  }
+  return disk;
 }
 
 }  // namespace
@@ -60,13 +90,34 @@ std::optional<DeviceEvent> deviceEventFromUdev(std::string_view action, std::str
   return event;
 }
 
+void KnownDisks::remember(Disk disk) {
+  (void)forget(disk.name);
+  if (disks_.size() >= kCapacity) disks_.erase(disks_.begin());
+  disks_.push_back(std::move(disk));
+}
+
+KnownDisks::Disk KnownDisks::forget(const std::string& name) {
+  for (auto it = disks_.begin(); it != disks_.end(); ++it) {
+    if (it->name != name) continue;
+    Disk d = std::move(*it);
+    disks_.erase(it);
+    return d;
+  }
+  return Disk{name, "", "", ""};
+}
+
+const char* monitorSourceFor(bool udevRunning) { return udevRunning ? "udev" : "kernel"; }
+
 std::unique_ptr<UdevEventSource> UdevEventSource::open(std::string& error, RemovalHook onRemoval) {
   struct udev* u = udev_new();
   if (!u) {
     error = "udev_new failed";
     return nullptr;
   }
-  struct udev_monitor* m = udev_monitor_new_from_netlink(u, "udev");
+  // Without a udev daemon (a minimal system, a container) nothing is ever
+  // sent on udev's channel; the kernel's own events still arrive.
+  const bool kernelEvents = std::string_view(monitorSourceFor(::access("/run/udev/control", F_OK) == 0)) == "kernel";
+  struct udev_monitor* m = udev_monitor_new_from_netlink(u, kernelEvents ? "kernel" : "udev");
   if (!m) {
     error = "cannot open the udev monitor";
     udev_unref(u);
@@ -79,7 +130,26 @@ std::unique_ptr<UdevEventSource> UdevEventSource::open(std::string& error, Remov
     udev_unref(u);
     return nullptr;
   }
-  return std::unique_ptr<UdevEventSource>(new UdevEventSource(u, m, std::move(onRemoval)));
+  std::unique_ptr<UdevEventSource> source(new UdevEventSource(u, m, std::move(onRemoval), kernelEvents));
+  if (kernelEvents) source->rememberPresentDisks();
+  return source;
+}
+
+// The disks present when watching starts, so that their removal names them.
+void UdevEventSource::rememberPresentDisks() {
+  struct udev_enumerate* e = udev_enumerate_new(udev_);
+  if (!e) return;
+  if (udev_enumerate_add_match_subsystem(e, "block") >= 0 && udev_enumerate_add_match_property(e, "DEVTYPE", "disk") >= 0 &&
+      udev_enumerate_scan_devices(e) >= 0) {
+    struct udev_list_entry* entry;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e)) {
+      struct udev_device* d = udev_device_new_from_syspath(udev_, udev_list_entry_get_name(entry));
+      if (!d) continue;
+      known_.remember(describeFromSysfs(d));
+      udev_device_unref(d);
+    }
+  }
+  udev_enumerate_unref(e);
 }
 
 UdevEventSource::~UdevEventSource() {
@@ -101,9 +171,17 @@ bool UdevEventSource::poll(std::vector<DeviceEvent>& out, int timeoutMs) {
     if (!d) break;
     const char* action = udev_device_get_action(d);
     const char* sysname = udev_device_get_sysname(d);
-    std::optional<DeviceEvent> event =
-        deviceEventFromUdev(action ? action : "", sysname ? sysname : "", prop(d, "ID_BUS"), prop(d, "ID_VENDOR"),
-                            prop(d, "ID_MODEL"), prop(d, "ID_SERIAL_SHORT"));
+    std::optional<DeviceEvent> event;
+    if (kernelEvents_) {
+      const std::string_view a = action ? action : "";
+      const KnownDisks::Disk disk =
+          a == "add" ? describeFromSysfs(d) : known_.forget(sysname ? sysname : "");
+      if (a == "add") known_.remember(disk);
+      event = deviceEventFromUdev(a, disk.name, disk.bus, disk.vendor, disk.model, "");
+    } else {
+      event = deviceEventFromUdev(action ? action : "", sysname ? sysname : "", prop(d, "ID_BUS"),
+                                  prop(d, "ID_VENDOR"), prop(d, "ID_MODEL"), prop(d, "ID_SERIAL_SHORT"));
+    }
     if (event && event->kind == DeviceEventKind::Removal && onRemoval_) onRemoval_(sysname);
     if (event) out.push_back(std::move(*event));
     udev_device_unref(d);
