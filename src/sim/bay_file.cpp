@@ -168,6 +168,7 @@ bool parseDrive(const json& j, const std::string& path, DriveRecord& d, std::str
 
   if (!r.unsignedInt("accessibleMax", d.accessibleMax, false, id.capacity)) return false;
   if (!r.signedInt("temperature", d.temperature, -60, 200, false)) return false;
+  if (!r.boolean("writeCache", d.writeCacheEnabled, false)) return false;
 
   const json* counters = nullptr;
   if (!r.object("counters", counters, false)) return false;
@@ -327,6 +328,7 @@ json driveToJson(const DriveRecord& d) {
         {"jitterUs", d.latency.jitterUs}}},
       {"accessibleMax", d.accessibleMax},
       {"temperature", d.temperature},
+      {"writeCache", d.writeCacheEnabled},
       {"counters",
        {{"powerCycles", d.counters.powerCycles},
         {"powerOnHours", d.counters.powerOnHours},

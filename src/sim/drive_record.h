@@ -134,6 +134,7 @@ struct DriveRecord {
   LatencyModel latency;
   uint64_t accessibleMax = 0;  // sectors the host may address; 0: the whole capacity
   int temperature = 35;        // degrees Celsius
+  bool writeCacheEnabled = true;  // SET FEATURES 02h / 82h; on again at every power-on
   Counters counters;
   std::vector<Fault> faults;
   uint32_t nextFaultId = 1;

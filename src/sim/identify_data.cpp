@@ -124,6 +124,8 @@ bool identifyAta(SimDrive& drive, AtaExchange& x) {
     return true;
   }
   buildIdentifyData(drive.identity(), drive.userCapacity(), x.data.first<kIdentifySize>());
+  // Word 85 bit 5: the write cache is enabled.
+  if (!drive.record().writeCacheEnabled) x.data[170] &= static_cast<uint8_t>(~0x20);
   x.reply.bytes = kIdentifySize;
   return true;
 }

@@ -156,7 +156,10 @@ bool housekeepingAta(SimDrive& drive, AtaExchange& x) {
       return true;
     case ata::kSetFeatures:
       switch (r.features) {
-        case 0x02: case 0x82: case 0x03: case 0x05: case 0x85:
+        case 0x02: case 0x82:  // write cache on / off
+          if (!drive.setWriteCache(r.features == 0x02)) x.reply.abort();
+          return true;
+        case 0x03: case 0x05: case 0x85:
         case 0x10: case 0x90: case 0x55: case 0xAA: case 0x66: case 0xCC:
           return true;
         default:

@@ -193,6 +193,7 @@ bool SimBay::plug(int slot, std::string& error) {
         s.plugged = true;
         ++s.generation;
         ++s.drive->counters.powerCycles;
+        s.drive->writeCacheEnabled = true;  // a power-on default
         return true;
       },
       error);
@@ -260,6 +261,7 @@ bool SimBay::powerCycle(int slot, std::string& error) {
         if (!requireDrive(slot, s, e)) return false;
         ++s.generation;
         ++s.drive->counters.powerCycles;
+        s.drive->writeCacheEnabled = true;  // a power-on default
         return true;
       },
       error);

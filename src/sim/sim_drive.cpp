@@ -206,6 +206,10 @@ bool SimDrive::setAccessibleMax(uint64_t sectors, std::string* error) {
   return mutate([&](DriveRecord& d) { d.accessibleMax = sectors == d.identity.capacity ? 0 : sectors; }, error);
 }
 
+bool SimDrive::setWriteCache(bool enabled, std::string* error) {
+  return mutate([&](DriveRecord& d) { d.writeCacheEnabled = enabled; }, error);
+}
+
 void SimDrive::beginNotReady(std::chrono::milliseconds duration) { readyAt_ = clock_.now() + duration; }
 
 bool SimDrive::restarting() const { return readyAt_ && clock_.now() < *readyAt_; }

@@ -76,6 +76,9 @@ class SimDrive {
     return record_.accessibleMax ? record_.accessibleMax : record_.identity.capacity;
   }
   bool setAccessibleMax(uint64_t sectors, std::string* error = nullptr);
+  // The volatile write cache (SET FEATURES 02h / 82h), shown in IDENTIFY
+  // word 85 bit 5; kept in the bay so that every process sees it.
+  bool setWriteCache(bool enabled, std::string* error = nullptr);
   int readSectors(uint64_t lba, uint32_t count, uint8_t* out);
   int writeSectors(uint64_t lba, uint32_t count, const uint8_t* in);
   SimMedia& media() { return *media_; }

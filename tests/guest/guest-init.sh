@@ -140,8 +140,8 @@ case_ahci_write_needs_consent() {
 # SET FEATURES takes effect: QEMU's drive turns its write cache off (82h)
 # and on (02h), and IDENTIFY DEVICE word 85 bit 5 follows; FLUSH CACHE EXT
 # completes.
-identify_word85_low() {
-  $Z --drive $N ata --command EC --sector-cnt 1 --out /tmp/id85.bin > /dev/null 2>&1 &&
+identify_word85_low() {  # [DRIVE]: the AHCI disk unless named
+  $Z --drive "${1:-$N}" ata --command EC --sector-cnt 1 --out /tmp/id85.bin > /dev/null 2>&1 &&
     od -An -tx1 -j170 -N1 /tmp/id85.bin | tr -d ' '
 }
 
@@ -409,6 +409,21 @@ case_tcmu_read_error_sense() {
   $Z --sim $BAY sim fault 1 clear > /dev/null 2>&1
 }
 
+# SET FEATURES behind the bridge takes effect in the simulated drive: its
+# write cache goes off (82h) and on (02h), IDENTIFY word 85 bit 5 follows
+# (the drive's low byte is 69h with the cache on, 49h with it off), and
+# FLUSH CACHE completes, all through the kernel's sd and sg.
+case_tcmu_set_features() {
+  tcmu_ready || return
+  run 0 $Z --drive $TN ata --command EF --features 82 || return
+  has 'ATA Command Success'
+  [ "$(identify_word85_low $TN)" = 49 ] || fail "word 85 bit 5 clear with the write cache off"
+  run 0 $Z --drive $TN ata --command EF --features 02 || return
+  [ "$(identify_word85_low $TN)" = 69 ] || fail "word 85 bit 5 set with the write cache on"
+  run 0 $Z --drive $TN ata --command E7 --device 40 || return
+  has 'ATA Command Success'
+}
+
 # The ATA path (CK_COND, registers read back) through the bridge: the
 # backend switches the bridge to descriptor sense; CHECK POWER MODE answers
 # in its count register, an unknown vendor subcommand is aborted.
@@ -531,6 +546,7 @@ run_case tcmu_seq_write_queue
 run_case tcmu_read_error_sense
 export ZORV_SCSI_HOST_BUS=tcm_loopback=sata
 run_case tcmu_ata_descriptor_sense
+run_case tcmu_set_features
 run_case tcmu_sense_layouts
 run_case tcmu_pass_through_12_and_refusals
 run_case tcmu_replug
