@@ -64,9 +64,25 @@ TEST_F(DiagSubcommands, TriggerAndCleanSmartSayWhatTheWindowSays) {
   EXPECT_EQ(c2.out.find("SMART Clean Good"), std::string::npos) << c2.out;
 }
 
+// zorvctl draws pictures only where it is built with the window's Qt (the
+// sanitizer builds are not); the figures are the same either way.
+#ifdef ZORV_CLI_CHARTS
+constexpr bool kDrawsPictures = true;
+#else
+constexpr bool kDrawsPictures = false;
+#endif
+
+std::vector<std::string> withPicture(std::vector<std::string> args, const std::string& png) {
+  if (kDrawsPictures) {
+    args.push_back("--png");
+    args.push_back(png);
+  }
+  return args;
+}
+
 TEST_F(DiagSubcommands, EraseStatsGivesTheFiguresAndThePicture) {
   const std::string png = tmp.file("erase stats.png");
-  Result r = run({"diag", "erase-stats", "--dir", tmp.path(), "--json", "--png", png});
+  Result r = run(withPicture({"diag", "erase-stats", "--dir", tmp.path(), "--json"}, png));
   ASSERT_EQ(r.code, 0) << r.err;
   auto j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["ok"], true);
@@ -78,10 +94,12 @@ TEST_F(DiagSubcommands, EraseStatsGivesTheFiguresAndThePicture) {
   EXPECT_EQ(j["groups"].size(), 32u);
   const std::string textFile = j["textFile"];
   EXPECT_TRUE(fs::exists(textFile));
-  std::ifstream in(png, std::ios::binary);
-  char signature[8] = {};
-  in.read(signature, 8);
-  EXPECT_EQ(std::string(signature, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+  if (kDrawsPictures) {
+    std::ifstream in(png, std::ios::binary);
+    char signature[8] = {};
+    in.read(signature, 8);
+    EXPECT_EQ(std::string(signature, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+  }
 
   // The saved dump gives the same figures.
   Result saved = run({"diag", "erase-stats", "--file", textFile, "--json"});
@@ -101,7 +119,7 @@ TEST_F(DiagSubcommands, AnUnusableDumpDrawsNothing) {
   std::ofstream(cut) << "============Ch 00==Chip 00==Die 00==Plane 00====DataBlkS 0020========\r\n"
                         "Blk 0000 : IvidPNum 0000 wlidx 0003 BLKty 0005 EC 0007\r\n";
   const std::string png = tmp.file("cut.png");
-  Result r = run({"diag", "erase-stats", "--file", cut, "--png", png});
+  Result r = run(withPicture({"diag", "erase-stats", "--file", cut}, png));
   EXPECT_EQ(r.code, 2);
   EXPECT_EQ(r.err,
             "zorvctl: cut.txt: The dump ends inside group Ch 00 Chip 00 Die 00 Plane 00 before its plane summary: it "
