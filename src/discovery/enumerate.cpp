@@ -127,10 +127,14 @@ StartupFiles& recordedStartupFiles() {
 std::string ProbeReport::explanation() const {
   std::string out;
   if (!deniedPaths.empty()) {
-    out += "No permission to use " + joinPaths(deniedPaths) + ": run as root or with CAP_SYS_RAWIO\r\n";
+    out += "No permission to use " + joinPaths(deniedPaths) +
+           ": run as root or with CAP_SYS_RAWIO (the group zorv may open the family's drives: README, "
+           "\"Installing\")\r\n";
   }
   if (!busyPaths.empty()) {
-    out += "Cannot open " + joinPaths(busyPaths) + ": in use (mounted or held by another program)\r\n";
+    out += "Cannot open " + joinPaths(busyPaths) +
+           ": in use (mounted or held by another program): unmount its file systems or end that program, then "
+           "scan again\r\n";
   }
   return out;
 }

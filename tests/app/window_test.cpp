@@ -145,7 +145,7 @@ TEST(DownloaderWindow, SaysWhyWhenDrivesCannotBeOpened) {
   CZorvDlg dlg(bay, manualPolling());
   EXPECT_EQ(dlg.driveListWidget()->count(), 0);
   EXPECT_EQ(dlg.messageBox()->toPlainText(),
-            "No permission to use rec:0, rec:1: run as root or with CAP_SYS_RAWIO\n");
+            "No permission to use rec:0, rec:1: run as root or with CAP_SYS_RAWIO (the group zorv may open the family's drives: README, \"Installing\")\n");
 }
 
 TEST(DownloaderWindow, EscSetsTheStopFlagAndEnterNeverClosesOrUpdates) {

@@ -166,8 +166,9 @@ TEST(Enumeration, DrivesThatCannotBeOpenedAreExplained) {
   EXPECT_EQ(report.deniedPaths, (std::vector<std::string>{"rec:0", "rec:1", "rec:3"}));
   EXPECT_EQ(b.pane.text(),
             "No VXA Device Attached\r\n\n\n"
-            "No permission to use rec:0, rec:1, rec:3: run as root or with CAP_SYS_RAWIO\r\n"
-            "Cannot open rec:2: in use (mounted or held by another program)\r\n");
+            "No permission to use rec:0, rec:1, rec:3: run as root or with CAP_SYS_RAWIO (the group zorv may open the family's drives: README, \"Installing\")\r\n"
+            "Cannot open rec:2: in use (mounted or held by another program): unmount its file systems or end that "
+            "program, then scan again\r\n");
 }
 
 TEST(Enumeration, SkipModelCheckAcceptsEveryDriveThatAnswers) {

@@ -67,7 +67,7 @@ TEST(InformationPass, NoDriveOfTheBrandLeavesTheBoxEmpty) {
   denied.openError = IoError::PermissionDenied;
   b.bay.put(0, denied);
   RunDriveInformationPass(b.ctx, list, box, {});
-  EXPECT_EQ(box.text(), "No permission to use rec:0: run as root or with CAP_SYS_RAWIO\r\n");
+  EXPECT_EQ(box.text(), "No permission to use rec:0: run as root or with CAP_SYS_RAWIO (the group zorv may open the family's drives: README, \"Installing\")\r\n");
 }
 
 TEST(VolumeMap, MountInfoLinesMapToPhysicalDrives) {

@@ -299,12 +299,19 @@ TEST(AtaCompletion, RegistersOfAGoodCompletionReachTheTaskFiles) {
   EXPECT_EQ(req.currentTaskFile, current);
 }
 
-TEST(AtaCompletion, RefusalNamesTheSenseKey) {
+TEST(AtaCompletion, RefusalNamesTheSenseKeyAndWhatToDo) {
   const Bytes invalidOpcode = {0x72, 0x05, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00};
   AtaPassThroughRequest req;
   IoOutcome o = interpretAtaCompletion(0x02, invalidOpcode.data(), invalidOpcode.size(), req);
   EXPECT_NE(o.detail.find("sense key 5h"), std::string::npos) << o.detail;
   EXPECT_NE(o.detail.find("20h/00h"), std::string::npos) << o.detail;
+  EXPECT_NE(o.detail.find("attach the drive by SATA or through a bridge that passes ATA commands"), std::string::npos)
+      << o.detail;
+  // Another refusal (NOT READY) is no statement about the bridge.
+  const Bytes notReady = {0x72, 0x02, 0x04, 0x01, 0x00, 0x00, 0x00, 0x00};
+  o = interpretAtaCompletion(0x02, notReady.data(), notReady.size(), req);
+  EXPECT_NE(o.detail.find("sense key 2h"), std::string::npos) << o.detail;
+  EXPECT_EQ(o.detail.find("bridge"), std::string::npos) << o.detail;
 }
 
 TEST(AtaCompletion, HeaderPathChecksTheTransportFirst) {

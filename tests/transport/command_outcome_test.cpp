@@ -34,10 +34,11 @@ TEST(CommandOutcome, TheReasonOfEachFailureIsKeptAndWorded) {
        nullptr, CommandFailure::Io, "time-out: the drive did not answer",
        "Cause: time-out: the drive did not answer\n"},
       {"gone behind USB", kBusUsb, nullptr,
-       [](ScsiRequest&) { return IoOutcome::failure(IoError::NoDevice, 19); }, CommandFailure::Io, "no device",
-       "Cause: no device\n"},
+       [](ScsiRequest&) { return IoOutcome::failure(IoError::NoDevice, 19); }, CommandFailure::Io,
+       "no device (unplugged? plug it in and scan again)", "Cause: no device (unplugged? plug it in and scan again)\n"},
       {"busy", kBusSata, [](AtaPassThroughRequest&) { return IoOutcome::failure(IoError::Busy, 16); }, nullptr,
-       CommandFailure::Io, "device busy", "Cause: device busy\n"},
+       CommandFailure::Io, "device busy (a mounted file system or another program holds it)",
+       "Cause: device busy (a mounted file system or another program holds it)\n"},
       {"sense behind USB", kBusUsb, nullptr,
        [](ScsiRequest& r) {
          r.scsiStatus = 2;

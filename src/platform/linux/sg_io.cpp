@@ -192,9 +192,15 @@ IoOutcome interpretAtaCompletion(uint8_t scsiStatus, const uint8_t* sense, size_
     if (scsiStatus == kStatusGood)
       return IoOutcome::failure(IoError::NotSupported, 0,
                                 "the SCSI-ATA translation completed the command without returning the ATA registers");
-    return IoOutcome::failure(IoError::OsFailure, 0,
-                              format("refused before reaching the drive: sense key %Xh, ASC/ASCQ %02Xh/%02Xh",
-                                     summary.key, summary.asc, summary.ascq));
+    std::string refusal = format("refused before reaching the drive: sense key %Xh, ASC/ASCQ %02Xh/%02Xh",
+                                 summary.key, summary.asc, summary.ascq);
+    // ILLEGAL REQUEST without the drive's registers: the bridge or its
+    // driver does not take this pass-through, and the person can only
+    // change the way the drive is attached.
+    if (summary.key == 0x05)
+      refusal += ": the USB bridge or its driver does not pass this ATA command to the drive; attach the drive by "
+                 "SATA or through a bridge that passes ATA commands";
+    return IoOutcome::failure(IoError::OsFailure, 0, refusal);
   }
 
   // The drive's own status decides; the sense key is the translation
