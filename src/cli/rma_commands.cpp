@@ -76,7 +76,7 @@ void runRma(Session& session, const RmaOptions& o) {
   hooks.timeLeft = [&session](std::string_view text) {
     if (!text.empty()) session.out() << text << std::flush;
   };
-  if (o.timeInterval >= 0) options.specification.TimeInterval = static_cast<uint16_t>(o.timeInterval);
+  if (o.timeInterval >= 0) options.limits.TimeInterval = static_cast<uint16_t>(o.timeInterval);
   rma::RmaStation station(*ctx, session.pane(), options, hooks);
   station.open();
 

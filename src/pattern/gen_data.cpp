@@ -135,16 +135,16 @@ std::string CGenData::genData(uint32_t seedSeconds) {
   if (!parseHex(controls.sectorNumber, 8, sectors)) return "Sector Number: enter a hex number of sectors";
   if (controls.kind == PatternKind::CustomValue && !isHexText(controls.value))
     return "Custom Value: enter 2 to 8 hex digits (without \"0x\")";
-  PatternSpec spec;
-  spec.kind = controls.kind;
-  spec.value = controls.value;
-  spec.width = controls.width;
-  spec.step = controls.step;
-  spec.text = controls.text;
-  spec.sectors = static_cast<uint32_t>(sectors);
-  spec.sectorSize = sectorSize_;
-  spec.randomSeed = seedSeconds;
-  GeneratedPattern g = generatePattern(spec);
+  PatternRecipe recipe;
+  recipe.kind = controls.kind;
+  recipe.value = controls.value;
+  recipe.width = controls.width;
+  recipe.step = controls.step;
+  recipe.text = controls.text;
+  recipe.sectors = static_cast<uint32_t>(sectors);
+  recipe.sectorSize = sectorSize_;
+  recipe.randomSeed = seedSeconds;
+  GeneratedPattern g = generatePattern(recipe);
   if (!g.ok()) return g.refusal;
   if (controls.kind == PatternKind::CustomValue) controls.value = g.keptValue;
   controls.sectorNumber = formatText("%X", g.sectors);

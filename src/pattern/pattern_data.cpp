@@ -65,48 +65,48 @@ void fillRandom(std::span<uint8_t> buffer, TestRandom& random) {
   for (uint8_t& b : buffer) b = static_cast<uint8_t>(random.next());
 }
 
-GeneratedPattern generatePattern(const PatternSpec& spec) {
+GeneratedPattern generatePattern(const PatternRecipe& recipe) {
   GeneratedPattern out;
-  if (spec.sectors == 0) {
+  if (recipe.sectors == 0) {
     out.refusal = "Sector Number: a sector count of 0 moves no data";
     return out;
   }
-  if (spec.sectorSize == 0 || spec.sectorSize > kMaxPatternBytes) {
-    out.refusal = formatText("The drive's sector size (%u bytes) does not fit the pattern buffer", spec.sectorSize);
+  if (recipe.sectorSize == 0 || recipe.sectorSize > kMaxPatternBytes) {
+    out.refusal = formatText("The drive's sector size (%u bytes) does not fit the pattern buffer", recipe.sectorSize);
     return out;
   }
   std::vector<uint8_t> unit;
-  switch (spec.kind) {
+  switch (recipe.kind) {
     case PatternKind::CustomValue:
-      out.keptValue = keptCustomValue(spec.value, spec.width);
-      if (!isHexText(spec.value) || out.keptValue.empty()) {
+      out.keptValue = keptCustomValue(recipe.value, recipe.width);
+      if (!isHexText(recipe.value) || out.keptValue.empty()) {
         out.refusal = "Custom Value: enter 2 to 8 hex digits (without \"0x\")";
         return out;
       }
       unit = customValueBytes(out.keptValue);
       break;
     case PatternKind::String:
-      if (spec.text.empty()) {
+      if (recipe.text.empty()) {
         out.refusal = "String: enter the text to repeat";
         return out;
       }
-      if (spec.text.size() > kMaxPatternText) {
-        out.refusal = formatText("String: at most %zu characters (this one has %zu)", kMaxPatternText, spec.text.size());
+      if (recipe.text.size() > kMaxPatternText) {
+        out.refusal = formatText("String: at most %zu characters (this one has %zu)", kMaxPatternText, recipe.text.size());
         return out;
       }
-      unit.assign(spec.text.begin(), spec.text.end());
+      unit.assign(recipe.text.begin(), recipe.text.end());
       break;
     case PatternKind::Random:
       break;
   }
-  out.sectors = cutPatternSectors(spec.sectors, spec.sectorSize);
-  out.bytes.assign(size_t{out.sectors} * spec.sectorSize, 0);
-  if (spec.kind == PatternKind::Random) {
-    TestRandom random(spec.randomSeed);
+  out.sectors = cutPatternSectors(recipe.sectors, recipe.sectorSize);
+  out.bytes.assign(size_t{out.sectors} * recipe.sectorSize, 0);
+  if (recipe.kind == PatternKind::Random) {
+    TestRandom random(recipe.randomSeed);
     fillRandom(out.bytes, random);
   } else {
     fillRepeated(out.bytes, unit);
-    if (spec.kind == PatternKind::CustomValue) applyElementStep(out.bytes, spec.width, spec.step);
+    if (recipe.kind == PatternKind::CustomValue) applyElementStep(out.bytes, recipe.width, recipe.step);
   }
   return out;
 }

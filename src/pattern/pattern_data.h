@@ -2,7 +2,7 @@
 // The data pattern of the generator: up to 0x1F200 bytes built from a custom
 // value (repeated, optionally increased or decreased per element), a text,
 // or random bytes, and its two views (hex dump and text). Pure functions on
-// bytes; the tab model (gen_data.h) reads its controls into a PatternSpec.
+// bytes; the tab model (gen_data.h) reads its controls into a PatternRecipe.
 
 #include <cstdint>
 #include <span>
@@ -54,7 +54,7 @@ void applyElementStep(std::span<uint8_t> buffer, ElementWidth width, ElementStep
 // Every byte the low 8 bits of the next generator value.
 void fillRandom(std::span<uint8_t> buffer, TestRandom& random);
 
-struct PatternSpec {
+struct PatternRecipe {
   PatternKind kind = PatternKind::CustomValue;
   std::string value = "11223344";  // custom value, hex
   ElementWidth width = ElementWidth::Dword;
@@ -73,7 +73,7 @@ struct GeneratedPattern {
   bool ok() const { return refusal.empty(); }
 };
 
-GeneratedPattern generatePattern(const PatternSpec& spec);
+GeneratedPattern generatePattern(const PatternRecipe& recipe);
 
 // The "Value" view: the hex dump of the main window (16 bytes a line).
 std::string patternValueView(std::span<const uint8_t> bytes);

@@ -9,7 +9,7 @@
 namespace zorv::rma {
 
 constexpr uint32_t ulRMA_WAITRDY_FAIL = 0x00280000;  // power cycle: time-out, or another drive came back
-constexpr uint32_t ulRMA_SMARTErr = 0x00280200;      // RMA specification / save SMART to SPI
+constexpr uint32_t ulRMA_SMARTErr = 0x00280200;      // RMA limits / save SMART to SPI
 constexpr uint32_t ulRMA_TBL2SPIErr = 0x00280400;    // merge the table bad blocks into the OBB list
 constexpr uint32_t ulRMA_DLFWErr = 0x00280600;       // firmware update
 constexpr uint32_t ulRMA_FENANDErr = 0x00280800;     // Preb2

@@ -21,11 +21,11 @@ namespace {
 constexpr size_t kSerialLength = 20;
 
 // 61h: bytes 9 to 15 are 0, the six limits and POH follow big-endian.
-VendorCommandSector specificationSector(const RmaSpecification& spec) {
+VendorCommandSector limitsSector(const RmaLimits& limits) {
   VendorCommandSector s(0x61, 0x00);
   for (size_t i = 9; i < 16; ++i) s.setByte(i, 0);
-  const uint16_t values[] = {spec.RmaTime, spec.BBLife,     spec.PELife, spec.WorstTemp,
-                             spec.AvgEC,   spec.TotalWrtGB, spec.POH};
+  const uint16_t values[] = {limits.RmaTime, limits.BBLife,     limits.PELife, limits.WorstTemp,
+                             limits.AvgEC,   limits.TotalWrtGB, limits.POH};
   for (size_t i = 0; i < std::size(values); ++i) s.setBe16(16 + 2 * i, values[i]);
   return s;
 }
@@ -54,8 +54,8 @@ void RmaStation::add(std::string_view text) { AppendMessage(ctx_, text, box_); }
 void RmaStation::open() {
   box_.clear();
   if (hooks_.timeLeft) hooks_.timeLeft("");
-  spec_ = options_.specification;
-  add(openingText(spec_, options_.range));
+  limits_ = options_.limits;
+  add(openingText(limits_, options_.range));
 }
 
 std::optional<std::string> RmaStation::normalizedSerial(std::string_view text) {
@@ -141,7 +141,7 @@ RunStart RmaStation::runRma(std::string_view serialBoxText) {
   }
   add("Check Modelname and SN\r\n");
   line_ = model + "," + serial + ",";
-  if (spec_.RmaTime == 0) {
+  if (limits_.RmaTime == 0) {
     add("No Script File\r\n");
     ctx_.ui->messageBox("No Script File", BoxIcon::Stop);
     return notStarted(RunStart::NoScript);
@@ -151,9 +151,9 @@ RunStart RmaStation::runRma(std::string_view serialBoxText) {
 }
 
 void RmaStation::firstPhase() {
-  // A specification the drive did not take fails the step: the save that
+  // Limits the drive did not take fail the step: the save that
   // follows could still succeed and would then pass a drive without one.
-  if (!WriteVendorSector(ctx_, specificationSector(spec_)) || !SendVendorCommand(ctx_, 0x62, 0))
+  if (!WriteVendorSector(ctx_, limitsSector(limits_)) || !SendVendorCommand(ctx_, 0x62, 0))
     return fail(ulRMA_SMARTErr, errorCodeLine(ulRMA_SMARTErr));
   add("Check Set RMA Spec and Save SMART to SPI\r\n");
   line_ += "Pass,";
@@ -223,7 +223,7 @@ bool RmaStation::firmwareStep() {
 }
 
 void RmaStation::beginWait() {
-  wait_ = PowerCycleWait(spec_.TimeInterval);
+  wait_ = PowerCycleWait(limits_.TimeInterval);
   // Hot plug tells of a removal even when the drive is back before the next
   // rescan (a quick power cycle between two ticks).
   events_ = ctx_.port->watchDevices();

@@ -2,7 +2,7 @@
 // The repair station: takes a returned drive through its fixed sequence and
 // writes one line per drive to the day's report.
 //
-//   first phase (runRma)   serial number check, RMA specification and SMART
+//   first phase (runRma)   serial number check, RMA limits and SMART
 //                          saved to SPI, thermal sensor, table bad blocks
 //                          merged, Preb2, firmware update (variant 'B')
 //   power-cycle wait       tick() once a second: the drive has to go and the
@@ -30,7 +30,7 @@
 #include "mediatest/raw_write_guard.h"
 #include "rma/power_cycle_wait.h"
 #include "rma/rma_report.h"
-#include "rma/rma_specification.h"
+#include "rma/rma_limits.h"
 #include "transport/context.h"
 #include "transport/device_events.h"
 
@@ -46,7 +46,7 @@ enum class RmaPhase : uint8_t {
 struct RmaStationOptions {
   // What open() sets; the defaults unless a face was told otherwise
   // (zorvctl --time-interval).
-  RmaSpecification specification;
+  RmaLimits limits;
   // 'B' includes the firmware update; the face passes configRmaVariant().
   char variant = 'A';
   // The program's own file, where the firmware package is appended.
@@ -98,7 +98,7 @@ class RmaStation {
   RmaStation& operator=(const RmaStation&) = delete;
 
   // Opening the dialog: empties the box and the "Time Left" box, sets the
-  // specification (options.specification) and shows the opening texts.
+  // limits (options.limits) and shows the opening texts.
   void open();
 
   // runRma: "F2 = RUN" and every change of the serial-number box.
@@ -119,7 +119,7 @@ class RmaStation {
   std::string modelName() const;
   std::string serialNumber() const;
 
-  RmaSpecification& specification() { return spec_; }
+  RmaLimits& limits() { return limits_; }
   RmaStationOptions& options() { return options_; }
 
   // The text with blanks removed and upper-cased, as serial numbers are
@@ -145,7 +145,7 @@ class RmaStation {
   MessageSink& box_;
   RmaStationOptions options_;
   RmaStationHooks hooks_;
-  RmaSpecification spec_;
+  RmaLimits limits_;
 
   std::atomic<RmaPhase> phase_{RmaPhase::Idle};
   std::string entered_;

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "mediatest/raw_write_guard.h"
-#include "rma/rma_specification.h"
+#include "rma/rma_limits.h"
 #include "transport/context.h"
 
 namespace zorv::rma {

@@ -2,12 +2,12 @@
 // The repair-station codes of the simulated controller and the knobs a test
 // or `zorvctl sim` turns on them.
 //
-//   61h        RMA specification: bytes 16-27 six 16-bit limits (RmaTime,
+//   61h        RMA limits: bytes 16-27 six 16-bit limits (RmaTime,
 //              BBLife, PELife, WorstTemp, AvgEC, TotalWrtGB), 28-29 POH,
 //              all big-endian; kept in the vendor state
-//   62h        save SMART to SPI: the specification and the SMART data
+//   62h        save SMART to SPI: the limits and the SMART data
 //              sector are written into the SPI image (kSpiRmaArea); refused
-//              while no specification was ever written
+//              while no limits were ever written
 //   F3h        thermal sensor: reply bytes 0-1 the temperature in tenths of
 //              a degree, little-endian (two's complement below zero)
 //   B1h 01h    merge the table bad blocks into the OBB list in SPI flash
@@ -22,7 +22,7 @@
 // that code are refused (ABRT on the WRITE BUFFER).
 //
 // Persistent state: drive.vendorState()["rma"] =
-//   { "spec": [7 numbers], "smartSaves": n, "merges": n, "preb2": n,
+//   { "limits": [7 numbers], "smartSaves": n, "merges": n, "preb2": n,
 //     "flag": bool, "obbError": "XXXXXXXX" | absent,
 //     "rejects": [ { "code": n, "count": n } ] }
 
@@ -34,7 +34,7 @@ namespace zorv::sim {
 
 class SimDrive;
 
-constexpr size_t kSpiRmaArea = 0x60000;      // "ZVRMASMT", spec, then the SMART sector at +100h
+constexpr size_t kSpiRmaArea = 0x60000;      // "ZVRMASMT", limits, then the SMART sector at +100h
 constexpr size_t kSpiObbListArea = 0x61000;  // "ZVOBBLST", merge count, table bad blocks
 
 // The four bytes FBh answers with from now on (nullopt: the check passes again).

@@ -1,5 +1,5 @@
 // Vendor codes of the repair station (see vendor_rma.h): the RMA
-// specification, saving SMART to SPI flash, the thermal sensor, merging the
+// limits, saving SMART to SPI flash, the thermal sensor, merging the
 // table bad blocks, Preb2, the RMA flag and the OBB list check.
 
 #include <algorithm>
@@ -17,7 +17,7 @@ namespace zorv::sim {
 
 namespace {
 
-constexpr size_t kSpecValues = 7;
+constexpr size_t kLimitValues = 7;
 // FBh while the RMA flag is clear: the check only runs in RMA mode.
 constexpr std::array<uint8_t, 4> kObbNotInRmaMode = {0xFB, 0x00, 0x00, 0x01};
 
@@ -48,23 +48,23 @@ std::optional<std::array<uint8_t, 4>> obbError(const nlohmann::json& state) {
   return std::array<uint8_t, 4>{(*bytes)[0], (*bytes)[1], (*bytes)[2], (*bytes)[3]};
 }
 
-bool writeSpec(SimDrive& drive, const VendorSector& sector) {
-  nlohmann::json spec = nlohmann::json::array();
-  for (size_t i = 0; i < kSpecValues; ++i) spec.push_back(sector.be16(16 + 2 * i));
-  rmaState(drive)["spec"] = spec;
+bool writeLimits(SimDrive& drive, const VendorSector& sector) {
+  nlohmann::json limits = nlohmann::json::array();
+  for (size_t i = 0; i < kLimitValues; ++i) limits.push_back(sector.be16(16 + 2 * i));
+  rmaState(drive)["limits"] = limits;
   return true;
 }
 
 bool saveSmartToSpi(SimDrive& drive) {
   nlohmann::json& state = rmaState(drive);
   std::span<uint8_t> spi = drive.spiFlash();
-  if (!state.contains("spec") || !state["spec"].is_array() || state["spec"].size() != kSpecValues ||
+  if (!state.contains("limits") || !state["limits"].is_array() || state["limits"].size() != kLimitValues ||
       spi.size() < kSpiRmaArea + 0x300)
     return false;
   std::fill(spi.begin() + kSpiRmaArea, spi.begin() + kSpiRmaArea + 0x300, uint8_t{0xFF});
   putText(spi, kSpiRmaArea, "ZVRMASMT");
-  for (size_t i = 0; i < kSpecValues; ++i) {
-    const nlohmann::json& v = state["spec"][i];
+  for (size_t i = 0; i < kLimitValues; ++i) {
+    const nlohmann::json& v = state["limits"][i];
     putBe(spi, kSpiRmaArea + 16 + 2 * i, v.is_number_unsigned() ? v.get<uint64_t>() : 0, 2);
   }
   SectorBytes smart = smartDataSector(drive);
@@ -98,7 +98,7 @@ void temperatureReply(SimDrive& drive, VendorReply& reply) {
 bool command(SimDrive& drive, const VendorSector& sector, VendorReply& reply) {
   const uint8_t p = sector.parameter();
   switch (sector.code()) {
-    case 0x61: return writeSpec(drive, sector);
+    case 0x61: return writeLimits(drive, sector);
     case 0x62: reply.reject = !saveSmartToSpi(drive); return true;
     case 0xF3: temperatureReply(drive, reply); return true;
     case 0xB1: reply.reject = p != 0x01 || !mergeTableBadBlocks(drive); return true;

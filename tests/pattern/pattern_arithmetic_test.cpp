@@ -16,12 +16,12 @@ namespace zorv {
 namespace {
 
 GeneratedPattern custom(std::string value, ElementWidth width, ElementStep step, uint32_t sectors = 1) {
-  PatternSpec spec;
-  spec.value = std::move(value);
-  spec.width = width;
-  spec.step = step;
-  spec.sectors = sectors;
-  return generatePattern(spec);
+  PatternRecipe recipe;
+  recipe.value = std::move(value);
+  recipe.width = width;
+  recipe.step = step;
+  recipe.sectors = sectors;
+  return generatePattern(recipe);
 }
 
 TEST(PatternData, CustomValueIsStoredLittleEndianFromTheRightEnd) {
@@ -87,24 +87,24 @@ TEST(PatternData, PatternIsCutAt0x1F200Bytes) {
 }
 
 TEST(PatternData, StringAndRandomPatterns) {
-  PatternSpec spec;
-  spec.kind = PatternKind::String;
-  spec.text = "HelloWorld";
-  GeneratedPattern g = generatePattern(spec);
+  PatternRecipe recipe;
+  recipe.kind = PatternKind::String;
+  recipe.text = "HelloWorld";
+  GeneratedPattern g = generatePattern(recipe);
   ASSERT_TRUE(g.ok());
   EXPECT_EQ(std::string(g.bytes.begin(), g.bytes.begin() + 23), "HelloWorldHelloWorldHel");
-  spec.text = std::string(256, 'x');
-  EXPECT_FALSE(generatePattern(spec).ok());
-  spec.text = std::string(255, 'x');
-  EXPECT_TRUE(generatePattern(spec).ok());
+  recipe.text = std::string(256, 'x');
+  EXPECT_FALSE(generatePattern(recipe).ok());
+  recipe.text = std::string(255, 'x');
+  EXPECT_TRUE(generatePattern(recipe).ok());
 
-  spec.kind = PatternKind::Random;
-  spec.randomSeed = 1234;
-  GeneratedPattern a = generatePattern(spec);
+  recipe.kind = PatternKind::Random;
+  recipe.randomSeed = 1234;
+  GeneratedPattern a = generatePattern(recipe);
   TestRandom r(1234);
   for (size_t i = 0; i < 16; ++i) EXPECT_EQ(a.bytes[i], static_cast<uint8_t>(r.next())) << i;
-  spec.randomSeed = 1235;
-  EXPECT_NE(generatePattern(spec).bytes, a.bytes);
+  recipe.randomSeed = 1235;
+  EXPECT_NE(generatePattern(recipe).bytes, a.bytes);
 }
 
 TEST(PatternData, ViewsShowSixteenBytesALine) {

@@ -117,7 +117,7 @@ TEST(RmaEntry, NoDriveAndADriveThatDoesNotAnswer) {
 TEST(RmaEntry, NoScriptWithoutRmaTime) {
   StationRun r;
   ASSERT_TRUE(r.sim.ok()) << r.sim.error;
-  r.options.specification.RmaTime = 0;
+  r.options.limits.RmaTime = 0;
   EXPECT_EQ(r.enter(kSerial), RunStart::NoScript);
   EXPECT_EQ(r.box.text(), "Check Modelname and SN\r\nNo Script File\r\n");
   ASSERT_FALSE(r.sim.ui.boxes.empty());

@@ -50,11 +50,11 @@ const std::vector<RunCase>& runCases() {
       {"SaveSmartRefused",
        [](StationRun& r) { r.onDrive([](sim::SimDrive& d) { sim::rejectVendorCode(d, 0x62, 1); }); },
        Operator::PowerCycle, rma::ulRMA_SMARTErr, false, "Fail\r\n"},
-      // The drive keeps an earlier specification, so its save would succeed.
-      {"SpecificationRefused",
+      // The drive keeps earlier limits, so its save would succeed.
+      {"LimitsRefused",
        [](StationRun& r) {
          r.onDrive([](sim::SimDrive& d) {
-           d.vendorState()["rma"]["spec"] = {1, 1, 1, 1, 1, 1, 1};
+           d.vendorState()["rma"]["limits"] = {1, 1, 1, 1, 1, 1, 1};
            sim::rejectVendorCode(d, 0x61, 1);
          });
        },
@@ -184,7 +184,7 @@ INSTANTIATE_TEST_SUITE_P(Table, RmaRun, ::testing::ValuesIn(runCases()),
                            return std::string(i.param.name);
                          });
 
-// What a passing run leaves in the drive: the specification and SMART data
+// What a passing run leaves in the drive: the limits and SMART data
 // in SPI flash, the table bad blocks merged, Preb2 done, the RMA flag set and
 // cleared again, the whole test range written and read.
 TEST(RmaFlow, APassLeavesItsTracesInTheDrive) {
@@ -198,8 +198,8 @@ TEST(RmaFlow, APassLeavesItsTracesInTheDrive) {
     std::span<uint8_t> spi = d.spiFlash();
     EXPECT_EQ(std::string(spi.begin() + sim::kSpiRmaArea, spi.begin() + sim::kSpiRmaArea + 8), "ZVRMASMT");
     // RmaTime 10, BBLife 30, PELife 30, WorstTemp 100, AvgEC 70, TotalWrtGB 70, POH 1825.
-    const uint8_t spec[] = {0, 10, 0, 30, 0, 30, 0, 100, 0, 70, 0, 70, 0x07, 0x21};
-    EXPECT_TRUE(std::equal(std::begin(spec), std::end(spec), spi.begin() + sim::kSpiRmaArea + 16));
+    const uint8_t limits[] = {0, 10, 0, 30, 0, 30, 0, 100, 0, 70, 0, 70, 0x07, 0x21};
+    EXPECT_TRUE(std::equal(std::begin(limits), std::end(limits), spi.begin() + sim::kSpiRmaArea + 16));
     EXPECT_EQ(spi[sim::kSpiRmaArea + 0x100], 0x10);  // the SMART data sector's revision
     EXPECT_EQ(std::string(spi.begin() + sim::kSpiObbListArea, spi.begin() + sim::kSpiObbListArea + 8),
               "ZVOBBLST");
@@ -271,7 +271,7 @@ TEST(RmaFlow, APassShowsEveryStep) {
 TEST(RmaFlow, TheWaitCountsDownAndTimesOut) {
   StationRun r;
   ASSERT_TRUE(r.sim.ok()) << r.sim.error;
-  r.options.specification.TimeInterval = 62;
+  r.options.limits.TimeInterval = 62;
   ASSERT_EQ(r.enter(kSerial), rma::RunStart::Started);
   EXPECT_EQ(r.station().phase(), rma::RmaPhase::WaitingForPowerCycle);
   EXPECT_EQ(r.timerCalls, std::vector<bool>{true});

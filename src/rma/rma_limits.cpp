@@ -1,10 +1,10 @@
-#include "rma/rma_specification.h"
+#include "rma/rma_limits.h"
 
 #include "transport/message.h"
 
 namespace zorv::rma {
 
-std::string openingText(const RmaSpecification& spec, const WriteReadRange& range) {
+std::string openingText(const RmaLimits& limits, const WriteReadRange& range) {
   std::string text =
       "Please Input Serial Number First\r\n<<Press F1 Select Input Edit>>\r\n<<Press F2 Force Run "
       "Process>>\r\n";
@@ -17,8 +17,8 @@ std::string openingText(const RmaSpecification& spec, const WriteReadRange& rang
       "RmaTime: %d\r\nBBLife:  %d\r\nPELife:  %d\r\nWorstTemp: %d\r\nAvgEC:   %d\r\nTotalWrtGB: %d\r\nPOH: "
       "%d\r\n"
       "Time Interval: %d Sec\r\n",
-      spec.RmaTime, spec.BBLife, spec.PELife, spec.WorstTemp, spec.AvgEC, spec.TotalWrtGB, spec.POH,
-      spec.TimeInterval);
+      limits.RmaTime, limits.BBLife, limits.PELife, limits.WorstTemp, limits.AvgEC, limits.TotalWrtGB, limits.POH,
+      limits.TimeInterval);
   return text;
 }
 

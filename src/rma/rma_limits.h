@@ -1,6 +1,6 @@
 #pragma once
 // What the repair station writes into a drive and how it tests it: the RMA
-// specification (limits the drive keeps with its SMART data, and the time
+// limits (the figures the drive keeps with its SMART data, and the time
 // allowed for the power cycle) and the fixed range of the write/read test.
 
 #include <cstdint>
@@ -9,7 +9,7 @@
 namespace zorv::rma {
 
 // The defaults every opening of the station sets.
-struct RmaSpecification {
+struct RmaLimits {
   uint16_t RmaTime = 10;
   uint16_t BBLife = 30;
   uint16_t PELife = 30;
@@ -29,6 +29,6 @@ struct WriteReadRange {
 };
 
 // What the station's message box shows when it opens.
-std::string openingText(const RmaSpecification& spec, const WriteReadRange& range);
+std::string openingText(const RmaLimits& limits, const WriteReadRange& range);
 
 }  // namespace zorv::rma
