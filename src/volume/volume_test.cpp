@@ -180,31 +180,43 @@ void VolumeTestWindow::work() {
   done_.store(true);
 }
 
+// Counts a finished transfer (the caller holds mutex_); true for a read
+// whose data are to be compared. A failed transfer fails the window.
+bool VolumeTestWindow::countCompletion(const FileQueue::Completion& c) {
+  moved_.fetch_add(c.length);
+  progressDone_.fetch_add(c.length);
+  if (c.error != 0) {
+    ++stats_.ioErrors;
+    say(formatText(c.write ? "....err WriteFile: %d\r\n" : "....err ReadFile: %d\r\n", c.error));
+    fail();
+    return false;
+  }
+  if (c.write) {
+    stats_.bytesWritten += c.length;
+    return false;
+  }
+  stats_.bytesRead += c.length;
+  return true;
+}
+
+// A read that differs from what was written (the caller holds mutex_).
+void VolumeTestWindow::compareFailed() {
+  ++stats_.compareFailures;
+  say("....Compare Fail\r\n");
+  failureBox_ = formatText("Error Occurs On Drive. %s:", volume_.mountPoint.c_str());
+  fail();
+}
+
 bool VolumeTestWindow::workType1(FileQueue& queue, int) {
   const uint64_t size = script_.fileSize;
   const uint32_t length = static_cast<uint32_t>(size);
   AlignedBuffer expected(size);
   bool reading = false;
   queue.onComplete = [&](const FileQueue::Completion& c) {
-    moved_.fetch_add(c.length);
-    progressDone_.fetch_add(c.length);
     std::lock_guard lock(mutex_);
-    if (c.error != 0) {
-      ++stats_.ioErrors;
-      say(formatText(c.write ? "....err WriteFile: %d\r\n" : "....err ReadFile: %d\r\n", c.error));
-      fail();
-      return;
-    }
-    if (c.write) {
-      stats_.bytesWritten += c.length;
-      return;
-    }
-    stats_.bytesRead += c.length;
+    if (!countCompletion(c)) return;
     if (reading && std::memcmp(queue.buffer(c.slot), expected.data(), c.length) != 0) {
-      ++stats_.compareFailures;
-      say("....Compare Fail\r\n");
-      failureBox_ = formatText("Error Occurs On Drive. %s:", volume_.mountPoint.c_str());
-      fail();
+      compareFailed();
     }
   };
   auto fillSlots = [&](uint8_t start) {
@@ -292,25 +304,10 @@ bool VolumeTestWindow::workType2(FileQueue& queue, int) {
     for (uint64_t i = 0; i < kPatternBufferSize; i += 4) std::memcpy(&pattern[i], &kFixedWord, 4);
   }
   queue.onComplete = [&](const FileQueue::Completion& c) {
-    moved_.fetch_add(c.length);
-    progressDone_.fetch_add(c.length);
     std::lock_guard lock(mutex_);
-    if (c.error != 0) {
-      ++stats_.ioErrors;
-      say(formatText(c.write ? "....err WriteFile: %d\r\n" : "....err ReadFile: %d\r\n", c.error));
-      fail();
-      return;
-    }
-    if (c.write) {
-      stats_.bytesWritten += c.length;
-      return;
-    }
-    stats_.bytesRead += c.length;
+    if (!countCompletion(c)) return;
     if (!matchesStamped(queue.buffer(c.slot), pattern.data(), c.offset, c.length)) {
-      ++stats_.compareFailures;
-      failureBox_ = formatText("Error Occurs On Drive. %s:", volume_.mountPoint.c_str());
-      say("....Compare Fail\r\n");
-      fail();
+      compareFailed();
     }
   };
 

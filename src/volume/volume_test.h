@@ -123,6 +123,8 @@ class VolumeTestWindow {
   bool workType2(FileQueue& queue, int fd);
   bool identify();
   void fail();
+  bool countCompletion(const FileQueue::Completion& c);
+  void compareFailed();
   void say(const std::string& text);
   std::string timeText(double seconds) const;
 
