@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "sim/bay_file.h"
-#include "sim/host_file.h"
+#include "transport/host_file.h"
 
 namespace zorv::sim {
 

@@ -20,7 +20,7 @@
 #include <string>
 
 #include "sim/drive_record.h"
-#include "sim/host_file.h"
+#include "transport/host_file.h"
 
 namespace zorv::sim {
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "sim/host_file.h"
+#include "transport/host_file.h"
 #include "sim/media.h"
 
 namespace zorv::sim {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "sim/bay_store.h"
-#include "sim/host_file.h"
+#include "transport/host_file.h"
 #include "sim/media.h"
 
 namespace zorv::sim {

@@ -12,7 +12,7 @@ void toLocal(std::time_t t, std::tm& out) {
 #ifdef _WIN32
   localtime_s(&out, &t);
 #else
-  toLocal(t, out);
+  localtime_r(&t, &out);
 #endif
 }
 
@@ -20,7 +20,7 @@ void toUtc(std::time_t t, std::tm& out) {
 #ifdef _WIN32
   gmtime_s(&out, &t);
 #else
-  toUtc(t, out);
+  gmtime_r(&t, &out);
 #endif
 }
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "sim/bay_store.h"
-#include "sim/host_file.h"
+#include "transport/host_file.h"
 #include "sim/sim_port.h"
 
 namespace zorv::test {
@@ -17,7 +17,7 @@ TempDir::TempDir() {
   std::error_code ec;
   for (int tries = 0; tries < 1000 && path_.empty(); ++tries) {
     std::filesystem::path p = std::filesystem::temp_directory_path(ec) /
-                              ("zorv-test-" + std::to_string(sim::hostProcessId()) + "-" + std::to_string(counter++));
+                              ("zorv-test-" + std::to_string(hostProcessId()) + "-" + std::to_string(counter++));
     if (std::filesystem::create_directory(p, ec)) path_ = p.string();
   }
 #else

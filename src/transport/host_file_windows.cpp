@@ -7,9 +7,9 @@
 #include <cstring>
 #include <utility>
 
-#include "sim/host_file.h"
+#include "transport/host_file.h"
 
-namespace zorv::sim {
+namespace zorv {
 
 namespace {
 
@@ -181,6 +181,6 @@ std::string publishNewFile(const std::string& from, const std::string& to) {
 
 uint64_t hostProcessId() { return GetCurrentProcessId(); }
 
-}  // namespace zorv::sim
+}  // namespace zorv
 
 #endif

@@ -11,9 +11,9 @@
 #include <cstring>
 #include <utility>
 
-#include "sim/host_file.h"
+#include "transport/host_file.h"
 
-namespace zorv::sim {
+namespace zorv {
 
 namespace {
 std::string errnoText(int err) { return std::strerror(err); }
@@ -122,6 +122,6 @@ std::string publishNewFile(const std::string& from, const std::string& to) {
 
 uint64_t hostProcessId() { return static_cast<uint64_t>(::getpid()); }
 
-}  // namespace zorv::sim
+}  // namespace zorv
 
 #endif

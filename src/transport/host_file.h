@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-namespace zorv::sim {
+namespace zorv {
 
 class HostFile {
  public:
@@ -92,4 +92,4 @@ std::string publishNewFile(const std::string& from, const std::string& to);
 // This process's id, for names of temporary files.
 uint64_t hostProcessId();
 
-}  // namespace zorv::sim
+}  // namespace zorv
