@@ -89,6 +89,10 @@ std::string replaceFile(const std::string& from, const std::string& to);
 // to remove. Empty on success, else the system's error text.
 std::string publishNewFile(const std::string& from, const std::string& to);
 
+// The path by which this program's own executable file can be read (the
+// one-file updater reads the package appended to it).
+std::string ownExecutablePath();
+
 // This process's id, for names of temporary files.
 uint64_t hostProcessId();
 

@@ -120,6 +120,8 @@ std::string publishNewFile(const std::string& from, const std::string& to) {
   return ::link(from.c_str(), to.c_str()) == 0 || errno == EEXIST ? std::string() : errnoText(errno);
 }
 
+std::string ownExecutablePath() { return "/proc/self/exe"; }
+
 uint64_t hostProcessId() { return static_cast<uint64_t>(::getpid()); }
 
 }  // namespace zorv

@@ -179,6 +179,23 @@ std::string publishNewFile(const std::string& from, const std::string& to) {
   return err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS ? std::string() : errorText(err);
 }
 
+std::string ownExecutablePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      path.resize(n);
+      break;
+    }
+    path.resize(path.size() * 2);  // cut short: a longer buffer
+  }
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), out.data(), bytes, nullptr, nullptr);
+  return out;
+}
+
 uint64_t hostProcessId() { return GetCurrentProcessId(); }
 
 }  // namespace zorv
