@@ -14,6 +14,7 @@
 #include "firmware/package_download.h"
 #include "firmware/package_session.h"
 #include "fwdl_support.h"
+#include "transport/device_port.h"
 
 namespace zorv::fwdl {
 namespace {
@@ -160,6 +161,81 @@ TEST_P(PowerLossDuringDownload, OldFirmwareRunsAndTheSecondUpdateSucceeds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EverySegment, PowerLossDuringDownload, ::testing::ValuesIn(everyBoundary()), caseName);
+
+// The power goes after the last segment was taken, before the drive moved
+// on to the new image (the host's next command starts it): the complete
+// image dies with the controller's memory, the tool waits in vain for the
+// new version and says so, and the old firmware runs after the power-on.
+class UnplugAfterSegments : public DevicePort {
+ public:
+  UnplugAfterSegments(DevicePort& inner, sim::SimBay& bay, int slot, int segments)
+      : inner_(inner), bay_(bay), slot_(slot), left_(segments) {}
+  std::string_view name() const override { return inner_.name(); }
+  std::string physicalDrivePath(int n) const override { return inner_.physicalDrivePath(n); }
+  IoOutcome queryBusType(const std::string& path, uint8_t& busType) override { return inner_.queryBusType(path, busType); }
+  IoOutcome ataPassThrough(const std::string& path, AtaPassThroughRequest& request) override {
+    const bool segment = request.currentTaskFile[6] == 0x93;  // before the reply overwrites the registers
+    IoOutcome o = inner_.ataPassThrough(path, request);
+    if (segment) segmentDone();
+    return o;
+  }
+  IoOutcome scsiPassThrough(const std::string& path, ScsiRequest& request) override {
+    IoOutcome o = inner_.scsiPassThrough(path, request);
+    if (request.cdb[0] == 0x85 && request.cdb[14] == 0x93) segmentDone();
+    return o;
+  }
+  IoOutcome submitQueued(const std::string& path, int slot, ScsiRequest& request) override {
+    return inner_.submitQueued(path, slot, request);
+  }
+  SlotState pollSlot(int slot) override { return inner_.pollSlot(slot); }
+  void drainQueue() override { inner_.drainQueue(); }
+
+ private:
+  void segmentDone() {
+    std::string error;
+    if (--left_ == 0) {
+      EXPECT_TRUE(bay_.unplug(slot_, error)) << error;
+    }
+  }
+  DevicePort& inner_;
+  sim::SimBay& bay_;
+  int slot_;
+  int left_;
+};
+
+TEST(PowerLossAfterTheLastSegment, TheImageIsLostAndTheToolSaysTheUpdateFailed) {
+  for (int slot : {0, 1}) {
+    SCOPED_TRACE(slot);
+    SimFixture sim(slot);
+    ASSERT_TRUE(sim.ok()) << sim.error;
+    const std::string before = driveIn(*sim.bay, slot).identity.firmware;
+    const std::string version = slot == 0 ? "S1108A" : "T1209B";
+    const std::vector<uint8_t> image = imageFor(*sim.bay, slot, version, kImageSize);
+    UnplugAfterSegments port(*sim.port, *sim.bay, slot, static_cast<int>(kSegments));
+    Context ctx(port, sim.ui, sim.clock, sim.pane);
+    ctx.DriveTable = sim.ctx().DriveTable;
+    ctx.ucDriveCount = sim.ctx().ucDriveCount;
+    ctx.ucSelDrive = sim.ctx().ucSelDrive;
+    ctx.fgFamilyDrive = 1;
+    ctx.fgVendorCdbEnable = 1;
+    Progress progress;
+    firmware::DownloadRequest request;
+    request.image = image;
+
+    firmware::DownloadResult r = firmware::downloadFirmware(ctx, request, progress);
+    EXPECT_FALSE(r.updated());
+    EXPECT_EQ(r.verdict, DownloadVerdict::NotReady) << sim.pane.text();
+    EXPECT_EQ(r.messageText, firmware::kUpdateFailedText);
+    EXPECT_FALSE(contains(sim.pane.text(), "Update FW Done."));
+
+    std::string error;
+    ASSERT_TRUE(sim.bay->plug(slot, error)) << error;
+    EXPECT_EQ(driveIn(*sim.bay, slot).identity.firmware, before);
+    r = firmware::downloadFirmware(sim.ctx(), request, progress);
+    EXPECT_TRUE(r.updated()) << sim.pane.text();
+    EXPECT_EQ(driveIn(*sim.bay, slot).identity.firmware.substr(0, 6), version);
+  }
+}
 
 }  // namespace
 }  // namespace zorv::fwdl
