@@ -1,12 +1,13 @@
 #include "sim/sim_drive.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
 #include "sim/bay_store.h"
-#include "transport/host_file.h"
 #include "sim/media.h"
+#include "transport/host_file.h"
 
 namespace zorv::sim {
 
@@ -128,6 +129,36 @@ bool SimDrive::mutate(const std::function<void(DriveRecord&)>& fn, std::string* 
   gone_ = !s.plugged || s.generation != generation_;
   vendorTouched_ = false;
   return true;
+}
+
+bool SimDrive::losePower(uint32_t faultId, std::string* error) {
+  std::string err;
+  const uint64_t id = record_.id;
+  const uint64_t generation = generation_;
+  const int slot = slot_;
+  bool ok = store_.mutate(
+      [&](BayRecord& bay, std::string& e) {
+        SlotRecord& s = bay.slots[static_cast<size_t>(slot)];
+        if (!s.drive || s.drive->id != id || !s.plugged || s.generation != generation) {
+          e = "slot " + std::to_string(slot) + " no longer holds this drive";
+          return false;
+        }
+        std::vector<Fault>& faults = s.drive->faults;
+        faults.erase(std::remove_if(faults.begin(), faults.end(), [faultId](const Fault& f) { return f.id == faultId; }),
+                     faults.end());
+        s.plugged = false;
+        ++s.generation;
+        return true;
+      },
+      err);
+  // Whatever the file says, this power-on is over: nothing volatile survives
+  // and no further command reaches the drive.
+  runtime_.clear();
+  readyAt_.reset();
+  vendorTouched_ = false;
+  gone_ = true;
+  if (!ok && error) *error = err;
+  return ok;
 }
 
 nlohmann::json& SimDrive::vendorState() {
