@@ -17,10 +17,11 @@
 // volume on a drive of the family, or a script that needs more than a
 // volume's free space.
 
-#include <unistd.h>
-
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "cli/command_registry.h"
 #include "cli/interrupt_stop.h"
@@ -157,7 +158,7 @@ void testVolumes(Session& session, const VolumeOptions& o) {
     bool running = true;
     while (running) {
       for (int i = 0; i < 10 && running; ++i) {
-        ::usleep(100000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
         running = false;
         for (auto& w : windows) running = running || !w->finished();
         if (interrupted.load())

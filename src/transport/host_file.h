@@ -15,11 +15,11 @@ namespace zorv {
 class HostFile {
  public:
   enum class Open {
-    ReadOnly,     // must exist
-    ReadWrite,    // must exist
-    CreateNew,    // read-write; fails when it exists (alreadyExists() then)
-    OpenOrCreate, // read-write
-    Truncate,     // write, made empty or new
+    ReadOnly,      // must exist
+    ReadWrite,     // must exist
+    CreateNew,     // read-write; fails when it exists (alreadyExists() then)
+    OpenOrCreate,  // read-write
+    Truncate,      // write, made empty or new
   };
 
   HostFile() = default;
@@ -95,5 +95,12 @@ std::string ownExecutablePath();
 
 // This process's id, for names of temporary files.
 uint64_t hostProcessId();
+
+#ifdef _WIN32
+// A UTF-8 path as the wide-character file functions take it.
+std::wstring hostWidePath(const std::string& path);
+// The system's text for a GetLastError code, without its trailing period.
+std::string hostErrorText(unsigned long error);
+#endif
 
 }  // namespace zorv

@@ -11,9 +11,7 @@
 
 namespace zorv {
 
-namespace {
-
-std::wstring widePath(const std::string& path) {
+std::wstring hostWidePath(const std::string& path) {
   if (path.empty()) return {};
   int n = MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
   std::wstring out(static_cast<size_t>(n), L'\0');
@@ -21,16 +19,21 @@ std::wstring widePath(const std::string& path) {
   return out;
 }
 
-std::string errorText(DWORD err) {
+std::string hostErrorText(unsigned long err) {
   char* text = nullptr;
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, err, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      err, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string out = n ? std::string(text, n) : "Windows error " + std::to_string(err);
   if (text) LocalFree(text);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.')) out.pop_back();
   return out;
 }
 
+namespace {
+
+std::wstring widePath(const std::string& path) { return hostWidePath(path); }
+std::string errorText(DWORD err) { return hostErrorText(err); }
 std::string lastErrorText() { return errorText(GetLastError()); }
 
 HANDLE asHandle(void* h) { return static_cast<HANDLE>(h); }
@@ -71,12 +74,16 @@ std::optional<HostFile> HostFile::open(const std::string& path, Open how, OpenEr
     case Open::ReadWrite: break;
     case Open::CreateNew: disposition = CREATE_NEW; break;
     case Open::OpenOrCreate: disposition = OPEN_ALWAYS; break;
-    case Open::Truncate: access = GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
+    case Open::Truncate:
+      access = GENERIC_WRITE;
+      disposition = CREATE_ALWAYS;
+      break;
   }
   // Every sharing mode: other processes read, write and replace the bay's
   // files while this one has them open, as on POSIX systems.
-  HANDLE h = CreateFileW(widePath(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      CreateFileW(widePath(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD err = GetLastError();
     error.text = errorText(err);
@@ -136,7 +143,8 @@ std::string HostFile::resize(uint64_t bytes) const {
   DeviceIoControl(asHandle(handle_), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &unused, nullptr);
   FILE_END_OF_FILE_INFO end{};
   end.EndOfFile.QuadPart = static_cast<LONGLONG>(bytes);
-  if (!SetFileInformationByHandle(asHandle(handle_), FileEndOfFileInfo, &end, sizeof end)) return lastErrorText();
+  if (!SetFileInformationByHandle(asHandle(handle_), FileEndOfFileInfo, &end, sizeof end))
+    return lastErrorText();
   return {};
 }
 
@@ -155,8 +163,9 @@ void HostFile::unlock() const {
 }
 
 void* HostFile::map(size_t bytes, bool writable) const {
-  HANDLE mapping = CreateFileMappingW(asHandle(handle_), nullptr, writable ? PAGE_READWRITE : PAGE_READONLY,
-                                      static_cast<DWORD>(uint64_t{bytes} >> 32), static_cast<DWORD>(bytes), nullptr);
+  HANDLE mapping =
+      CreateFileMappingW(asHandle(handle_), nullptr, writable ? PAGE_READWRITE : PAGE_READONLY,
+                         static_cast<DWORD>(uint64_t{bytes} >> 32), static_cast<DWORD>(bytes), nullptr);
   if (!mapping) return nullptr;
   void* view = MapViewOfFile(mapping, writable ? FILE_MAP_WRITE : FILE_MAP_READ, 0, 0, bytes);
   CloseHandle(mapping);  // the view keeps the mapping
@@ -168,7 +177,8 @@ void HostFile::unmap(void* address, size_t) {
 }
 
 std::string replaceFile(const std::string& from, const std::string& to) {
-  return MoveFileExW(widePath(from).c_str(), widePath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+  return MoveFileExW(widePath(from).c_str(), widePath(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
              ? std::string()
              : lastErrorText();
 }
@@ -190,9 +200,11 @@ std::string ownExecutablePath() {
     }
     path.resize(path.size() * 2);  // cut short: a longer buffer
   }
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0, nullptr, nullptr);
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0, nullptr,
+                                  nullptr);
   std::string out(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), out.data(), bytes, nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), out.data(), bytes, nullptr,
+                      nullptr);
   return out;
 }
 

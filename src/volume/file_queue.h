@@ -1,7 +1,8 @@
 #pragma once
 // The 16-slot queue of a volume window over its test file: unbuffered
-// (O_DIRECT) reads and writes submitted through io_uring, each slot with its
-// own aligned buffer and its own result. A transfer takes the next free slot
+// reads and writes submitted through io_uring (on Windows: overlapped I/O
+// with an event per slot), each slot with its own aligned buffer and its own
+// result. A transfer takes the next free slot
 // round robin; finished transfers are collected first, and when all 16 are
 // busy the queue waits for one to finish instead of spinning.
 //
@@ -13,15 +14,19 @@
 // bound is abandoned with its buffer kept for good (a small leak, never
 // memory handed back while a device may still write it).
 
+#ifndef _WIN32
 #include <liburing.h>
+#endif
 
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "transport/aligned_buffer.h"
+#include "volume/native_file.h"
 
 namespace zorv {
 
@@ -34,24 +39,25 @@ class FileQueue {
     bool write = false;
     uint64_t offset = 0;
     uint32_t length = 0;
-    int error = 0;  // 0, or the errno the transfer failed with (EIO for a short one)
+    int error =
+        0;  // 0, or the system's error (errno / GetLastError; for a short transfer EIO / ERROR_HANDLE_EOF)
   };
 
   // What close() met.
   struct CloseReport {
-    int collected = 0;    // transfers that finished while close waited
-    int overdue = 0;      // slots whose transfer took longer than the per-slot wait
-    int abandoned = 0;    // transfers that never came back (buffers kept)
+    int collected = 0;  // transfers that finished while close waited
+    int overdue = 0;    // slots whose transfer took longer than the per-slot wait
+    int abandoned = 0;  // transfers that never came back (buffers kept)
   };
 
-  FileQueue() = default;
+  FileQueue();
   ~FileQueue();
   FileQueue(const FileQueue&) = delete;
   FileQueue& operator=(const FileQueue&) = delete;
 
-  // Sets up the ring over fd and 16 buffers of slotBytes each. False with
-  // error when the ring or the buffers cannot be had.
-  bool open(int fd, size_t slotBytes, std::string& error);
+  // Sets up the queue over an open file and 16 buffers of slotBytes each.
+  // False with error when the queue or the buffers cannot be had.
+  bool open(NativeFile file, size_t slotBytes, std::string& error);
   bool isOpen() const { return ready_; }
 
   // Handed every finished transfer, on the thread that calls acquire/wait/close.
@@ -86,17 +92,26 @@ class FileQueue {
     uint64_t offset = 0;
     uint32_t length = 0;
   };
+  static const int kShortTransfer;  // the error of a transfer that moved less than asked
   bool submit(int slot, bool write, uint64_t offset, uint32_t length);
   void finish(int slot, int result);
+#ifdef _WIN32
+  // Collects what has finished; with wait, blocks until at least one has
+  // (up to timeoutMs; INFINITE without). Returns the number collected, the
+  // negated error of a failed wait, 0 on a time-out.
+  int collect(bool wait, unsigned long timeoutMs = 0xFFFFFFFFul);
+  struct OverlappedSlots;  // each slot's OVERLAPPED record and event
+  std::unique_ptr<OverlappedSlots> overlapped_;
+#else
   // Collects what has finished; with wait, blocks until at least one has
   // (up to timeout when given). Returns the number collected, -errno on a
   // failed wait, 0 on a time-out.
   int collect(bool wait, const __kernel_timespec* timeout = nullptr);
-
   io_uring ring_{};
+#endif
   bool ready_ = false;
   bool abandoned_ = false;
-  int fd_ = -1;
+  NativeFile fd_ = kNoFile;
   std::array<Slot, kSlots> slots_{};
   std::array<AlignedBuffer, kSlots> buffers_{};
   int next_ = 0;

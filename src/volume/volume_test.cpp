@@ -1,7 +1,5 @@
 #include "volume/volume_test.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -82,8 +80,8 @@ void VolumeTestWindow::say(const std::string& text) { AppendMessage(parent_, tex
 bool VolumeTestWindow::start() {
   if (started_) return false;
   int error = 0;
-  folderFd_ = openTestFolder(volume_.mountPoint, true, error);
-  if (folderFd_ < 0) {
+  folder_ = openTestFolder(volume_.mountPoint, true, error);
+  if (folder_ == kNoFile) {
     say(formatText("CreateDirError: %d\r\n", error));
     return false;
   }
@@ -117,8 +115,8 @@ VolumeTestStats VolumeTestWindow::stats() const {
 
 std::string VolumeTestWindow::timeText(double seconds) const {
   const int64_t s = static_cast<int64_t>(seconds);
-  return formatText("Hour: %d      Min: %d      Sec: %d", static_cast<int>(s / 3600), static_cast<int>(s / 60 % 60),
-                    static_cast<int>(s % 60));
+  return formatText("Hour: %d      Min: %d      Sec: %d", static_cast<int>(s / 3600),
+                    static_cast<int>(s / 60 % 60), static_cast<int>(s % 60));
 }
 
 bool VolumeTestWindow::identify() {
@@ -135,7 +133,7 @@ bool VolumeTestWindow::identify() {
 
 void VolumeTestWindow::work() {
   const Clock::TimePoint t0 = parent_.clock->now();
-  int fd = -1;
+  NativeFile file = kNoFile;
   FileQueue queue;
   bool ok = false;
   int error = 0;
@@ -143,22 +141,22 @@ void VolumeTestWindow::work() {
   // Type 2 talks to the drive before it touches the file.
   if (script_.type == 2 && !identify()) {
     fail();
-  } else if ((fd = openTestFile(folderFd_, writeThrough, error)) < 0) {
+  } else if ((file = openTestFile(volume_.mountPoint, folder_, writeThrough, error)) == kNoFile) {
     say(formatText("....err CreateFile: %d\r\n", error));
     fail();
   } else {
     std::string why;
     const uint64_t slotBytes = script_.type == 1 ? script_.fileSize : script_.transferLast * kSector;
-    if (!queue.open(fd, slotBytes, why)) {
+    if (!queue.open(file, slotBytes, why)) {
       say("...." + why + "\r\n");
       fail();
     } else {
-      ok = script_.type == 1 ? workType1(queue, fd) : workType2(queue, fd);
+      ok = script_.type == 1 ? workType1(queue) : workType2(queue);
     }
   }
   FileQueue::CloseReport closed = queue.close(std::chrono::milliseconds(300), std::chrono::seconds(30));
   if (closed.overdue > 0) say("WAIT_TIMEOUT 3\r\n");
-  if (fd >= 0 && closed.abandoned == 0) ::close(fd);  // an abandoned transfer keeps its file
+  if (closed.abandoned == 0) closeNativeFile(file);  // an abandoned transfer keeps its file
   if (!ok) fail();
   if (stop_.load() && !failed_.load()) stoppedByRequest_.store(true);
 
@@ -207,7 +205,7 @@ void VolumeTestWindow::compareFailed() {
   fail();
 }
 
-bool VolumeTestWindow::workType1(FileQueue& queue, int) {
+bool VolumeTestWindow::workType1(FileQueue& queue) {
   const uint64_t size = script_.fileSize;
   const uint32_t length = static_cast<uint32_t>(size);
   AlignedBuffer expected(size);
@@ -294,7 +292,7 @@ bool VolumeTestWindow::workType1(FileQueue& queue, int) {
   return waitAll(3);
 }
 
-bool VolumeTestWindow::workType2(FileQueue& queue, int) {
+bool VolumeTestWindow::workType2(FileQueue& queue) {
   AlignedBuffer pattern(kPatternBufferSize);
   if (script_.randomData) {
     TestRandom random(options_.seed.value_or(static_cast<uint32_t>(
@@ -364,8 +362,8 @@ void VolumeTestWindow::tick() {
     const double seconds = std::max(s.seconds, 1.0);
     const int rate = static_cast<int>(static_cast<double>((s.bytesWritten + s.bytesRead) >> 20) / seconds);
     if (script_.type == 1) {
-      say(formatText("Job done. %s\r\nTime Spaned\r\n%s\r\nMByte/Second:%dMByte\r\n", volume_.mountPoint.c_str(),
-                     timeText(s.seconds).c_str(), rate));
+      say(formatText("Job done. %s\r\nTime Spaned\r\n%s\r\nMByte/Second:%dMByte\r\n",
+                     volume_.mountPoint.c_str(), timeText(s.seconds).c_str(), rate));
     } else {
       say(formatText("Job done. %s\r\nTime Spaned\r\n%s\r\nLength: 0x%llX Byte\r\nMByte/Second:%dMByte\r\n",
                      volume_.mountPoint.c_str(), timeText(s.seconds).c_str(),
@@ -394,9 +392,9 @@ void VolumeTestWindow::tick() {
 void VolumeTestWindow::close() {
   stop_.store(1);
   if (worker_.joinable()) worker_.join();
-  if (folderFd_ >= 0) {
-    ::close(folderFd_);
-    folderFd_ = -1;
+  if (folder_ != kNoFile) {
+    closeNativeFile(folder_);
+    folder_ = kNoFile;
   }
 }
 

@@ -38,8 +38,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -76,8 +76,9 @@ struct VolumeTestOptions {
 
 class VolumeTestWindow {
  public:
-  VolumeTestWindow(Context& parent, const VolumeRecord& volume, const Sc3Script& script, VolumeRunBoard& board,
-                   MessageSink& box, UserInterface& ui, VolumeTestOptions options = {});
+  VolumeTestWindow(Context& parent, const VolumeRecord& volume, const Sc3Script& script,
+                   VolumeRunBoard& board, MessageSink& box, UserInterface& ui,
+                   VolumeTestOptions options = {});
   ~VolumeTestWindow();
   VolumeTestWindow(const VolumeTestWindow&) = delete;
   VolumeTestWindow& operator=(const VolumeTestWindow&) = delete;
@@ -119,8 +120,8 @@ class VolumeTestWindow {
 
  private:
   void work();
-  bool workType1(FileQueue& queue, int fd);
-  bool workType2(FileQueue& queue, int fd);
+  bool workType1(FileQueue& queue);
+  bool workType2(FileQueue& queue);
   bool identify();
   void fail();
   bool countCompletion(const FileQueue::Completion& c);
@@ -148,7 +149,7 @@ class VolumeTestWindow {
   bool reportedDone_ = false;
   bool reportedFailure_ = false;
   bool reportedOther_ = false;
-  int folderFd_ = -1;
+  NativeFile folder_ = kNoFile;  // held open while the window runs: the folder cannot be swapped
   Clock::TimePoint startedAt_{};
   std::atomic<int64_t> elapsedMs_{-1};  // the worker's run time once it has finished
   mutable std::mutex mutex_;            // guards stats_ and failureBox_

@@ -1,6 +1,8 @@
 // The --json document in process: one document whatever happens, the envelope
 // beside the result, and text for a person kept to its limit.
 
+#include "cli/json_document.h"
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "cli/captured_stream.h"
-#include "cli/json_document.h"
 #include "cli/session.h"
 #include "support/sim_fixture.h"
 
@@ -44,7 +45,7 @@ TEST(JsonDocument, EveryRunWritesOneDocumentWithTheEnvelope) {
   };
   const Case cases[] = {
       {{"--json", "sim", "create", bay}, kExitOk, "sim create"},  // no structured result
-      {{"--sim", bay, "scan", "--json"}, kExitOk, "scan"},         // a result, --json after the command
+      {{"--sim", bay, "scan", "--json"}, kExitOk, "scan"},        // a result, --json after the command
       {{"--sim", bay, "--json", "sim", "unplug", "9"}, kExitUsage, "sim unplug"},
       {{"--json", "no-such-command"}, kExitUsage, ""},
       {{"--sim", bay, "--drive", "2", "--json", "diag", "trigger"}, kExitUsage, "diag trigger"},

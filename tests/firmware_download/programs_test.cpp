@@ -254,6 +254,41 @@ TEST(OneFileUpdater, ReportsFailuresByItsExitStatus) {
   EXPECT_FALSE(contains(r.out + r.err, "Update FW Done."));
 }
 
+// The power goes in the middle of the one-file updater's download: the
+// program says so and exits 1 (the window program's --update as zorvctl's
+// fw update); after power-on the drive runs its old firmware and the next
+// run of the same updater takes.
+TEST(OneFileUpdater, APowerCutDuringTheDownloadIsAFailureAndTheNextRunTakes) {
+  UpdaterBench b;
+  ASSERT_TRUE(b.bay) << b.error;
+  const bool window = fs::exists(kBinaryDir + "/src/app/zorv");
+  const std::string updater = b.dir.file("updater");
+  ASSERT_EQ(runProgram(b.dir, {kZorvctl, "fw", "append-qz", window ? kBinaryDir + "/src/app/zorv" : kZorvctl,
+                               b.package("demo.qz", "S1108A", "T1209B"), updater})
+                .status,
+            0);
+  std::vector<std::string> run = {updater, "--sim", b.bayDir, "--drive", "0"};
+  if (window) run.push_back("--update");
+  else run.insert(run.end(), {"fw", "update"});
+  const std::string before = b.firmware(0);
+  std::string err;
+  ASSERT_TRUE(b.bay->addFault(0, sim::Fault{.kind = sim::FaultKind::PowerLoss, .count = 1}, err)) << err;
+
+  Ran r = runProgram(b.dir, run);
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out, "Download Fail\r\n")) << r.out;
+  EXPECT_FALSE(contains(r.out + r.err, "Update FW Done."));
+  sim::BayRecord now;
+  ASSERT_TRUE(b.bay->snapshot(now, err)) << err;
+  EXPECT_FALSE(now.slots[0].plugged);
+
+  ASSERT_TRUE(b.bay->plug(0, err)) << err;
+  EXPECT_EQ(b.firmware(0), before);
+  r = runProgram(b.dir, run);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(b.firmware(0), "S1108A0C");
+}
+
 }  // namespace
 }  // namespace zorv::fwdl
 

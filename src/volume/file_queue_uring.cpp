@@ -1,0 +1,133 @@
+// The queue on io_uring.
+#ifndef _WIN32
+
+#include <cerrno>
+#include <cstring>
+
+#include "volume/file_queue.h"
+
+namespace zorv {
+
+const int FileQueue::kShortTransfer = EIO;
+
+FileQueue::FileQueue() = default;
+FileQueue::~FileQueue() { close(std::chrono::milliseconds(300), std::chrono::seconds(30)); }
+
+bool FileQueue::open(NativeFile fd, size_t slotBytes, std::string& error) {
+  close(std::chrono::milliseconds(300), std::chrono::seconds(30));
+  const int rc = io_uring_queue_init(kSlots, &ring_, 0);
+  if (rc < 0) {
+    error = std::string("io_uring: ") + std::strerror(-rc);
+    return false;
+  }
+  try {
+    for (AlignedBuffer& b : buffers_) b.reset(slotBytes);
+  } catch (const std::bad_alloc&) {
+    io_uring_queue_exit(&ring_);
+    error = "no memory for the transfer buffers";
+    return false;
+  }
+  fd_ = fd;
+  ready_ = true;
+  abandoned_ = false;
+  next_ = 0;
+  inFlight_ = 0;
+  slots_ = {};
+  return true;
+}
+
+int FileQueue::collect(bool wait, const __kernel_timespec* timeout) {
+  int collected = 0;
+  io_uring_cqe* cqe = nullptr;
+  if (wait) {
+    int rc;
+    do {
+      rc = timeout ? io_uring_wait_cqe_timeout(&ring_, &cqe, const_cast<__kernel_timespec*>(timeout))
+                   : io_uring_wait_cqe(&ring_, &cqe);
+    } while (rc == -EINTR);
+    if (rc == -ETIME) return 0;
+    if (rc < 0) return rc;
+  }
+  while (io_uring_peek_cqe(&ring_, &cqe) == 0 && cqe) {
+    const int slot = static_cast<int>(io_uring_cqe_get_data64(cqe));
+    const int res = cqe->res;
+    io_uring_cqe_seen(&ring_, cqe);
+    if (slot >= 0 && slot < kSlots) {
+      finish(slot, res);
+      ++collected;
+    }
+  }
+  return collected;
+}
+
+bool FileQueue::submit(int slot, bool write, uint64_t offset, uint32_t length) {
+  Slot& s = slots_[static_cast<size_t>(slot)];
+  s = Slot{true, write, offset, length};
+  ++inFlight_;
+  io_uring_sqe* sqe = io_uring_get_sqe(&ring_);
+  if (!sqe) {
+    finish(slot, -EAGAIN);
+    return false;
+  }
+  uint8_t* data = buffers_[static_cast<size_t>(slot)].data();
+  if (write) {
+    io_uring_prep_write(sqe, fd_, data, length, offset);
+  } else {
+    io_uring_prep_read(sqe, fd_, data, length, offset);
+  }
+  io_uring_sqe_set_data64(sqe, static_cast<uint64_t>(slot));
+  const int rc = io_uring_submit(&ring_);
+  if (rc < 0) {
+    finish(slot, rc);
+    return false;
+  }
+  return true;
+}
+
+FileQueue::CloseReport FileQueue::close(std::chrono::milliseconds perSlot, std::chrono::milliseconds bound) {
+  CloseReport report;
+  if (!ready_) return report;
+  auto timespecOf = [](std::chrono::milliseconds ms) {
+    __kernel_timespec t{};
+    t.tv_sec = ms.count() / 1000;
+    t.tv_nsec = (ms.count() % 1000) * 1000000;
+    return t;
+  };
+  // Each busy slot gets its own wait, as a window closing slot by slot would.
+  for (int slot = 0; slot < kSlots && inFlight_ > 0; ++slot) {
+    if (!slots_[static_cast<size_t>(slot)].busy) continue;
+    const __kernel_timespec t = timespecOf(perSlot);
+    while (slots_[static_cast<size_t>(slot)].busy) {
+      const int before = inFlight_;
+      const int rc = collect(true, &t);
+      report.collected += before - inFlight_;
+      if (rc <= 0) break;
+    }
+    if (slots_[static_cast<size_t>(slot)].busy) ++report.overdue;
+  }
+  // Then the rest, up to the bound: the buffers must outlive the transfers.
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (inFlight_ > 0 && std::chrono::steady_clock::now() < deadline) {
+    const __kernel_timespec t = timespecOf(std::chrono::milliseconds(100));
+    const int before = inFlight_;
+    if (collect(true, &t) < 0) break;
+    report.collected += before - inFlight_;
+  }
+  if (inFlight_ > 0) {
+    // Never answered: the ring and the buffers stay allocated for good.
+    report.abandoned = inFlight_;
+    for (AlignedBuffer& b : buffers_) new AlignedBuffer(std::move(b));
+    abandoned_ = true;
+  } else {
+    io_uring_queue_exit(&ring_);
+    for (AlignedBuffer& b : buffers_) b.reset(0);
+  }
+  ready_ = false;
+  inFlight_ = 0;
+  slots_ = {};
+  return report;
+}
+
+}  // namespace zorv
+
+#endif  // _WIN32
