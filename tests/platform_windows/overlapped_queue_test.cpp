@@ -8,115 +8,16 @@
 #include <thread>
 #include <vector>
 
+#include "fake_device_io.h"
+
 namespace zorv::platform {
 namespace {
 
-// NTSTATUS values a driver completes with.
-constexpr ULONG_PTR kStatusSuccess = 0;
-constexpr ULONG_PTR kStatusIoTimeout = 0xC00000B5;  // GetLastError: ERROR_SEM_TIMEOUT
-constexpr ULONG_PTR kStatusCancelled = 0xC0000120;  // GetLastError: ERROR_OPERATION_ABORTED
-
-// Plays the driver: issued transfers stay pending until the test completes
-// them, writing the record, the OVERLAPPED and the event as the system does.
-class FakeDevice final : public OverlappedDevice {
- public:
-  enum class Answer { Pending, AtOnce, Fail };
-  struct Issued {
-    ScsiPassThroughRecord* record;
-    OVERLAPPED* overlapped;
-    bool completed = false;
-  };
-
-  FakeDevice() : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-  ~FakeDevice() override { CloseHandle(handle_); }
-
-  HANDLE open(const std::string& path) override {
-    openedPaths.push_back(path);
-    if (openError) {
-      SetLastError(openError);
-      return INVALID_HANDLE_VALUE;
-    }
-    ++openHandles;
-    return handle_;
-  }
-  void close(HANDLE handle) override {
-    EXPECT_EQ(handle, handle_);
-    --openHandles;
-  }
-  BOOL passThrough(HANDLE handle, ScsiPassThroughRecord& record, OVERLAPPED& overlapped) override {
-    EXPECT_EQ(handle, handle_);
-    std::lock_guard lock(mutex_);
-    Answer answer = Answer::Pending;
-    DWORD error = 0;
-    if (!script.empty()) {
-      std::tie(answer, error) = script.front();
-      script.pop_front();
-    }
-    if (answer == Answer::Fail) {
-      SetLastError(error);
-      return FALSE;
-    }
-    issued.push_back(Issued{&record, &overlapped});
-    overlapped.Internal = STATUS_PENDING;
-    if (answer == Answer::AtOnce) {
-      completeLocked(issued.size() - 1, kStatusSuccess, 0, record.header.DataTransferLength);
-      return TRUE;
-    }
-    SetLastError(ERROR_IO_PENDING);
-    return FALSE;
-  }
-  BOOL cancel(HANDLE handle, OVERLAPPED& overlapped) override {
-    EXPECT_EQ(handle, handle_);
-    std::lock_guard lock(mutex_);
-    cancelled.push_back(&overlapped);
-    if (cancelCompletes == CancelCompletes::AtOnce) {
-      for (size_t i = 0; i < issued.size(); ++i)
-        if (issued[i].overlapped == &overlapped && !issued[i].completed) completeLocked(i, kStatusCancelled, 0, 0);
-    }
-    return TRUE;
-  }
-
-  // The driver's completion: the record first, then status, count, event.
-  void complete(size_t i, ULONG_PTR status, uint8_t scsiStatus, DWORD bytes) {
-    std::lock_guard lock(mutex_);
-    completeLocked(i, status, scsiStatus, bytes);
-  }
-
-  size_t cancelledCount() {
-    std::lock_guard lock(mutex_);
-    return cancelled.size();
-  }
-
-  std::deque<std::pair<Answer, DWORD>> script;
-  std::vector<Issued> issued;
-  std::vector<OVERLAPPED*> cancelled;
-  std::vector<std::string> openedPaths;
-  enum class CancelCompletes { AtOnce, Later } cancelCompletes = CancelCompletes::AtOnce;
-  DWORD openError = 0;
-  int openHandles = 0;
-
- private:
-  void completeLocked(size_t i, ULONG_PTR status, uint8_t scsiStatus, DWORD bytes) {
-    Issued& t = issued.at(i);
-    ASSERT_FALSE(t.completed);
-    t.record->header.ScsiStatus = scsiStatus;
-    t.record->header.DataTransferLength = bytes;
-    if (scsiStatus == 0x02) {
-      const uint8_t sense[18] = {0x70, 0, 0x03, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x11, 0x00, 0, 0, 0, 0};
-      std::memcpy(t.record->sense, sense, sizeof sense);
-      t.record->header.SenseInfoLength = 18;
-    } else {
-      t.record->header.SenseInfoLength = 0;
-    }
-    t.overlapped->InternalHigh = sizeof(ScsiPassThroughRecord);
-    t.overlapped->Internal = status;
-    t.completed = true;
-    SetEvent(t.overlapped->hEvent);
-  }
-
-  HANDLE handle_;
-  std::mutex mutex_;
-};
+using test::FakeDeviceIo;
+using test::kStatusCancelled;
+using test::kStatusIoTimeout;
+using test::kStatusSuccess;
+using FakeDevice = FakeDeviceIo;
 
 struct Transfer {
   std::vector<uint8_t> buffer = std::vector<uint8_t>(4096, 0xEE);
@@ -140,6 +41,14 @@ TEST(OverlappedQueue, APendingTransferIsCollectedOnceItCompletes) {
   Transfer t;
   ASSERT_TRUE(queue.submit(kDrive, 3, t.request).ok());
   ASSERT_EQ(device.issued.size(), 1u);
+  // The queue's own handle: shared as every command's, overlapped.
+  ASSERT_EQ(device.opens.size(), 1u);
+  EXPECT_EQ(device.opens[0].path, kDrive);
+  EXPECT_EQ(device.opens[0].share, static_cast<DWORD>(FILE_SHARE_READ | FILE_SHARE_WRITE));
+  EXPECT_EQ(device.opens[0].flags, static_cast<DWORD>(FILE_FLAG_OVERLAPPED));
+  // The header goes in; header and sense area come back.
+  EXPECT_EQ(device.requests[0].inSize, sizeof(SCSI_PASS_THROUGH_DIRECT));
+  EXPECT_EQ(device.requests[0].outSize, sizeof(ScsiPassThroughRecord));
   const FakeDevice::Issued& issued = device.issued[0];
   // What the driver was given: this slot's own record and event.
   EXPECT_EQ(issued.record->header.Cdb[0], 0x28);

@@ -36,6 +36,10 @@ bool lies(char letter, DWORD disk) {
 
 std::vector<MountedVolume> mountedVolumesOnDisk(DWORD disk) {
   std::vector<MountedVolume> out;
+  // A card reader or floppy without a medium must fail the queries, not
+  // ask the person to insert one.
+  DWORD previousMode = 0;
+  const bool quiet = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
   const DWORD letters = GetLogicalDrives();
   for (int i = 0; i < 26; ++i) {
     if (!(letters & (1u << i))) continue;
@@ -52,6 +56,7 @@ std::vector<MountedVolume> mountedVolumesOnDisk(DWORD disk) {
       continue;
     out.push_back(MountedVolume{letter, utf8Text(fileSystem.data(), fileSystem.size())});
   }
+  if (quiet) SetThreadErrorMode(previousMode, nullptr);
   return out;
 }
 

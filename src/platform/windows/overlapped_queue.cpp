@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <climits>
 
-#include "platform/windows/wide_text.h"
 #include "platform/windows/windows_error.h"
 
 namespace zorv::platform {
@@ -34,21 +33,7 @@ void markAborted(ScsiRequest& request, bool timedOut) {
 
 }  // namespace
 
-HANDLE SystemOverlappedDevice::open(const std::string& path) {
-  return CreateFileW(wideText(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                     nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-}
-
-void SystemOverlappedDevice::close(HANDLE handle) { CloseHandle(handle); }
-
-BOOL SystemOverlappedDevice::passThrough(HANDLE handle, ScsiPassThroughRecord& record, OVERLAPPED& overlapped) {
-  return DeviceIoControl(handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &record, sizeof record.header, &record,
-                         sizeof record, nullptr, &overlapped);
-}
-
-BOOL SystemOverlappedDevice::cancel(HANDLE handle, OVERLAPPED& overlapped) { return CancelIoEx(handle, &overlapped); }
-
-OverlappedQueue::OverlappedQueue(OverlappedDevice& device) : device_(device) {
+OverlappedQueue::OverlappedQueue(DeviceIo& device) : device_(device) {
   for (Slot& s : slots_) {
     s.event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!s.event) eventsMade_ = false;
@@ -89,7 +74,7 @@ IoOutcome OverlappedQueue::handleFor(const std::string& path, int& index) {
         break;
       }
   if (!free) return IoOutcome::failure(IoError::Busy, 0, "too many drives with queued transfers");
-  const HANDLE handle = device_.open(path);
+  const HANDLE handle = device_.open(path, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_FLAG_OVERLAPPED);
   if (handle == INVALID_HANDLE_VALUE || handle == nullptr)
     return outcomeFromWindowsError(GetLastError(), "open " + path);
   free->path = path;
@@ -128,7 +113,9 @@ IoOutcome OverlappedQueue::submit(const std::string& path, int slot, ScsiRequest
   s.request = &request;
   s.handle = index;
   ++h.users;
-  if (device_.passThrough(h.handle, s.record, s.overlapped)) {
+  // The header goes in; header and sense area come back.
+  if (device_.control(h.handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &s.record, sizeof s.record.header, &s.record,
+                      sizeof s.record, nullptr, &s.overlapped)) {
     // Done at once: the record already holds the outcome.
     readScsiPassThroughDirect(s.record, request);
     s.state = State::Complete;

@@ -9,8 +9,8 @@
 // buffer until the transfer completes, so a slot is never given up before
 // that: draining waits, abandoning cancels and then waits.
 //
-// The calls that reach the device go through OverlappedDevice, so that the
-// slot handling can be exercised with a fake one.
+// The calls that reach the device go through DeviceIo, so that the slot
+// handling can be exercised with a fake driver.
 
 #include <windows.h>
 
@@ -19,35 +19,11 @@
 #include <mutex>
 #include <string>
 
+#include "platform/windows/device_io.h"
 #include "platform/windows/scsi_pass_through.h"
 #include "transport/device_port.h"
 
 namespace zorv::platform {
-
-class OverlappedDevice {
- public:
-  virtual ~OverlappedDevice() = default;
-  // CreateFileW for read and write, shared, existing, FILE_FLAG_OVERLAPPED;
-  // INVALID_HANDLE_VALUE with the last error set when it fails.
-  virtual HANDLE open(const std::string& path) = 0;
-  virtual void close(HANDLE handle) = 0;
-  // DeviceIoControl(IOCTL_SCSI_PASS_THROUGH_DIRECT) on `overlapped`, the
-  // header as input, header and sense area as output. As DeviceIoControl:
-  // TRUE when done at once, else FALSE with the last error set
-  // (ERROR_IO_PENDING: issued).
-  virtual BOOL passThrough(HANDLE handle, ScsiPassThroughRecord& record, OVERLAPPED& overlapped) = 0;
-  // CancelIoEx for this transfer.
-  virtual BOOL cancel(HANDLE handle, OVERLAPPED& overlapped) = 0;
-};
-
-// The real calls.
-class SystemOverlappedDevice final : public OverlappedDevice {
- public:
-  HANDLE open(const std::string& path) override;
-  void close(HANDLE handle) override;
-  BOOL passThrough(HANDLE handle, ScsiPassThroughRecord& record, OVERLAPPED& overlapped) override;
-  BOOL cancel(HANDLE handle, OVERLAPPED& overlapped) override;
-};
 
 class OverlappedQueue {
  public:
@@ -55,7 +31,7 @@ class OverlappedQueue {
   // Drives with transfers out at the same time.
   static constexpr size_t kMaxHandles = 8;
 
-  explicit OverlappedQueue(OverlappedDevice& device);
+  explicit OverlappedQueue(DeviceIo& device);
   ~OverlappedQueue();  // abandons what is still out
   OverlappedQueue(const OverlappedQueue&) = delete;
   OverlappedQueue& operator=(const OverlappedQueue&) = delete;
@@ -93,7 +69,7 @@ class OverlappedQueue {
   void waitOut(Slot& slot);
   void closeIdleHandles();
 
-  OverlappedDevice& device_;
+  DeviceIo& device_;
   mutable std::mutex mutex_;
   std::array<Slot, kSlots> slots_{};
   std::array<DeviceHandle, kMaxHandles> handles_{};

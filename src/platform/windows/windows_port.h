@@ -12,7 +12,12 @@
 
 namespace zorv::platform {
 
+class DeviceIo;
+
 // Never fails to construct on Windows; error stays empty.
 std::unique_ptr<DevicePort> makeWindowsPort(std::string& error);
+
+// The same on other device calls (tests play the driver with them).
+std::unique_ptr<DevicePort> makeWindowsPort(std::shared_ptr<DeviceIo> io);
 
 }  // namespace zorv::platform
