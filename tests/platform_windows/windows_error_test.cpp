@@ -12,6 +12,8 @@ TEST(WindowsErrorMapping, SystemErrorsBecomeOutcomes) {
   };
   const Case cases[] = {
       {ERROR_FILE_NOT_FOUND, IoError::NoDevice},    {ERROR_PATH_NOT_FOUND, IoError::NoDevice},
+      {ERROR_DEVICE_NOT_CONNECTED, IoError::NoDevice},
+      {ERROR_BUSY, IoError::Busy},
       {ERROR_ACCESS_DENIED, IoError::PermissionDenied}, {ERROR_SHARING_VIOLATION, IoError::Busy},
       {ERROR_LOCK_VIOLATION, IoError::Busy},        {ERROR_NOT_SUPPORTED, IoError::NotSupported},
       {ERROR_INVALID_FUNCTION, IoError::NotSupported}, {ERROR_SEM_TIMEOUT, IoError::Timeout},

@@ -31,11 +31,13 @@ IoOutcome outcomeFromWindowsError(DWORD err, std::string_view what) {
   switch (err) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
+    case ERROR_DEVICE_NOT_CONNECTED:  // a USB drive pulled out
       return IoOutcome::failure(IoError::NoDevice, code, detail);
     case ERROR_ACCESS_DENIED:
       return IoOutcome::failure(IoError::PermissionDenied, code, detail + " (" + kNeedsAdministrator + ")");
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
+    case ERROR_BUSY:
       return IoOutcome::failure(IoError::Busy, code, detail);
     case ERROR_NOT_SUPPORTED:
     case ERROR_INVALID_FUNCTION:

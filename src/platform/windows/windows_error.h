@@ -16,9 +16,11 @@ namespace zorv::platform {
 std::string windowsErrorText(DWORD err);
 
 // GetLastError of CreateFileW or DeviceIoControl:
-//   ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND      -> NoDevice
+//   ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,
+//   ERROR_DEVICE_NOT_CONNECTED                      -> NoDevice
 //   ERROR_ACCESS_DENIED                             -> PermissionDenied ("run as administrator")
-//   ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION   -> Busy
+//   ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION,
+//   ERROR_BUSY                                      -> Busy
 //   ERROR_NOT_SUPPORTED, ERROR_INVALID_FUNCTION     -> NotSupported
 //   ERROR_SEM_TIMEOUT, WAIT_TIMEOUT                 -> Timeout
 //   anything else                                   -> OsFailure
