@@ -46,12 +46,6 @@ OverlappedQueue::~OverlappedQueue() {
     if (s.event) CloseHandle(s.event);
 }
 
-size_t OverlappedQueue::openHandles() const {
-  std::lock_guard lock(mutex_);
-  return static_cast<size_t>(
-      std::count_if(handles_.begin(), handles_.end(), [](const DeviceHandle& h) { return h.handle != INVALID_HANDLE_VALUE; }));
-}
-
 IoOutcome OverlappedQueue::handleFor(const std::string& path, int& index) {
   index = -1;
   for (size_t i = 0; i < handles_.size(); ++i)

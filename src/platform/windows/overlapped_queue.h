@@ -43,9 +43,6 @@ class OverlappedQueue {
   void drain();
   void abandon();
 
-  // Handles kept open (for tests: they are closed when the queue ends).
-  size_t openHandles() const;
-
  private:
   enum class State : uint8_t { Idle, InFlight, Complete };
   struct Slot {
@@ -70,7 +67,7 @@ class OverlappedQueue {
   void closeIdleHandles();
 
   DeviceIo& device_;
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::array<Slot, kSlots> slots_{};
   std::array<DeviceHandle, kMaxHandles> handles_{};
   bool eventsMade_ = true;
