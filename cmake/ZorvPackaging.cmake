@@ -15,6 +15,8 @@ endif()
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/zorvctl.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME zorvctl)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/70-zorv.rules DESTINATION lib/udev/rules.d)
+# The layout of zorvctl --json documents, for the scripts that read them.
+install(FILES ${PROJECT_SOURCE_DIR}/schema/zorvctl.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/zorv)
 
 set(man_dir ${PROJECT_BINARY_DIR}/man)
 set(man_pages ${man_dir}/zorvctl.1)

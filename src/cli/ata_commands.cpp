@@ -76,7 +76,7 @@ void runAta(Session& session, const AtaOptions& o) {
   if (session.json) {
     ctx->setMessagePane(session.pane());
     nlohmann::json out = {{"pane", captured.text()}, {"ok", sent}, {"returned", replyJson(*ctx)}};
-    session.out() << jsonText(out) << '\n';
+    session.setResult(out);
   }
   if (!sent) {
     session.fail(kExitFailed);

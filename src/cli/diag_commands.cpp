@@ -206,7 +206,7 @@ void runDiag(Session& session, const DiagOptions& o) {
               {"commandFailed", result->commandFailed},
               {"inputRefused", result->inputRefused},
               {"pane", captured.text()}};
-  session.out() << jsonText(out) << '\n';
+  session.setResult(out);
 }
 
 void install(CLI::App& app, Session& session) {
@@ -232,7 +232,6 @@ void install(CLI::App& app, Session& session) {
   diag->add_option("--percent", o->percent, "Max address for 780001 from the slider position 0-100");
   diag->add_option("--file", o->files, "File for an open-file dialog (51 restore, F714)");
   diag->add_option("--save", o->saves, "File for a save dialog (F712)");
-  diag->add_flag("--json", session.json, "Machine-readable output");
   installDiagSubcommands(diag, session);
   diag->callback([&session, o, diag] {
     if (diag->get_subcommands().empty()) runDiag(session, *o);

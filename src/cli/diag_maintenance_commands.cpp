@@ -72,7 +72,7 @@ json statisticsJson(const EraseStatistics& s) {
 
 // Runs one maintenance command on the selected drive; its pane text goes to
 // stdout (inside the JSON with --json).
-void runMaintenance(Session& session, bool (*command)(Context&), const char* name) {
+void runMaintenance(Session& session, bool (*command)(Context&)) {
   Context* ctx = selectedDriveContext(session);
   if (!ctx) return;
   StringSink captured;
@@ -80,7 +80,7 @@ void runMaintenance(Session& session, bool (*command)(Context&), const char* nam
   bool ok = command(*ctx);
   ctx->setMessagePane(session.pane());
   if (!ok) session.fail(kExitFailed);
-  if (session.json) session.out() << jsonText({{"command", name}, {"ok", ok}, {"pane", captured.text()}}) << '\n';
+  if (session.json) session.setResult({{"ok", ok}, {"pane", captured.text()}});
 }
 
 void runEraseStats(Session& session, const EraseStatsOptions& o) {
@@ -109,7 +109,7 @@ void runEraseStats(Session& session, const EraseStatsOptions& o) {
     // dump cannot be read or used has failed.
     session.fail(o.file.empty() ? kExitFailed : kExitUsage);
     if (session.json)
-      session.out() << jsonText({{"ok", false}, {"error", reading.error}, {"pane", captured.text()}}) << '\n';
+      session.setResult({{"ok", false}, {"error", reading.error}, {"pane", captured.text()}});
     return;
   }
   const EraseStatistics& stats = *reading.statistics;
@@ -128,7 +128,7 @@ void runEraseStats(Session& session, const EraseStatsOptions& o) {
     out["textFile"] = reading.textFile.string();
     out["png"] = o.png.empty() ? json(nullptr) : json(o.png);
     out["pane"] = captured.text();
-    session.out() << jsonText(out) << '\n';
+    session.setResult(out);
     return;
   }
   std::string text = eraseStatisticsText(stats);
@@ -140,12 +140,10 @@ void runEraseStats(Session& session, const EraseStatsOptions& o) {
 
 void installDiagSubcommands(CLI::App* diag, Session& session) {
   CLI::App* trigger = diag->add_subcommand("trigger", "Arm the controller's diagnostics (vendor code 57h 01h)");
-  trigger->add_flag("--json", session.json, "Machine-readable output");
-  trigger->callback([&session] { runMaintenance(session, &TriggerDiagnostic, "trigger"); });
+  trigger->callback([&session] { runMaintenance(session, &TriggerDiagnostic); });
 
   CLI::App* clean = diag->add_subcommand("clean-smart", "Clear the drive's SMART data (vendor code 56h 03h)");
-  clean->add_flag("--json", session.json, "Machine-readable output");
-  clean->callback([&session] { runMaintenance(session, &CleanSmart, "clean-smart"); });
+  clean->callback([&session] { runMaintenance(session, &CleanSmart); });
 
   auto o = std::make_shared<EraseStatsOptions>();
   CLI::App* stats = diag->add_subcommand(
@@ -153,7 +151,6 @@ void installDiagSubcommands(CLI::App* diag, Session& session) {
   stats->add_option("--dir", o->dir, "Directory for the dump files (default: current directory)");
   stats->add_option("--file", o->file, "A saved block-information dump (.txt) instead of the drive's");
   stats->add_option("--png", o->png, "Write the picture to this PNG file");
-  stats->add_flag("--json", session.json, "Machine-readable output");
   stats->callback([&session, o] { runEraseStats(session, *o); });
 }
 

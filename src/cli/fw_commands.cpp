@@ -169,7 +169,7 @@ void runUpdate(Session& session, const FwOptions& o) {
   }
   if (session.json) {
     result["texts"] = out.text();
-    session.out() << jsonText(result) << '\n';
+    session.setResult(result);
   }
 }
 

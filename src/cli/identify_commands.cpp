@@ -158,7 +158,7 @@ void runIdentify(Session& session, const IdentifyOptions& o) {
     if (o.decode) out["decode"] = decoded.text();
     if (table) out["rows"] = rowsJson(view.rows(), false);
     if (o.save) out["file"] = saved ? json(fileName) : json(nullptr);
-    session.out() << jsonText(out) << '\n';
+    session.setResult(out);
     return;
   }
   if (table) printTable(session.out(), view.rows(), false);
@@ -183,7 +183,7 @@ void runCompare(Session& session, const IdentifyOptions& o) {
     }
     json out = {{"first", o.first}, {"second", o.second}, {"differences", diffs}};
     if (table) out["rows"] = rowsJson(view.rows(), true);
-    session.out() << jsonText(out) << '\n';
+    session.setResult(out);
     return;
   }
   if (table) printTable(session.out(), view.rows(), true);
@@ -198,14 +198,12 @@ void install(CLI::App& app, Session& session) {
   identify->add_flag("--decode", options->decode, "Print the transfer-mode and SATA capability decode");
   identify->add_flag("--table", options->table, "Print the 97-row table (the default without other flags)");
   identify->add_flag("--save", options->save, "Save the data as Identify_<model>_<serial>.bin here");
-  identify->add_flag("--json", session.json, "Machine-readable output");
 
   CLI::App* compare = identify->add_subcommand(
       "compare", "Compare two saved IDENTIFY files: the differing rows, as the page's drop-down lists them");
   compare->add_option("first", options->first, "First file (Binary1)")->required();
   compare->add_option("second", options->second, "Second file (Binary2)")->required();
   compare->add_flag("--table", options->compareTable, "Print the five-column comparison table before the differences");
-  compare->add_flag("--json", session.json, "Machine-readable output");
   compare->callback([&session, options] { runCompare(session, *options); });
 
   identify->callback([&session, compare, options] {

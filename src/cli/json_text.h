@@ -3,13 +3,13 @@
 // versions, run logs) are not always UTF-8; dumping such a string would throw,
 // so invalid bytes are written as U+FFFD instead.
 
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 namespace zorv::cli {
 
-inline std::string jsonText(const nlohmann::json& j) {
+template <class Json>
+std::string jsonText(const Json& j) {
   return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 

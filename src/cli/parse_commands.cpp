@@ -23,7 +23,6 @@ struct ParseOptions {
   std::string product = "pallo";
   std::vector<std::string> files;
   std::string output;
-  bool json = false;
 };
 
 an::ObbProduct productOf(const ParseOptions& o) {
@@ -37,11 +36,11 @@ std::filesystem::path outputFile(const ParseOptions& o, std::string (*name)(cons
   return name(DiagClockValue{clock.localTime(), true});
 }
 
-void report(Session& session, const ParseOptions& o, const an::ParseOutcome& out, bool numeric) {
+void report(Session& session, const an::ParseOutcome& out, bool numeric) {
   for (const an::ParsedFile& f : out.files)
     if (!f.readable) session.err() << "zorvctl: cannot read " << f.path.string() << ": " << f.error << '\n';
   if (!out.csvWritten) session.err() << "zorvctl: " << out.csvError << '\n';
-  if (session.json || o.json) {
+  if (session.json) {
     Json rows = Json::array();
     Json unreadable = Json::array();
     for (const an::ParsedFile& f : out.files) {
@@ -63,7 +62,7 @@ void report(Session& session, const ParseOptions& o, const an::ParseOutcome& out
                 {"columns", out.columns},
                 {"rows", rows},
                 {"unreadable", unreadable}};
-    session.out() << jsonText(doc) << '\n';
+    session.setResult(doc);
   } else {
     session.out() << out.listText;
   }
@@ -74,7 +73,7 @@ void report(Session& session, const ParseOptions& o, const an::ParseOutcome& out
 void runSpi(Session& session, const ParseOptions& o) {
   an::ParseOutcome out = an::ParseSpiFiles(productOf(o), {o.files.begin(), o.files.end()},
                                            outputFile(o, &an::SpiRecordFileName));
-  report(session, o, out, true);
+  report(session, out, true);
 }
 
 void runDevInfo(Session& session, const ParseOptions& o) {
@@ -85,7 +84,7 @@ void runDevInfo(Session& session, const ParseOptions& o) {
   }
   an::ParseOutcome out = an::ParseDevInfoFiles({o.files.begin(), o.files.end()},
                                                outputFile(o, &an::DevInfoRecordFileName));
-  report(session, o, out, false);
+  report(session, out, false);
 }
 
 void install(CLI::App& app, Session& session) {
@@ -98,7 +97,6 @@ void install(CLI::App& app, Session& session) {
         ->check(CLI::IsMember({"pallo", "tarn"}));
     cmd->add_option("FILE", o->files, what);
     cmd->add_option("-o", o->output, "Record file (default: named by this second, in the current directory)");
-    cmd->add_flag("--json", o->json, "Print the rows as objects keyed by column name");
   };
   CLI::App* spi = parse->add_subcommand("spi", "One SPI_OBB_Record row per SPI flash image (\"Open SPI Bin\")");
   common(spi, "SPI flash images");

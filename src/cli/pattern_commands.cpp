@@ -324,7 +324,7 @@ void runPattern(Session& session, const PatternOptions& o) {
   } else if (!result.passed() || result.stopped) {
     session.fail(kExitFailed);
   }
-  if (session.json) session.out() << jsonText(resultJson(o, physical, job.params, result, captured.text())) << '\n';
+  if (session.json) session.setResult(resultJson(o, physical, job.params, result, captured.text()));
 }
 
 void install(CLI::App& app, Session& session) {
@@ -361,7 +361,6 @@ void install(CLI::App& app, Session& session) {
   cmd->add_flag("--confirm-data-loss", o->confirmDataLoss, "Let pattern write destroy the data in its range of a real drive");
   cmd->add_option("--out", o->out, "pattern gen: write the pattern into this file");
   cmd->add_flag("--ascii", o->ascii, "pattern gen: show the pattern as text instead of hex");
-  cmd->add_flag("--json", session.json, "The result as JSON (the box's lines in its \"box\")");
   cmd->callback([&session, o] { runPattern(session, *o); });
 }
 

@@ -116,7 +116,7 @@ void runList(Session& session, const QzOptions& o) {
     json out = {{"ok", ok},          {"box", box.text()},       {"modelClass", tab.modelClass()},
                 {"columns", columns}, {"rows", rows},           {"diagnostic", tab.lastDiagnostic()}};
     if (!ok) out["failure"] = tab.lastFailure();
-    session.out() << jsonText(out) << '\n';
+    session.setResult(out);
     return;
   }
   if (o.verbose) session.out() << tab.lastDiagnostic();

@@ -71,7 +71,7 @@ void runScan(Session& session) {
                 {"selected", selectedJson(*ctx)},
                 {"skipModelCheck", ctx->fgSkipModelCheck == 1},
                 {"refused", refusedJson(report)}};
-    session.out() << jsonText(out) << '\n';
+    session.setResult(out);
     return;
   }
   for (const std::string& line : list.lines()) session.out() << line << '\n';
@@ -111,19 +111,17 @@ void runInfo(Session& session) {
               {"messageBox", captured.text()},
               {"selected", selectedJson(*ctx)},
               {"refused", refusedJson(report)}};
-  session.out() << jsonText(out) << '\n';
+  session.setResult(out);
 }
 
 void install(CLI::App& app, Session& session) {
   CLI::App* scan = app.add_subcommand(
       "scan", "Enumerate the drives of the brand: the message-pane text, then the drive-list lines");
   scan->add_flag("--skip-model-check", session.skipModelCheck, "Accept every drive that answers IDENTIFY DEVICE");
-  scan->add_flag("--json", session.json, "Machine-readable output");
   scan->callback([&session] { runScan(session); });
 
   CLI::App* info = app.add_subcommand("info", "The downloader window's drive information blocks");
   info->add_flag("--skip-model-check", session.skipModelCheck, "Accept every drive that answers IDENTIFY DEVICE");
-  info->add_flag("--json", session.json, "Machine-readable output");
   info->callback([&session] { runInfo(session); });
 }
 

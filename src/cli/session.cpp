@@ -1,6 +1,9 @@
 #include "cli/session.h"
 
+#include "cli/captured_stream.h"
 #include "cli/command_registry.h"
+#include "cli/json_document.h"
+#include "cli/json_text.h"
 #include "discovery/device_backend.h"
 #include "discovery/enumerate.h"
 
@@ -95,24 +98,95 @@ Context* Session::enumeratedContext() {
   return ctx;
 }
 
-int runZorvctl(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-  Session session(out, err);
+namespace {
+
+// The command as typed: the names of the subcommands CLI11 took, outermost
+// first ("" when none was taken).
+std::string commandPath(const CLI::App& app) {
+  std::string path;
+  const CLI::App* at = &app;
+  for (;;) {
+    std::vector<CLI::App*> taken = at->get_subcommands();
+    if (taken.empty()) break;
+    at = taken.front();
+    if (!path.empty()) path += ' ';
+    path += at->get_name();
+  }
+  return path;
+}
+
+// --json may stand anywhere before "--": it is a property of the whole run,
+// not of one command, so it is taken out before the command line is parsed.
+bool takeJsonFlag(std::vector<const char*>& args) {
+  bool json = false;
+  for (std::size_t i = 1; i < args.size();) {
+    std::string_view a = args[i];
+    if (a == "--") break;
+    if (a == "--json") {
+      json = true;
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      ++i;
+    }
+  }
+  return json;
+}
+
+int runCommand(std::vector<const char*>& args, Session& session, std::string& command) {
   CLI::App app{"zorvctl: the command-line face of the Zorv SSD engineering and service tool"};
   app.set_help_all_flag("--help-all", "Show every command's help");
+  app.footer(kExitStatusTable);
   app.require_subcommand(1);
   app.add_option("--sim", session.simDir, "Use the simulated drive bay stored in DIR (created when missing)")
       ->type_name("DIR");
   app.add_option("--drive", session.driveNumber, "Select Physical Drive N after enumeration")->type_name("N");
   app.add_flag("--yes", session.yes, "Answer yes to every question");
-  app.add_flag("--json", session.json, "Machine-readable output where a command has structured results");
-  app.add_flag("--skip-model-check", session.skipModelCheck, "Accept every drive that answers IDENTIFY DEVICE");
+  // Never set by CLI11 (takeJsonFlag removes it first); here for the help.
+  bool jsonForHelp = false;
+  app.add_flag(
+      "--json", jsonForHelp,
+      "One JSON document on stdout (schema/zorvctl.schema.json), for every command; may stand anywhere");
+  app.add_flag("--skip-model-check", session.skipModelCheck,
+               "Accept every drive that answers IDENTIFY DEVICE");
   for (const RegisteredCommand& c : commandRegistry()) c.install(app, session);
+  int status = kExitOk;
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(args.size()), args.data());
+    status = session.exitCode;
   } catch (const CLI::ParseError& e) {
-    return app.exit(e, out, err) == 0 ? kExitOk : kExitUsage;
+    status = app.exit(e, session.out(), session.err()) == 0 ? kExitOk : kExitUsage;
   }
-  return session.exitCode;
+  command = commandPath(app);
+  return status;
+}
+
+}  // namespace
+
+int runZorvctl(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  std::vector<const char*> args(argv, argv + argc);
+  std::string command;
+  if (!takeJsonFlag(args)) {
+    Session session(out, err);
+    return runCommand(args, session, command);
+  }
+  // Under --json, stdout carries the document alone: what the command
+  // writes there for a person goes into its "output"; stderr still shows
+  // messages as they come and keeps them for "messages".
+  CapturedStream capturedOut(kMaxCapturedText, nullptr);
+  CapturedStream capturedErr(kMaxCapturedText, &err);
+  int status = kExitOk;
+  nlohmann::ordered_json result;
+  {
+    Session session(capturedOut, capturedErr);
+    session.json = true;
+    status = runCommand(args, session, command);
+    result = session.result();
+  }
+  out << jsonText(makeJsonDocument(command, status, result, capturedOut.text(), capturedOut.truncated(),
+                                   capturedErr.text()))
+      << '\n';
+  out.flush();
+  return status;
 }
 
 }  // namespace zorv::cli

@@ -3,11 +3,12 @@
 // backend (simulated bay or the OS), one Context, the console user interface
 // and the exit status.
 //
-// Exit status: 0 the operation succeeded, 1 it ran and failed, 2 usage error
-// or unusable input.
+// Exit status, the same for every command (kExitStatusTable is the help's
+// and the README's table).
 
 #include <iostream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,14 @@ namespace zorv::cli {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+
+constexpr const char* kExitStatusTable =
+    "Exit status (every command):\n"
+    "  0  the operation succeeded (a download only once the drive runs the new firmware)\n"
+    "  1  it ran and failed: the drive refused or did not answer, a compare or check failed,\n"
+    "     a run was stopped\n"
+    "  2  usage error or unusable input: bad options, unreadable or malformed files, no drive\n"
+    "     or backend to work on";
 
 // Message boxes go to stderr as "box(<icon>): <text>"; questions are answered
 // by --yes; file choices come from the arguments a command queues.
@@ -59,7 +68,7 @@ class Session {
   std::string simDir;
   std::optional<int> driveNumber;
   bool yes = false;
-  bool json = false;
+  bool json = false;  // set before the command runs; see json_document.h
   bool skipModelCheck = false;
 
   std::ostream& out() { return out_; }
@@ -77,6 +86,11 @@ class Session {
   ConsoleUserInterface& ui() { return ui_; }
   MessageSink& pane() { return paneSink_; }
 
+  // The command's structured result for the --json document: an object
+  // whose fields sit beside the envelope. Commands set it only under --json.
+  void setResult(nlohmann::ordered_json result) { result_ = std::move(result); }
+  const nlohmann::ordered_json& result() const { return result_; }
+
   int exitCode = kExitOk;
   void fail(int code) {
     if (exitCode == kExitOk || code == kExitUsage) exitCode = code;
@@ -91,6 +105,7 @@ class Session {
   std::unique_ptr<DevicePort> port_;
   std::unique_ptr<Context> context_;
   bool enumerated_ = false;
+  nlohmann::ordered_json result_;
 };
 
 // Runs zorvctl with the given arguments; returns the exit status. Used by

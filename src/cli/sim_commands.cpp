@@ -265,7 +265,7 @@ void runList(Session& session) {
                        {"error", bay->slotError(i)},
                        {"drive", s.drive ? sim::driveToJson(*s.drive) : json(nullptr)}});
     }
-    session.out() << jsonText(json{{"dir", bay->dir()}, {"slots", slots}}) << '\n';
+    session.setResult(json{{"dir", bay->dir()}, {"slots", slots}});
     return;
   }
   for (int i = 0; i < sim::kBaySlots; ++i) {
@@ -515,7 +515,6 @@ void install(CLI::App& app, Session& session) {
   create->callback([&session, o] { runCreate(session, *o); });
 
   CLI::App* list = simCmd->add_subcommand("list", "The bay's eight slots");
-  list->add_flag("--json", session.json, "Machine-readable output");
   list->callback([&session] { runList(session); });
 
   auto slotOption = [o](CLI::App* cmd) {

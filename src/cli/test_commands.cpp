@@ -179,7 +179,7 @@ void runTest(Session& session, const TestOptions& o) {
     session.fail(kExitFailed);
   }
   if (session.json)
-    session.out() << jsonText(summaryJson(o.test, physical, job.params, result, captured.text())) << '\n';
+    session.setResult(summaryJson(o.test, physical, job.params, result, captured.text()));
 }
 
 void install(CLI::App& app, Session& session) {
@@ -202,7 +202,6 @@ void install(CLI::App& app, Session& session) {
   test->add_option("--seed", o->seed, "Random seed (default: the current time in seconds)");
   test->add_flag("--confirm-data-loss", o->confirmDataLoss,
                  "Let a write test destroy the data in [SLBA, ELBA) of a real drive");
-  test->add_flag("--json", session.json, "The summary as JSON (the lines in its \"pane\")");
   test->callback([&session, o] { runTest(session, *o); });
 }
 

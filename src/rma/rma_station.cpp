@@ -176,12 +176,16 @@ void RmaStation::firstPhase() {
   add("Check Merge TBL BB into OBB in SPI\r\n");
   line_ += "Pass,";
 
+  // Hot plug is watched from before Preb2 on: a person may power the drive
+  // down as soon as it has taken Preb2, before the prompt is up.
+  events_ = ctx_.port->watchDevices();
   if (!SendVendorCommand(ctx_, 0x03, 2)) return fail(ulRMA_FENANDErr, errorCodeLine(ulRMA_FENANDErr));
   add("Check Preb2\r\n");
   line_ += "Pass,";
 
   if (options_.variant == 'B') {
     if (!firmwareStep()) return;
+    events_ = ctx_.port->watchDevices();  // the download's own resets are not the power cycle
   } else {
     line_ += "Remain,";
   }
@@ -226,18 +230,18 @@ void RmaStation::beginWait() {
   wait_ = PowerCycleWait(limits_.TimeInterval);
   // Hot plug tells of a removal even when the drive is back before the next
   // rescan (a quick power cycle between two ticks).
-  events_ = ctx_.port->watchDevices();
+  if (!events_) events_ = ctx_.port->watchDevices();
   phase_ = RmaPhase::WaitingForPowerCycle;
   timerRunning_ = true;
   if (hooks_.timer) hooks_.timer(true);
 }
 
 void RmaStation::endWait() {
+  events_.reset();
   if (!timerRunning_) return;
   timerRunning_ = false;
   if (hooks_.timer) hooks_.timer(false);
   if (hooks_.timeLeft) hooks_.timeLeft("");
-  events_.reset();
 }
 
 bool RmaStation::pollRemoval() {
