@@ -1,5 +1,9 @@
 #pragma once
-// The Windows device backend: physical drives as "\\.\PhysicalDrive%d".
+// The Windows device backend: physical drives as "\\.\PhysicalDrive%d",
+// ATA and SCSI pass-through by DeviceIoControl, queued transfers as
+// overlapped SCSI pass-through on 16 slots, the bus type from the storage
+// property query, mounted volumes from their disk extents, and disk arrival
+// and removal from device-interface notifications.
 
 #include <memory>
 #include <string>
@@ -8,7 +12,12 @@
 
 namespace zorv::platform {
 
-// nullptr with error when the backend cannot serve this system.
+class DeviceIo;
+
+// Never fails to construct on Windows; error stays empty.
 std::unique_ptr<DevicePort> makeWindowsPort(std::string& error);
+
+// The same on other device calls (tests play the driver with them).
+std::unique_ptr<DevicePort> makeWindowsPort(std::shared_ptr<DeviceIo> io);
 
 }  // namespace zorv::platform
