@@ -122,7 +122,7 @@ int runHeadlessUpdate(int argc, const char* const* argv, std::ostream& out, std:
   DriveListModel list;
   DriveListAttachment attach(ctx, list);
   ProbeReport report;
-  RunDriveInformationPass(ctx, list, box, readVolumeMap(mountInfoPathFor(*port, args.simDir)), &report);
+  RunDriveInformationPass(ctx, list, box, readVolumes(*port, mountInfoPathFor(*port, args.simDir)), &report);
   if (args.drive && !selectPhysicalDrive(ctx, *args.drive)) {
     err << "zorv: Physical Drive " << *args.drive << " is not an accepted drive\n";
     return 2;

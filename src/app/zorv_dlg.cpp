@@ -123,7 +123,7 @@ void CZorvDlg::openDownloader() {
   applyStartupDefaults(*ctx_);
 
   setWindowTitle(kDownloaderTitleAfterPass);
-  VolumeMap volumes = readVolumeMap(options_.mountInfoPath);
+  VolumeMap volumes = readVolumes(*ctx_->port, options_.mountInfoPath);
   drives_ = RunDriveInformationPass(*ctx_, *driveList_, *boxSink_, volumes);
 
   fwUpdate_->setText(QStringLiteral("FW Update"));

@@ -83,7 +83,7 @@ void runInfo(Session& session) {
   ctx->fgSkipModelCheck = session.skipModelCheck ? 1 : 0;
   DriveListModel list;
   DriveListAttachment attach(*ctx, list);
-  VolumeMap volumes = readVolumeMap(mountInfoPathFor(*ctx->port, session.simDir));
+  VolumeMap volumes = readVolumes(*ctx->port, mountInfoPathFor(*ctx->port, session.simDir));
   // The downloader's message box and its pane are one text; so is stdout here.
   StringSink captured;
   MessageSink& box = session.json ? static_cast<MessageSink&>(captured) : session.pane();

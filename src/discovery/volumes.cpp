@@ -155,6 +155,8 @@ VolumeMap readVolumes(const DevicePort& port, const std::string& mountInfoPath) 
   VolumeMap map = readVolumeMap(mountInfoPath);
   for (const VolumeEntry& v : parseVolumesOnBlockDevices(port, readText(kSystemMounts, kMaxMountInfoBytes)))
     addOnce(map, v);
+  for (int n = 0; n < 8; ++n)
+    for (const std::string& mount : port.mountedVolumes(n)) addOnce(map, {n, mount});
   return map;
 }
 

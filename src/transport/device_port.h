@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "transport/device_events.h"
 
@@ -129,6 +130,14 @@ class DevicePort {
   // sectors are on no block device.
   virtual std::string blockDevicePath(const std::string& path) const {
     (void)path;
+    return {};
+  }
+
+  // Mount points of the file systems on physical drive n that the backend
+  // finds by itself (Windows: "E:\\" for each drive letter whose volume lies
+  // on the disk); empty where volumes come from a mount table instead.
+  virtual std::vector<std::string> mountedVolumes(int n) const {
+    (void)n;
     return {};
   }
 

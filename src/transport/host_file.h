@@ -96,11 +96,4 @@ std::string ownExecutablePath();
 // This process's id, for names of temporary files.
 uint64_t hostProcessId();
 
-#ifdef _WIN32
-// A UTF-8 path as the wide-character file functions take it.
-std::wstring hostWidePath(const std::string& path);
-// The system's text for a GetLastError code, without its trailing period.
-std::string hostErrorText(unsigned long error);
-#endif
-
 }  // namespace zorv

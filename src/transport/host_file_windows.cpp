@@ -8,32 +8,14 @@
 #include <utility>
 
 #include "transport/host_file.h"
+#include "transport/windows_text.h"
 
 namespace zorv {
 
-std::wstring hostWidePath(const std::string& path) {
-  if (path.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), out.data(), n);
-  return out;
-}
-
-std::string hostErrorText(unsigned long err) {
-  char* text = nullptr;
-  DWORD n = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      err, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string out = n ? std::string(text, n) : "Windows error " + std::to_string(err);
-  if (text) LocalFree(text);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.')) out.pop_back();
-  return out;
-}
-
 namespace {
 
-std::wstring widePath(const std::string& path) { return hostWidePath(path); }
-std::string errorText(DWORD err) { return hostErrorText(err); }
+std::wstring widePath(const std::string& path) { return wideText(path); }
+std::string errorText(DWORD err) { return windowsErrorText(err); }
 std::string lastErrorText() { return errorText(GetLastError()); }
 
 HANDLE asHandle(void* h) { return static_cast<HANDLE>(h); }

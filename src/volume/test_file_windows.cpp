@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "transport/host_file.h"
+#include "transport/windows_text.h"
 #include "volume/test_file.h"
 
 namespace zorv {
@@ -23,7 +23,7 @@ bool describe(HANDLE h, BY_HANDLE_FILE_INFORMATION& info) {
 
 // The folder test as a directory of the mount's own volume.
 NativeFile openFolderOnVolume(const std::string& mount, int& error) {
-  HANDLE root = CreateFileW(hostWidePath(mount).c_str(), FILE_READ_ATTRIBUTES,
+  HANDLE root = CreateFileW(wideText(mount).c_str(), FILE_READ_ATTRIBUTES,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (root == INVALID_HANDLE_VALUE) {
@@ -34,7 +34,7 @@ NativeFile openFolderOnVolume(const std::string& mount, int& error) {
   const bool rootKnown = describe(root, rootInfo);
   CloseHandle(root);
   HANDLE folder =
-      CreateFileW(hostWidePath(testFolderPath(mount)).c_str(), FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY,
+      CreateFileW(wideText(testFolderPath(mount)).c_str(), FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY,
                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (folder == INVALID_HANDLE_VALUE) {
@@ -69,7 +69,7 @@ void closeNativeFile(NativeFile file) {
 
 bool volumeFreeBytes(const std::string& mount, uint64_t& bytes, int& error) {
   ULARGE_INTEGER freeToCaller{}, total{}, totalFree{};
-  if (!GetDiskFreeSpaceExW(hostWidePath(mount).c_str(), &freeToCaller, &total, &totalFree)) {
+  if (!GetDiskFreeSpaceExW(wideText(mount).c_str(), &freeToCaller, &total, &totalFree)) {
     error = lastError();
     return false;
   }
@@ -79,7 +79,7 @@ bool volumeFreeBytes(const std::string& mount, uint64_t& bytes, int& error) {
 }
 
 NativeFile openTestFolder(const std::string& mount, bool create, int& error) {
-  if (create && !CreateDirectoryW(hostWidePath(testFolderPath(mount)).c_str(), nullptr)) {
+  if (create && !CreateDirectoryW(wideText(testFolderPath(mount)).c_str(), nullptr)) {
     error = lastError();
     if (error != ERROR_ALREADY_EXISTS) return kNoFile;
   }
@@ -89,7 +89,7 @@ NativeFile openTestFolder(const std::string& mount, bool create, int& error) {
 NativeFile openTestFile(const std::string& mount, NativeFile folder, bool writeThrough, int& error) {
   DWORD flags = FILE_FLAG_NO_BUFFERING | FILE_FLAG_OVERLAPPED | FILE_FLAG_OPEN_REPARSE_POINT;
   if (writeThrough) flags |= FILE_FLAG_WRITE_THROUGH;
-  HANDLE file = CreateFileW(hostWidePath(testFilePath(mount)).c_str(), GENERIC_READ | GENERIC_WRITE,
+  HANDLE file = CreateFileW(wideText(testFilePath(mount)).c_str(), GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, flags, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     error = lastError();
@@ -110,7 +110,7 @@ bool deleteLeftoverTestFile(const std::string& mount) {
   NativeFile folder = openFolderOnVolume(mount, error);
   if (folder == kNoFile) return false;
   bool deleted = false;
-  HANDLE file = CreateFileW(hostWidePath(testFilePath(mount)).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+  HANDLE file = CreateFileW(wideText(testFilePath(mount)).c_str(), DELETE | FILE_READ_ATTRIBUTES,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file != INVALID_HANDLE_VALUE) {

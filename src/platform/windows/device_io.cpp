@@ -1,6 +1,6 @@
 #include "platform/windows/device_io.h"
 
-#include "platform/windows/wide_text.h"
+#include "transport/windows_text.h"
 
 namespace zorv::platform {
 

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/windows/wide_text.h"
+#include "transport/windows_text.h"
 #include "platform/windows/windows_error.h"
 
 namespace zorv::platform {

@@ -7,7 +7,7 @@
 
 #include "platform/windows/device_names.h"
 #include "platform/windows/disk_extents.h"
-#include "platform/windows/wide_text.h"
+#include "transport/windows_text.h"
 
 namespace zorv::platform {
 

@@ -1,6 +1,6 @@
 #include "platform/windows/windows_error.h"
 
-#include "platform/windows/wide_text.h"
+#include "transport/windows_text.h"
 
 namespace zorv::platform {
 
@@ -9,19 +9,6 @@ namespace {
 constexpr const char* kNeedsAdministrator = "run as administrator";
 
 }  // namespace
-
-std::string windowsErrorText(DWORD err) {
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err,
-      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string out = n && text ? utf8Text(text, n) : std::string();
-  if (text) LocalFree(text);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.' || out.back() == ' '))
-    out.pop_back();
-  if (out.empty()) out = "Windows error " + std::to_string(err);
-  return out;
-}
 
 IoOutcome outcomeFromWindowsError(DWORD err, std::string_view what) {
   std::string detail(what);

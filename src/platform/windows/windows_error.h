@@ -8,12 +8,10 @@
 #include <string_view>
 
 #include "transport/device_port.h"
+#include "transport/windows_text.h"
 
 namespace zorv::platform {
 
-// The system's message for `err`, without the trailing period and line
-// break; "Windows error N" when the system has none.
-std::string windowsErrorText(DWORD err);
 
 // GetLastError of CreateFileW or DeviceIoControl:
 //   ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,

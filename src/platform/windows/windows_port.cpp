@@ -72,20 +72,9 @@ class WindowsPort final : public DevicePort {
   }
 
   IoOutcome probeExclusive(const std::string& path) override {
-    {
-      OneCallHandle device(*io_);
-      if (IoOutcome o = device.open(path); !o.ok()) return o;
-      STORAGE_DEVICE_NUMBER number{};
-      DWORD returned = 0;
-      if (io_->control(device.get(), IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number, &returned,
-                       nullptr)) {
-        if (std::optional<DWORD> disk = diskNumberFromReply(&number, std::min<size_t>(returned, sizeof number))) {
-          const std::vector<MountedVolume> volumes = mountedVolumesOnDisk(*disk);
-          if (!volumes.empty())
-            return IoOutcome::failure(IoError::Busy, 0, path + ": " + mountedVolumesAdvice(volumes));
-        }
-      }
-    }
+    std::vector<MountedVolume> volumes;
+    if (IoOutcome o = volumesOn(path, volumes); !o.ok()) return o;
+    if (!volumes.empty()) return IoOutcome::failure(IoError::Busy, 0, path + ": " + mountedVolumesAdvice(volumes));
     // Mounted volumes do not hold the disk itself; another program that has
     // it open does, and refuses an open without sharing.
     OneCallHandle exclusive(*io_);
@@ -94,6 +83,14 @@ class WindowsPort final : public DevicePort {
       o.detail += " (another program has the drive open: close the disk, backup, monitoring or partitioning "
                   "programs that use it and try again)";
     return o;
+  }
+
+  std::vector<std::string> mountedVolumes(int n) const override {
+    std::vector<MountedVolume> volumes;
+    std::vector<std::string> out;
+    if (n < 0 || n > 7 || !volumesOn(physicalDriveName(n), volumes).ok()) return out;
+    for (const MountedVolume& v : volumes) out.push_back(std::string(1, v.letter) + ":\\");
+    return out;
   }
 
   IoOutcome ataPassThrough(const std::string& path, AtaPassThroughRequest& request) override {
@@ -146,6 +143,22 @@ class WindowsPort final : public DevicePort {
   }
 
  private:
+  // The lettered volumes with a file system on the disk at path, found by its
+  // disk number; none when the disk does not tell its number.
+  IoOutcome volumesOn(const std::string& path, std::vector<MountedVolume>& volumes) const {
+    volumes.clear();
+    OneCallHandle device(*io_);
+    if (IoOutcome o = device.open(path); !o.ok()) return o;
+    STORAGE_DEVICE_NUMBER number{};
+    DWORD returned = 0;
+    if (io_->control(device.get(), IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number, &returned,
+                     nullptr)) {
+      if (std::optional<DWORD> disk = diskNumberFromReply(&number, std::min<size_t>(returned, sizeof number)))
+        volumes = mountedVolumesOnDisk(*disk);
+    }
+    return IoOutcome::success();
+  }
+
   std::shared_ptr<DeviceIo> io_;
   OverlappedQueue queue_;  // after io_: it ends (waiting for its transfers) first
 };

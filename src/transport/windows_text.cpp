@@ -1,10 +1,12 @@
-#include "platform/windows/wide_text.h"
+#ifdef _WIN32
+
+#include "transport/windows_text.h"
 
 #include <windows.h>
 
 #include <climits>
 
-namespace zorv::platform {
+namespace zorv {
 
 std::wstring wideText(const std::string& text) {
   if (text.empty() || text.size() > INT_MAX) return {};
@@ -29,4 +31,19 @@ std::string utf8Text(const wchar_t* text, size_t length) {
   return out;
 }
 
-}  // namespace zorv::platform
+std::string windowsErrorText(unsigned long err) {
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err,
+      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string out = n && text ? utf8Text(text, n) : std::string();
+  if (text) LocalFree(text);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.' || out.back() == ' '))
+    out.pop_back();
+  if (out.empty()) out = "Windows error " + std::to_string(err);
+  return out;
+}
+
+}  // namespace zorv
+
+#endif  // _WIN32
