@@ -2,6 +2,11 @@
 
 add_library(zorv_options INTERFACE)
 target_compile_options(zorv_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wno-missing-field-initializers)
+if(WIN32)
+  # C99 printf formats (%zu, %llX) from mingw's own stdio rather than the
+  # Windows C runtime's.
+  target_compile_definitions(zorv_options INTERFACE __USE_MINGW_ANSI_STDIO=1)
+endif()
 if(ZORV_WERROR)
   target_compile_options(zorv_options INTERFACE -Werror)
   # GCC 12's optimiser-driven diagnostics report guarded copies and optionals

@@ -18,7 +18,11 @@ class InterruptIsStop {
   InterruptIsStop& operator=(const InterruptIsStop&) = delete;
 
  private:
+#ifdef _WIN32
+  void (*previous_)(int) = SIG_DFL;
+#else
   struct sigaction previous_ {};
+#endif
 };
 
 }  // namespace zorv::cli

@@ -16,6 +16,10 @@
 // drive answers NOT READY, operation in progress, N times:
 //   fail --opcode 2A --sense 2/04/08 --count N
 //
+// For the firmware download: power-loss --count N (the drive loses its power
+// when the Nth DOWNLOAD MICROCODE segment arrives and stays off until
+// `sim plug N`).
+//
 // For the repair station: vendor B1 [--count N] (the drive refuses the next
 // command sector with that code), obb-error 00A10203 (the OBB list check
 // fails with these four bytes; obb-error none passes again), temperature C.
@@ -145,7 +149,13 @@ std::string faultText(const Fault& f) {
   char buf[64];
   s << "fault " << f.id << ": " << sim::faultKindName(f.kind);
   bool ranged = f.kind == FaultKind::Corrupt || f.kind == FaultKind::ReadError || f.kind == FaultKind::Damage;
-  if (!ranged && !(f.kind == FaultKind::NotReady && f.ms)) {
+  if (f.kind == FaultKind::PowerLoss) {
+    s << " when download segment " << f.count << " arrives";
+    if (f.opcode != sim::kAnyOpcode) {
+      std::snprintf(buf, sizeof buf, " (opcode %02Xh)", f.opcode);
+      s << buf;
+    }
+  } else if (!ranged && !(f.kind == FaultKind::NotReady && f.ms)) {
     if (f.kind != FaultKind::NotReady) {
       if (f.opcode == sim::kAnyOpcode) {
         s << " any opcode";
@@ -177,6 +187,9 @@ std::string faultText(const Fault& f) {
       break;
     case FaultKind::NotReady:
       if (f.ms) s << " for " << f.ms << " ms";
+      break;
+    case FaultKind::PowerLoss:
+      s << ", off until plugged in";
       break;
   }
   return s.str();
@@ -440,7 +453,7 @@ void runFault(Session& session, SimOptions& o) {
   auto kind = sim::parseFaultKind(o.kind);
   if (!kind)
     return (void)usage(session,
-                       "fault kinds: fail, timeout, short, corrupt, read-error, damage, not-ready, latency, "
+                       "fault kinds: fail, timeout, short, corrupt, read-error, damage, not-ready, power-loss, latency, "
                        "temperature, power-cycle, vendor, obb-error, clear");
   Fault f;
   f.kind = *kind;
@@ -482,6 +495,8 @@ void runFault(Session& session, SimOptions& o) {
     if (!v) return (void)usage(session, "sim fault N " + o.kind + " --lba LBA [--blocks N]");
     f.lba = *v;
   }
+  if (f.kind == FaultKind::PowerLoss && f.opcode != sim::kAnyOpcode && f.opcode != 0x92 && f.opcode != 0x93)
+    return (void)usage(session, "sim fault N power-loss --count SEGMENT [--opcode 92|93]");
   if (f.kind == FaultKind::NotReady && !o.msOpt->count() && !o.countOpt->count())
     return (void)usage(session, "sim fault N not-ready --ms MS | --count COMMANDS");
   uint32_t id = 0;
@@ -530,14 +545,14 @@ void install(CLI::App& app, Session& session) {
 
   CLI::App* fault = simCmd->add_subcommand(
       "fault", "Inject a fault into the drive in slot N: fail, timeout, short, corrupt, read-error, damage, "
-               "not-ready, latency MODEL, temperature C, power-cycle, vendor CODE, obb-error XXXXXXXX, clear");
+               "not-ready, power-loss, latency MODEL, temperature C, power-cycle, vendor CODE, obb-error XXXXXXXX, clear");
   slotOption(fault);
   fault->add_option("kind", o->kind, "The fault")->required();
   fault->add_option("value", o->value,
                     "temperature: degrees Celsius; latency: the model (as plug --latency); vendor: the code (hex); "
                     "obb-error: four bytes (hex) or none");
   fault->add_option("--opcode", o->opcode, "Only commands with this ATA or SCSI opcode (hex); default any");
-  o->countOpt = fault->add_option("--count", o->count, "Commands the fault applies to")->check(CLI::Range(1u, 1000000u));
+  o->countOpt = fault->add_option("--count", o->count, "Commands the fault applies to (power-loss: the download segment at which the power goes)")->check(CLI::Range(1u, 1000000u));
   fault->add_option("--status", o->status, "fail: ATA status (hex, default 51)");
   fault->add_option("--error", o->error, "fail: ATA error (hex, default 04)");
   fault->add_option("--sense", o->sense, "fail: SCSI sense KEY/ASC/ASCQ (hex, default 3/11/00)");

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
-#include <unistd.h>
+#include <filesystem>
 
 #include "discovery/brands.h"
 #include "discovery/config_block.h"
@@ -343,8 +343,9 @@ std::vector<DriveInformation> RunDriveInformationPass(Context& ctx, DriveListVie
 
 void applyStartupDefaults(Context& ctx) {
   StartupFiles files;
-  std::vector<char> cwd(4096);
-  if (::getcwd(cwd.data(), cwd.size())) files.workingDirectory = cwd.data();
+  std::error_code ec;
+  std::filesystem::path cwd = std::filesystem::current_path(ec);
+  if (!ec) files.workingDirectory = cwd.generic_string();
   files.scriptFile = files.workingDirectory + "/ZRV.SCR";
   {
     std::lock_guard lock(gStartupMutex);

@@ -7,8 +7,10 @@
 #include <fstream>
 #include <sstream>
 
+#ifdef __linux__
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#endif
 
 namespace zorv {
 
@@ -117,10 +119,14 @@ VolumeMap parseVolumesOnBlockDevices(const DevicePort& port, std::string_view te
   bool any = false;
   for (int n = 0; n < 8; ++n) {
     const std::string device = port.blockDevicePath(port.physicalDrivePath(n));
+#ifdef __linux__
     struct stat st {};
     if (device.empty() || ::stat(device.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) continue;
     disks[static_cast<size_t>(n)] = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
     any = true;
+#else
+    (void)device;  // block devices with device numbers are Linux's
+#endif
   }
   VolumeMap map;
   if (!any) return map;

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "transport/host_file.h"
 #include "firmware/download.h"
 #include "transport/context.h"
 
@@ -132,7 +133,7 @@ struct EmbeddedRunOptions {
   bool quietUnpack = false;
 };
 EmbeddedRunResult runEmbeddedPackage(Context& ctx, ProgressSink& progress,
-                                     const std::string& ownPath = "/proc/self/exe", EmbeddedRunOptions options = {});
+                                     const std::string& ownPath = ownExecutablePath(), EmbeddedRunOptions options = {});
 // Whether the run stopped before a drive command because the program's own
 // file, its package or the package's table could not be used.
 bool isDecodeFailure(EmbeddedStatus status);

@@ -1,20 +1,24 @@
 #include "rma/rma_report.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 
+#include "transport/host_file.h"
 #include "transport/message.h"
 
 namespace zorv::rma {
 
 namespace {
 
+#ifndef _WIN32
 class Descriptor {
  public:
   explicit Descriptor(int fd) : fd_(fd) {}
@@ -45,6 +49,7 @@ bool writeAll(int fd, const std::string& text) {
   }
   return true;
 }
+#endif
 
 }  // namespace
 
@@ -65,6 +70,31 @@ ReportWrite appendReportLine(const std::string& directory, const std::tm& utcDat
   std::filesystem::path dir =
       directory.empty() ? std::filesystem::path(".") : std::filesystem::path(directory);
   w.path = (dir / reportFileName(utcDate)).string();
+#ifdef _WIN32
+  // Appended under the file's lock, as on POSIX systems; the size is taken
+  // under the lock, as another station may have written the header meanwhile.
+  HostFile::OpenError openError;
+  std::optional<HostFile> file = HostFile::open(w.path, HostFile::Open::OpenOrCreate, openError);
+  if (!file) {
+    w.error = "cannot open: " + openError.text;
+    return w;
+  }
+  HostFileLock lock(*file, true);
+  uint64_t size = 0;
+  std::string failure = file->size(size);
+  if (!failure.empty()) {
+    w.error = "cannot examine: " + failure;
+    return w;
+  }
+  std::string text = size == 0 ? reportHeader() + line : line;
+  failure = file->writeAt(reinterpret_cast<const uint8_t*>(text.data()), text.size(), size);
+  if (!failure.empty()) {
+    w.error = "cannot write: " + failure;
+    return w;
+  }
+  w.written = true;
+  return w;
+#else
   auto failed = [&w](const char* what) {
     w.error = std::string(what) + ": " + std::strerror(errno);
     return w;
@@ -88,6 +118,7 @@ ReportWrite appendReportLine(const std::string& directory, const std::tm& utcDat
   if (!fd.close()) return failed("cannot write");
   w.written = true;
   return w;
+#endif
 }
 
 }  // namespace zorv::rma

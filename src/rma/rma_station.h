@@ -33,6 +33,7 @@
 #include "rma/rma_limits.h"
 #include "transport/context.h"
 #include "transport/device_events.h"
+#include "transport/host_file.h"
 
 namespace zorv::rma {
 
@@ -50,7 +51,7 @@ struct RmaStationOptions {
   // 'B' includes the firmware update; the face passes configRmaVariant().
   char variant = 'A';
   // The program's own file, where the firmware package is appended.
-  std::string ownPath = "/proc/self/exe";
+  std::string ownPath = ownExecutablePath();
   // Where the day's report goes ("": the current directory).
   std::string reportDirectory;
   WriteReadRange range;

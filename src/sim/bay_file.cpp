@@ -293,6 +293,7 @@ json faultToJson(const Fault& f) {
       j["lba"] = f.lba;
       j["blocks"] = f.blocks;
       break;
+    case FaultKind::PowerLoss: break;
     case FaultKind::NotReady:
       j["ms"] = f.ms;
       j["startedMs"] = f.startedMs ? json(*f.startedMs) : json(nullptr);

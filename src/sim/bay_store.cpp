@@ -1,96 +1,64 @@
 #include "sim/bay_store.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include "sim/bay_file.h"
+#include "transport/host_file.h"
 
 namespace zorv::sim {
 
 namespace {
 
 constexpr size_t kSeqFileSize = 4096;
-constexpr off_t kMaxDescriptionSize = 16 << 20;
-
-std::string errnoText(int err) { return std::strerror(err); }
-
-// Holds flock(2) for a scope.
-class FileLock {
- public:
-  FileLock(int fd, int how) : fd_(fd) {
-    while (::flock(fd_, how) != 0 && errno == EINTR) {
-    }
-  }
-  ~FileLock() { ::flock(fd_, LOCK_UN); }
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-
- private:
-  int fd_;
-};
+constexpr uint64_t kMaxDescriptionSize = 16 << 20;
 
 bool readWholeFile(const std::string& path, std::string& out, std::string& error) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = path + (errno == ENOENT ? ": missing" : ": cannot be read (" + errnoText(errno) + ")");
+  HostFile::OpenError openError;
+  std::optional<HostFile> file = HostFile::open(path, HostFile::Open::ReadOnly, openError);
+  if (!file) {
+    error = path + (openError.notFound ? ": missing" : ": cannot be read (" + openError.text + ")");
     return false;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || st.st_size > kMaxDescriptionSize) {
-    ::close(fd);
+  uint64_t bytes = 0;
+  if (!file->size(bytes).empty() || bytes > kMaxDescriptionSize) {
     error = path + ": larger than 16 MiB";
     return false;
   }
-  out.resize(static_cast<size_t>(st.st_size));
-  size_t done = 0;
-  while (done < out.size()) {
-    ssize_t n = ::read(fd, out.data() + done, out.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
+  out.resize(static_cast<size_t>(bytes));
+  std::string failed = file->readAt(reinterpret_cast<uint8_t*>(out.data()), out.size(), 0);
+  if (!failed.empty()) {
+    error = path + ": cannot be read (" + failed + ")";
+    return false;
   }
-  out.resize(done);
-  ::close(fd);
   return true;
 }
 
 }  // namespace
 
 bool writeFileAtomically(const std::string& path, const std::string& bytes, std::string& error) {
-  std::string tmp = path + ".tmp." + std::to_string(::getpid());
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    error = tmp + ": cannot be written (" + errnoText(errno) + ")";
-    return false;
-  }
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = tmp + ": cannot be written (" + errnoText(n < 0 ? errno : ENOSPC) + ")";
-      ::close(fd);
-      ::unlink(tmp.c_str());
+  std::string tmp = path + ".tmp." + std::to_string(hostProcessId());
+  std::string failed;
+  {
+    HostFile::OpenError openError;
+    std::optional<HostFile> file = HostFile::open(tmp, HostFile::Open::Truncate, openError);
+    if (!file) {
+      error = tmp + ": cannot be written (" + openError.text + ")";
       return false;
     }
-    done += static_cast<size_t>(n);
+    failed = file->writeAt(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 0);
   }
-  if (::close(fd) != 0) {
-    error = tmp + ": cannot be written (" + errnoText(errno) + ")";
-    ::unlink(tmp.c_str());
+  if (!failed.empty()) {
+    error = tmp + ": cannot be written (" + failed + ")";
+    std::error_code ec;
+    std::filesystem::remove(tmp, ec);
     return false;
   }
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
-    error = path + ": cannot be replaced (" + errnoText(errno) + ")";
-    ::unlink(tmp.c_str());
+  failed = replaceFile(tmp, path);
+  if (!failed.empty()) {
+    error = path + ": cannot be replaced (" + failed + ")";
+    std::error_code ec;
+    std::filesystem::remove(tmp, ec);
     return false;
   }
   return true;
@@ -98,11 +66,7 @@ bool writeFileAtomically(const std::string& path, const std::string& bytes, std:
 
 BayStore::BayStore(std::string dir) : dir_(std::move(dir)) {}
 
-BayStore::~BayStore() {
-  if (seq_) ::munmap(seq_, kSeqFileSize);
-  if (seqFd_ >= 0) ::close(seqFd_);
-  if (lockFd_ >= 0) ::close(lockFd_);
-}
+BayStore::~BayStore() { HostFile::unmap(seq_, kSeqFileSize); }
 
 std::string BayStore::descriptionPath() const { return dir_ + "/bay.json"; }
 std::string BayStore::slotDir(int slot) const { return dir_ + "/slot" + std::to_string(slot); }
@@ -117,39 +81,43 @@ bool BayStore::isNew(const std::string& dir) {
 
 std::unique_ptr<BayStore> BayStore::open(const std::string& dir, std::string& error) {
   std::unique_ptr<BayStore> store(new BayStore(dir));
-  struct stat st {};
-  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(dir, ec)) {
     error = dir + ": not a bay directory";
     return nullptr;
   }
-  if (::access(store->descriptionPath().c_str(), F_OK) != 0) {
+  if (!std::filesystem::exists(store->descriptionPath(), ec)) {
     error = store->descriptionPath() + ": missing";
     return nullptr;
   }
+  HostFile::OpenError openError;
   std::string lockPath = dir + "/bay.lock";
-  store->lockFd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (store->lockFd_ < 0) {
-    error = lockPath + ": cannot be opened (" + errnoText(errno) + ")";
+  std::optional<HostFile> lockFile = HostFile::open(lockPath, HostFile::Open::OpenOrCreate, openError);
+  if (!lockFile) {
+    error = lockPath + ": cannot be opened (" + openError.text + ")";
     return nullptr;
   }
+  store->lockFile_ = std::move(*lockFile);
   std::string seqPath = dir + "/bay.seq";
-  store->seqFd_ = ::open(seqPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (store->seqFd_ < 0) {
-    error = seqPath + ": cannot be opened (" + errnoText(errno) + ")";
+  std::optional<HostFile> seqFile = HostFile::open(seqPath, HostFile::Open::OpenOrCreate, openError);
+  if (!seqFile) {
+    error = seqPath + ": cannot be opened (" + openError.text + ")";
     return nullptr;
   }
+  store->seqFile_ = std::move(*seqFile);
   {
-    FileLock lock(store->lockFd_, LOCK_EX);
-    struct stat sst {};
-    if (::fstat(store->seqFd_, &sst) != 0 ||
-        (sst.st_size < static_cast<off_t>(kSeqFileSize) && ::ftruncate(store->seqFd_, kSeqFileSize) != 0)) {
-      error = seqPath + ": cannot be sized (" + errnoText(errno) + ")";
+    HostFileLock lock(store->lockFile_, true);
+    uint64_t bytes = 0;
+    std::string failed = store->seqFile_.size(bytes);
+    if (failed.empty() && bytes < kSeqFileSize) failed = store->seqFile_.resize(kSeqFileSize);
+    if (!failed.empty()) {
+      error = seqPath + ": cannot be sized (" + failed + ")";
       return nullptr;
     }
   }
-  void* p = ::mmap(nullptr, kSeqFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, store->seqFd_, 0);
-  if (p == MAP_FAILED) {
-    error = seqPath + ": cannot be mapped (" + errnoText(errno) + ")";
+  void* p = store->seqFile_.map(kSeqFileSize, true);
+  if (!p) {
+    error = seqPath + ": cannot be mapped";
     return nullptr;
   }
   store->seq_ = static_cast<uint64_t*>(p);
@@ -164,23 +132,19 @@ bool BayStore::create(const std::string& dir, const BayRecord& bay, std::string&
     return false;
   }
   std::string lockPath = dir + "/bay.lock";
-  int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    error = lockPath + ": cannot be opened (" + errnoText(errno) + ")";
+  HostFile::OpenError openError;
+  std::optional<HostFile> lockFile = HostFile::open(lockPath, HostFile::Open::OpenOrCreate, openError);
+  if (!lockFile) {
+    error = lockPath + ": cannot be opened (" + openError.text + ")";
     return false;
   }
-  bool ok = false;
-  {
-    FileLock lock(fd, LOCK_EX);
-    std::string path = dir + "/bay.json";
-    if (::access(path.c_str(), F_OK) == 0) {
-      error = dir + ": already holds a bay";
-    } else {
-      ok = writeFileAtomically(path, serializeBayDescription(bay), error);
-    }
+  HostFileLock lock(*lockFile, true);
+  std::string path = dir + "/bay.json";
+  if (std::filesystem::exists(path, ec)) {
+    error = dir + ": already holds a bay";
+    return false;
   }
-  ::close(fd);
-  return ok;
+  return writeFileAtomically(path, serializeBayDescription(bay), error);
 }
 
 uint64_t BayStore::sequence() const { return std::atomic_ref<uint64_t>(*seq_).load(std::memory_order_acquire); }
@@ -198,14 +162,14 @@ bool BayStore::writeLocked(const BayRecord& bay, std::string& error) const {
 
 bool BayStore::read(BayRecord& out, uint64_t& seq, std::string& error) {
   std::lock_guard<std::mutex> guard(mutex_);
-  FileLock lock(lockFd_, LOCK_SH);
+  HostFileLock lock(lockFile_, false);
   seq = sequence();
   return readLocked(out, error);
 }
 
 bool BayStore::mutate(const Mutation& fn, std::string& error, BayRecord* after, uint64_t* seqAfter) {
   std::lock_guard<std::mutex> guard(mutex_);
-  FileLock lock(lockFd_, LOCK_EX);
+  HostFileLock lock(lockFile_, true);
   BayRecord bay;
   if (!readLocked(bay, error)) return false;
   try {

@@ -4,7 +4,7 @@
 //
 //   DIR/bay.json        the description (drive_record.h); replaced whole, never
 //                       edited in place: a new file is written and renamed over it
-//   DIR/bay.lock        flock(2) target: shared for reading, exclusive for changes
+//   DIR/bay.lock        whole-file lock: shared for reading, exclusive for changes
 //   DIR/bay.seq         a shared 64-bit change counter, bumped after every rename,
 //                       so a process learns of another's change with one atomic load
 //   DIR/slotN/media.img sparse media of slot N (holes read as zeros)
@@ -20,6 +20,7 @@
 #include <string>
 
 #include "sim/drive_record.h"
+#include "transport/host_file.h"
 
 namespace zorv::sim {
 
@@ -65,10 +66,10 @@ class BayStore {
   bool writeLocked(const BayRecord& bay, std::string& error) const;
 
   std::string dir_;
-  int lockFd_ = -1;
-  int seqFd_ = -1;
+  HostFile lockFile_;
+  HostFile seqFile_;
   uint64_t* seq_ = nullptr;  // shared mapping of bay.seq
-  std::mutex mutex_;         // flock does not exclude threads sharing lockFd_
+  std::mutex mutex_;         // the file lock does not exclude threads sharing lockFile_
 };
 
 // Writes bytes to path atomically: a temporary file beside it, then rename.

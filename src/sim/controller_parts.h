@@ -51,7 +51,7 @@ bool senseReadyScsi(SimDrive& drive, ScsiExchange& x);
 bool housekeepingAta(SimDrive& drive, AtaExchange& x);
 
 // faults.cpp: what the injected faults and readiness do to one command.
-enum class GateAction : uint8_t { Run, Fail, TimeOut, NotReady };
+enum class GateAction : uint8_t { Run, Fail, TimeOut, NotReady, PowerLost };
 enum class Side : uint8_t { Ata, Scsi };
 struct Gate {
   GateAction action = GateAction::Run;

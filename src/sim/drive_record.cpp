@@ -64,13 +64,14 @@ std::string_view faultKindName(FaultKind kind) {
     case FaultKind::NotReady: return "not-ready";
     case FaultKind::ReadError: return "read-error";
     case FaultKind::Damage: return "damage";
+    case FaultKind::PowerLoss: return "power-loss";
   }
   return "fail";
 }
 
 std::optional<FaultKind> parseFaultKind(std::string_view text) {
   for (FaultKind k : {FaultKind::Fail, FaultKind::Timeout, FaultKind::Short, FaultKind::Corrupt, FaultKind::NotReady,
-                      FaultKind::ReadError, FaultKind::Damage})
+                      FaultKind::ReadError, FaultKind::Damage, FaultKind::PowerLoss})
     if (faultKindName(k) == text) return k;
   return std::nullopt;
 }

@@ -100,9 +100,14 @@ enum class FaultKind : uint8_t {
   NotReady,  // NOT READY (2/04/01) for `ms` milliseconds, or for `count` commands
   ReadError, // reads touching [lba, lba+blocks) fail: MEDIUM ERROR 3/11/00 with the LBA, until cleared
   Damage,    // blocks of [lba, lba+blocks) are stored damaged when written (one data byte flipped), until cleared
+  // The drive loses its power when the count-th DOWNLOAD MICROCODE segment
+  // (92h or 93h; `opcode` may narrow it to one) arrives, before the segment
+  // is stored. It stays off, as a bench drive does, until it is plugged in
+  // (powered on) again.
+  PowerLoss,
 };
 
-std::string_view faultKindName(FaultKind kind);  // "fail", "timeout", "short", "corrupt", "not-ready"
+std::string_view faultKindName(FaultKind kind);  // "fail", "timeout", "short", "corrupt", "not-ready", ..., "power-loss"
 std::optional<FaultKind> parseFaultKind(std::string_view text);
 
 constexpr int kAnyOpcode = -1;
@@ -111,7 +116,7 @@ struct Fault {
   uint32_t id = 0;  // unique within the drive, given when added
   FaultKind kind = FaultKind::Fail;
   int opcode = kAnyOpcode;  // ATA command or SCSI operation code; -1 any
-  uint32_t count = 1;       // commands left (Fail, Timeout, Short, NotReady without ms)
+  uint32_t count = 1;       // commands left (Fail, Timeout, Short, NotReady without ms); PowerLoss: the segment
   // Fail on the ATA side.
   uint8_t ataStatus = 0x51;
   uint8_t ataError = 0x04;

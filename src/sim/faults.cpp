@@ -16,6 +16,17 @@ namespace {
 
 bool matches(const Fault& f, int opcode) { return f.opcode == kAnyOpcode || f.opcode == opcode; }
 
+constexpr int kDownloadMicrocodePio = 0x92;
+constexpr int kDownloadMicrocodeDma = 0x93;
+
+// A power-loss fault counts download segments only: the ATA command itself,
+// whether it came alone or inside a SAT pass-through (whose CDB never
+// matches), so a segment is counted once on either bus.
+bool powerLossHits(const Fault& f, Side side, int opcode) {
+  return f.kind == FaultKind::PowerLoss && side == Side::Ata &&
+         (opcode == kDownloadMicrocodePio || opcode == kDownloadMicrocodeDma) && matches(f, opcode);
+}
+
 // Takes one use of fault id: its count drops, and at zero it is gone.
 void useUp(SimDrive& drive, uint32_t id) {
   drive.mutate([id](DriveRecord& d) {
@@ -71,6 +82,17 @@ Gate gateCommand(SimDrive& drive, Side side, int opcode, bool dataIn, bool check
   if (drive.record().faults.empty() && !drive.restarting()) return gate;  // the usual case: nothing to do
 
   for (const Fault& f : drive.record().faults) {
+    if (!powerLossHits(f, side, opcode)) continue;
+    if (f.count > 1) {
+      useUp(drive, f.id);
+      break;
+    }
+    // This segment never reaches the controller's memory.
+    gate.action = GateAction::PowerLost;
+    drive.losePower(f.id);
+    return gate;
+  }
+  for (const Fault& f : drive.record().faults) {
     if ((f.kind == FaultKind::Timeout || f.kind == FaultKind::Fail) && matches(f, opcode)) {
       gate.action = f.kind == FaultKind::Timeout ? GateAction::TimeOut : GateAction::Fail;
       gate.fault = f;
@@ -91,7 +113,6 @@ Gate gateCommand(SimDrive& drive, Side side, int opcode, bool dataIn, bool check
       }
     }
   }
-  (void)side;
   return gate;
 }
 

@@ -3,14 +3,18 @@
 // itself) bumps the bay's change counter; the watcher compares the slots it
 // last saw with bay.json and reports what came and went, with the interface
 // name a real disk notification would carry. inotify on the directory wakes a
-// waiting poll when bay.json is replaced.
+// waiting poll when bay.json is replaced; elsewhere the counter is looked at
+// every 50 ms.
 
+#ifdef __linux__
 #include <poll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
+#endif
 
 #include <array>
 #include <chrono>
+#include <thread>
 
 #include "sim/bay_store.h"
 #include "sim/sim_bay.h"
@@ -37,12 +41,16 @@ class BayWatch : public DeviceEventSource {
       seq_ = readSeq;
       remember(record);
     }
+#ifdef __linux__
     inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (inotify_ >= 0) ::inotify_add_watch(inotify_, bay_->dir().c_str(), IN_MOVED_TO | IN_CLOSE_WRITE);
+#endif
   }
 
   ~BayWatch() override {
+#ifdef __linux__
     if (inotify_ >= 0) ::close(inotify_);
+#endif
   }
 
   bool poll(std::vector<DeviceEvent>& out, int timeoutMs) override {
@@ -56,21 +64,27 @@ class BayWatch : public DeviceEventSource {
       // The counter is bumped just after the rename that wakes us, so do not
       // sleep long on a wake-up that came too early.
       int wait = static_cast<int>(std::min<int64_t>(left.count(), 50));
+#ifdef __linux__
       if (inotify_ >= 0) {
         pollfd p{inotify_, POLLIN, 0};
         if (::poll(&p, 1, wait) > 0) drain();
-      } else {
-        ::usleep(static_cast<useconds_t>(wait) * 1000);
+        continue;
       }
+#endif
+      std::this_thread::sleep_for(std::chrono::milliseconds(wait));
     }
   }
 
  private:
+#ifdef __linux__
+#ifdef __linux__
   void drain() {
     alignas(inotify_event) char buf[4096];
     while (::read(inotify_, buf, sizeof buf) > 0) {
     }
   }
+#endif
+#endif
 
   void remember(const BayRecord& record) {
     for (int i = 0; i < kBaySlots; ++i) {

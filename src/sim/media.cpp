@@ -1,3 +1,6 @@
+#ifndef _WIN32
+// POSIX systems; media_windows.cpp is the Windows counterpart.
+
 #include "sim/media.h"
 
 #include <fcntl.h>
@@ -198,3 +201,5 @@ std::unique_ptr<SimMedia> openFileMedia(const std::string& path, uint64_t& secto
 }
 
 }  // namespace zorv::sim
+
+#endif

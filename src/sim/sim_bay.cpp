@@ -1,6 +1,5 @@
 #include "sim/sim_bay.h"
 
-#include <unistd.h>
 
 #include <cctype>
 #include <filesystem>

@@ -53,6 +53,9 @@ AtaReply SimController::executeAtaLocked(const AtaCommand& command, std::span<ui
       // Busy with its restart, the drive takes no command.
       reply.abort();
       return reply;
+    case GateAction::PowerLost:
+      reply.fate = Fate::Gone;
+      return reply;
     case GateAction::Run:
       break;
   }
@@ -127,6 +130,9 @@ ScsiReply SimController::executeScsiLocked(std::span<const uint8_t> cdb, DataDir
       return reply;
     case GateAction::NotReady:
       reply.checkCondition(kSenseNotReady, 0x04, 0x01);  // LOGICAL UNIT IS IN PROCESS OF BECOMING READY
+      return reply;
+    case GateAction::PowerLost:
+      reply.fate = Fate::Gone;
       return reply;
     case GateAction::Run:
       break;

@@ -1,64 +1,61 @@
 #include "sim/sim_drive.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "sim/bay_store.h"
 #include "sim/media.h"
+#include "transport/host_file.h"
 
 namespace zorv::sim {
 
-SpiFlashFile::~SpiFlashFile() {
-  if (data_) ::munmap(data_, kSpiFlashSize);
-}
+SpiFlashFile::~SpiFlashFile() { HostFile::unmap(data_, kSpiFlashSize); }
 
 SpiFlashFile& SpiFlashFile::operator=(SpiFlashFile&& other) noexcept {
   if (this != &other) {
-    if (data_) ::munmap(data_, kSpiFlashSize);
+    HostFile::unmap(data_, kSpiFlashSize);
     data_ = std::exchange(other.data_, nullptr);
   }
   return *this;
 }
 
 std::optional<SpiFlashFile> SpiFlashFile::open(const std::string& path, std::string& error) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) {
+  HostFile::OpenError openError;
+  std::optional<HostFile> file = HostFile::open(path, HostFile::Open::ReadWrite, openError);
+  if (!file && openError.notFound) {
     // Written out whole (not a hole-y file) so that later stores through the
     // mapping never need new disk blocks.
     std::vector<uint8_t> erased(kSpiFlashSize, 0xFF);
-    std::string tmp = path + ".new";
-    int w = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    bool ok = w >= 0 && ::write(w, erased.data(), erased.size()) == static_cast<ssize_t>(erased.size());
-    if (w >= 0) ok = ::close(w) == 0 && ok;
-    // link() keeps an image another process made meanwhile.
-    if (ok) ok = ::link(tmp.c_str(), path.c_str()) == 0 || errno == EEXIST;
-    ::unlink(tmp.c_str());
-    if (!ok) {
-      error = path + ": cannot be created (" + std::strerror(errno) + ")";
+    std::string tmp = path + ".new." + std::to_string(hostProcessId());
+    std::string failed;
+    {
+      std::optional<HostFile> w = HostFile::open(tmp, HostFile::Open::Truncate, openError);
+      failed = w ? w->writeAt(erased.data(), erased.size(), 0) : openError.text;
+    }
+    // An image another process made meanwhile is kept.
+    if (failed.empty()) failed = publishNewFile(tmp, path);
+    std::error_code ec;
+    std::filesystem::remove(tmp, ec);
+    if (!failed.empty()) {
+      error = path + ": cannot be created (" + failed + ")";
       return std::nullopt;
     }
-    fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    file = HostFile::open(path, HostFile::Open::ReadWrite, openError);
   }
-  if (fd < 0) {
-    error = path + ": cannot be opened (" + std::strerror(errno) + ")";
+  if (!file) {
+    error = path + ": cannot be opened (" + openError.text + ")";
     return std::nullopt;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || static_cast<size_t>(st.st_size) != kSpiFlashSize) {
-    error = path + ": holds " + std::to_string(st.st_size) + " bytes, an SPI flash image has 524288";
-    ::close(fd);
+  uint64_t bytes = 0;
+  if (!file->size(bytes).empty() || bytes != kSpiFlashSize) {
+    error = path + ": holds " + std::to_string(bytes) + " bytes, an SPI flash image has 524288";
     return std::nullopt;
   }
-  void* map = ::mmap(nullptr, kSpiFlashSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  ::close(fd);
-  if (map == MAP_FAILED) {
-    error = path + ": cannot be mapped (" + std::strerror(errno) + ")";
+  void* map = file->map(kSpiFlashSize, true);
+  if (!map) {
+    error = path + ": cannot be mapped";
     return std::nullopt;
   }
   SpiFlashFile f;
@@ -132,6 +129,36 @@ bool SimDrive::mutate(const std::function<void(DriveRecord&)>& fn, std::string* 
   gone_ = !s.plugged || s.generation != generation_;
   vendorTouched_ = false;
   return true;
+}
+
+bool SimDrive::losePower(uint32_t faultId, std::string* error) {
+  std::string err;
+  const uint64_t id = record_.id;
+  const uint64_t generation = generation_;
+  const int slot = slot_;
+  bool ok = store_.mutate(
+      [&](BayRecord& bay, std::string& e) {
+        SlotRecord& s = bay.slots[static_cast<size_t>(slot)];
+        if (!s.drive || s.drive->id != id || !s.plugged || s.generation != generation) {
+          e = "slot " + std::to_string(slot) + " no longer holds this drive";
+          return false;
+        }
+        std::vector<Fault>& faults = s.drive->faults;
+        faults.erase(std::remove_if(faults.begin(), faults.end(), [faultId](const Fault& f) { return f.id == faultId; }),
+                     faults.end());
+        s.plugged = false;
+        ++s.generation;
+        return true;
+      },
+      err);
+  // Whatever the file says, this power-on is over: nothing volatile survives
+  // and no further command reaches the drive.
+  runtime_.clear();
+  readyAt_.reset();
+  vendorTouched_ = false;
+  gone_ = true;
+  if (!ok && error) *error = err;
+  return ok;
 }
 
 nlohmann::json& SimDrive::vendorState() {

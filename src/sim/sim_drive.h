@@ -124,6 +124,12 @@ class SimDrive {
   // progress, a staged sector, a pending reply) and comes back ready.
   void hardwareReset() { runtime_.clear(); }
 
+  // The drive loses its power: its slot becomes unplugged in bay.json (a new
+  // generation, as an unplug makes it), with the fault faultId that caused it
+  // used up in the same change; everything volatile is gone and the drive
+  // answers nothing until it is plugged in again.
+  bool losePower(uint32_t faultId, std::string* error = nullptr);
+
   // ---- Used by the controller and the bay.
   // Applies fn to this drive's entry in bay.json and to the copy here; false
   // when the file cannot be changed or the slot now holds another drive.

@@ -1,9 +1,15 @@
 #include "sim/sim_port.h"
 
+// Queued transfers of file media go to the kernel through io_uring on Linux;
+// elsewhere (and when the ring cannot be set up) they run at once through the
+// media's own read and write.
+#ifdef __linux__
+#define ZORV_SIM_IO_URING 1
 #include <fcntl.h>
 #include <liburing.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -81,7 +87,9 @@ class SimPort : public DevicePort {
 
   ~SimPort() override {
     drainQueue();
+#ifdef ZORV_SIM_IO_URING
     if (ringReady_) io_uring_queue_exit(&ring_);
+#endif
   }
 
   std::string_view name() const override { return "sim"; }
@@ -96,9 +104,13 @@ class SimPort : public DevicePort {
     if (slot < 0 || !bay_->snapshot(record, error)) return {};
     const SlotRecord& s = record.slots[static_cast<size_t>(slot)];
     if (!s.present() || s.drive->media.kind != MediaKind::File) return {};
+#ifdef ZORV_SIM_IO_URING
     struct stat st {};
     if (::stat(s.drive->media.path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return {};
     return s.drive->media.path;
+#else
+    return {};  // media on a block device is a Linux bay's (a loop device)
+#endif
   }
 
   // Media on a block device is claimed as the OS backend claims a disk: busy
@@ -106,6 +118,7 @@ class SimPort : public DevicePort {
   IoOutcome probeExclusive(const std::string& path) override {
     const std::string device = blockDevicePath(path);
     if (device.empty()) return IoOutcome::success();
+#ifdef ZORV_SIM_IO_URING
     const int fd = ::open(device.c_str(), O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       const int err = errno;
@@ -114,6 +127,7 @@ class SimPort : public DevicePort {
       return IoOutcome::success();
     }
     ::close(fd);
+#endif
     return IoOutcome::success();
   }
 
@@ -281,16 +295,21 @@ class SimPort : public DevicePort {
   }
 
   bool ring() {
+#ifndef ZORV_SIM_IO_URING
+    return false;
+#else
     if (ringFailed_) return false;
     if (ringReady_) return true;
     ringReady_ = io_uring_queue_init(kRingEntries, &ring_, 0) == 0;
     ringFailed_ = !ringReady_;
     return ringReady_;
+#endif
   }
 
   // Puts the transfer on the submission ring; submitPrepared hands it over.
   bool prepareIo(int slot, Entry& e) {
     if (!ring()) return false;
+#ifdef ZORV_SIM_IO_URING
     io_uring_sqe* sqe = io_uring_get_sqe(&ring_);
     if (!sqe) return false;  // never with at most 16 transfers on a ring of 32
     if (e.io.write) {
@@ -300,6 +319,10 @@ class SimPort : public DevicePort {
     }
     io_uring_sqe_set_data64(sqe, static_cast<uint64_t>(slot));
     prepared_[preparedCount_++] = slot;
+#else
+    (void)slot;
+    (void)e;
+#endif
     return true;
   }
 
@@ -309,6 +332,7 @@ class SimPort : public DevicePort {
   // submit any more).
   void submitPrepared() {
     size_t taken = 0;
+#ifdef ZORV_SIM_IO_URING
     for (int tries = 0; taken < preparedCount_ && !ringFailed_;) {
       int n = io_uring_submit(&ring_);
       if (n > 0) {
@@ -322,6 +346,7 @@ class SimPort : public DevicePort {
       }
       ringFailed_ = true;
     }
+#endif
     for (size_t i = taken; i < preparedCount_; ++i) runHere(queue_[static_cast<size_t>(prepared_[i])]);
     preparedCount_ = 0;
   }
@@ -342,6 +367,7 @@ class SimPort : public DevicePort {
   // `limit` when one is given.
   void reap(bool wait, std::optional<std::chrono::milliseconds> limit = std::nullopt) {
     if (!ringReady_) return;
+#ifdef ZORV_SIM_IO_URING
     io_uring_cqe* cqe = nullptr;
     bool first = true;
     auto next = [&] {
@@ -371,6 +397,10 @@ class SimPort : public DevicePort {
       e.due = e.submitted + std::chrono::microseconds(e.reply.latencyUs);
       e.state = State::Waiting;
     }
+#else
+    (void)wait;
+    (void)limit;
+#endif
   }
 
   // O_DIRECT refused the transfer (alignment the file system wants): the
@@ -393,7 +423,9 @@ class SimPort : public DevicePort {
   std::shared_ptr<SimBay> bay_;
   std::mutex queueMutex_;
   std::array<Entry, kQueueSlots> queue_{};
+#ifdef ZORV_SIM_IO_URING
   io_uring ring_{};
+#endif
   std::array<int, kQueueSlots> prepared_{};  // slots on the ring not yet submitted, in order
   size_t preparedCount_ = 0;
   bool ringReady_ = false;

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -20,8 +19,9 @@ class AlignedBuffer {
 
   void reset(size_t size) {
     size_t rounded = (size + kAlignment - 1) / kAlignment * kAlignment;
-    void* p = rounded ? std::aligned_alloc(kAlignment, rounded) : nullptr;
-    if (rounded && !p) throw std::bad_alloc();
+    // Aligned operator new rather than aligned_alloc, which the Windows C
+    // runtime lacks; it throws std::bad_alloc itself.
+    void* p = rounded ? ::operator new(rounded, std::align_val_t{kAlignment}) : nullptr;
     if (p) std::memset(p, 0, rounded);
     data_.reset(static_cast<uint8_t*>(p));
     size_ = size;
@@ -36,7 +36,7 @@ class AlignedBuffer {
 
  private:
   struct Free {
-    void operator()(uint8_t* p) const { std::free(p); }
+    void operator()(uint8_t* p) const { ::operator delete(p, std::align_val_t{kAlignment}); }
   };
   std::unique_ptr<uint8_t, Free> data_;
   size_t size_ = 0;

@@ -8,6 +8,15 @@
 #include <string>
 #include <string_view>
 
+// The formats are checked as C99 printf's everywhere: on Windows the texts are
+// formatted by mingw's own stdio (__USE_MINGW_ANSI_STDIO), whose formats are
+// gnu_printf's, not those of the Windows C runtime.
+#ifdef _WIN32
+#define ZORV_PRINTF_FORMAT(fmt, first) __attribute__((format(gnu_printf, fmt, first)))
+#else
+#define ZORV_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
+#endif
+
 namespace zorv {
 
 struct Context;
@@ -53,14 +62,14 @@ void AppendMessage(Context& ctx, std::string_view text, MessageSink& box);
 
 // Formats at most 99 characters and appends them with "\n" to the message
 // pane (nothing in mode 2).
-void PrintMessage(Context& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void PrintError(Context& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void PrintHighlight(Context& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void PrintAlert(Context& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void PrintCompletion(Context& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void PrintInfo(Context& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void PrintMessage(Context& ctx, const char* format, ...) ZORV_PRINTF_FORMAT(2, 3);
+void PrintError(Context& ctx, const char* format, ...) ZORV_PRINTF_FORMAT(2, 3);
+void PrintHighlight(Context& ctx, const char* format, ...) ZORV_PRINTF_FORMAT(2, 3);
+void PrintAlert(Context& ctx, const char* format, ...) ZORV_PRINTF_FORMAT(2, 3);
+void PrintCompletion(Context& ctx, const char* format, ...) ZORV_PRINTF_FORMAT(2, 3);
+void PrintInfo(Context& ctx, const char* format, ...) ZORV_PRINTF_FORMAT(2, 3);
 
 // printf into a std::string of any length (for texts that are not pane lines).
-std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string formatText(const char* format, ...) ZORV_PRINTF_FORMAT(1, 2);
 
 }  // namespace zorv

@@ -97,6 +97,9 @@ TEST_F(ParsingFixture, NoFileChosenWritesTheHeaderOnly) {
 }
 
 TEST_F(ParsingFixture, OneRowPerFileInOrderAndASecondRunInTheSameFileAddsNoSecondHeader) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows file names cannot hold the quotes this case quotes";
+#endif
   std::string image(0x10000, '\xFF');
   image[0x400] = 0x00;
   image[0x401] = 0x05;  // plane 00: 5 bad blocks

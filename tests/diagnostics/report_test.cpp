@@ -159,6 +159,9 @@ TEST_F(ReportFiles, RunLogsAppendAndTheReportConsumesThemWithOneHeader) {
 }
 
 TEST_F(ReportFiles, AnUnreadableRunLogIsSkippedAndRemoved) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a dangling symbolic link needs privileges on Windows";
+#endif
   fs::create_symlink(dir / "nowhere", dir / "InfoDumpLog1210000000.txt");
   ReportOutcome r = MakeReport(dir, clock, 1);
   EXPECT_EQ(r.skipped, 1);

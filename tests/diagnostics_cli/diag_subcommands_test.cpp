@@ -116,7 +116,7 @@ TEST_F(DiagSubcommands, EraseStatsGivesTheFiguresAndThePicture) {
 
 TEST_F(DiagSubcommands, AnUnusableDumpDrawsNothing) {
   const std::string cut = tmp.file("cut.txt");
-  std::ofstream(cut) << "============Ch 00==Chip 00==Die 00==Plane 00====DataBlkS 0020========\r\n"
+  std::ofstream(cut, std::ios::binary) << "============Ch 00==Chip 00==Die 00==Plane 00====DataBlkS 0020========\r\n"
                         "Blk 0000 : IvidPNum 0000 wlidx 0003 BLKty 0005 EC 0007\r\n";
   const std::string png = tmp.file("cut.png");
   Result r = run(withPicture({"diag", "erase-stats", "--file", cut}, png));

@@ -15,8 +15,15 @@ namespace {
 TEST(DeviceBackend, WithoutADirectoryTheOsDrivesAreUsed) {
   std::string error;
   std::unique_ptr<DevicePort> port = openDeviceBackend("", error);
+#ifdef _WIN32
+  // Real drives on Windows need the IOCTL backend, which this build lacks: it
+  // must say so rather than list no drives.
+  EXPECT_EQ(port, nullptr);
+  EXPECT_NE(error.find("no Windows device backend"), std::string::npos) << error;
+#else
   ASSERT_NE(port, nullptr) << error;
   EXPECT_EQ(port->name(), "linux");
+#endif
 }
 
 TEST(DeviceBackend, ADirectoryHoldsTheSimulatedBayAndIsCreatedWhenMissing) {

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "transport/host_file.h"
 #include "discovery/config_block.h"
 #include "discovery/enumerate.h"
 #include "discovery/volumes.h"
@@ -134,7 +135,7 @@ TEST(ConfigBlock, TheBrandRangeIsInitialisedDataOfTheProgramOnce) {
   for (char& c : brandName) c = static_cast<char>(c - shift);
   for (char& c : rmaName) c = static_cast<char>(c - shift);
 
-  std::ifstream self("/proc/self/exe", std::ios::binary);
+  std::ifstream self(ownExecutablePath(), std::ios::binary);
   std::string image((std::istreambuf_iterator<char>(self)), std::istreambuf_iterator<char>());
   size_t at = image.find(brandName);
   ASSERT_NE(at, std::string::npos);

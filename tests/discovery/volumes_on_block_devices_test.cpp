@@ -1,3 +1,6 @@
+// Block devices with device numbers and mountinfo: Linux only.
+#ifdef __linux__
+
 // Mounts matched to a drive by the block device that holds its sectors: the
 // device itself or one of its partitions, told apart through sysfs.
 
@@ -74,3 +77,5 @@ TEST(VolumesOnBlockDevices, TheDeviceAndItsPartitionsButNoOtherDevice) {
 
 }  // namespace
 }  // namespace zorv
+
+#endif

@@ -166,6 +166,9 @@ TEST(FwCli, RefusesUnusableRequests) {
 }
 
 TEST(FwCli, AppendMakeDownloaderAndLockModelWriteExecutables) {
+#ifdef _WIN32
+  GTEST_SKIP() << "zorvctl opens the device backend for these, which the Windows build does not have yet";
+#endif
   CliBay b;
   ASSERT_TRUE(b.bay) << b.error;
   const std::string zorvctlPath = std::string(ZORV_BINARY_DIR) + "/src/cli/zorvctl";

@@ -1,3 +1,7 @@
+// The built programs run as processes (fork and exec), the window program
+// among them: POSIX systems only.
+#ifndef _WIN32
+
 // The built programs as files: what their bytes must and must not hold, and
 // the one-file updater made from them, run as its own process on a bay.
 
@@ -252,3 +256,5 @@ TEST(OneFileUpdater, ReportsFailuresByItsExitStatus) {
 
 }  // namespace
 }  // namespace zorv::fwdl
+
+#endif

@@ -122,9 +122,14 @@ TEST_F(TestCommand, CtrlCStopsTheRunWhichPrintsStop) {
   EXPECT_EQ(text.find("[Lap   4/"), std::string::npos) << "the lap that was running ended the run";
   EXPECT_EQ(text.find("Test Complete"), std::string::npos);
   // The handler is gone with the run.
+#ifdef _WIN32
+  auto now = std::signal(SIGINT, SIG_DFL);
+  EXPECT_EQ(now, SIG_DFL);
+#else
   struct sigaction now {};
   sigaction(SIGINT, nullptr, &now);
   EXPECT_EQ(now.sa_handler, SIG_DFL);
+#endif
 }
 
 TEST_F(TestCommand, RefusedInputAndDrivesExitWithUsage) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -71,7 +72,8 @@ void StationRun::onDrive(const std::function<void(sim::SimDrive&)>& f) {
 }
 
 std::string StationRun::reportPath() const {
-  return sim.dir.path() + "/" + rma::reportFileName(const_cast<ManualClock&>(sim.clock).utcTime());
+  return (std::filesystem::path(sim.dir.path()) / rma::reportFileName(const_cast<ManualClock&>(sim.clock).utcTime()))
+      .string();
 }
 
 std::string StationRun::report() const {

@@ -1,3 +1,6 @@
+// zorvctl run as its own process (posix_spawn): POSIX systems only.
+#ifndef _WIN32
+
 // zorvctl rma, fw rma-variant and sim power-cycle: the station headless on
 // a bay, with a person (here: another thread, or another process) power
 // cycling the drive while it waits.
@@ -238,3 +241,5 @@ TEST(RmaVariant, ACopyWithBUpdatesTheFirmware) {
 
 }  // namespace
 }  // namespace zorv
+
+#endif

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
+#ifdef __linux__
 #include <fcntl.h>
 #include <linux/loop.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "sim/sim_port.h"
@@ -205,10 +209,8 @@ class SimFileMedia : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(sim.ok()) << sim.error;
     path = sim.dir.file("disk.img");
-    int fd = ::open(path.c_str(), O_CREAT | O_RDWR, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, 64 << 20), 0);
-    ::close(fd);
+    { std::ofstream(path, std::ios::binary); }
+    std::filesystem::resize_file(path, 64 << 20);
     sim::DriveRecord d = sim::familyDrive(0, sim::SimBus::Sata, 1);
     d.identity.capacity = 0;  // the whole file
     d.media = {sim::MediaKind::File, path};
@@ -225,9 +227,9 @@ TEST_F(SimFileMedia, CapacityComesFromTheFileAndDataLandsInIt) {
   test::fillPattern(sim.ctx(), 8192, 21);
   ASSERT_TRUE(WriteBlocks(sim.ctx(), 10, 16, 512));
   std::vector<uint8_t> onDisk(8192);
-  int fd = ::open(path.c_str(), O_RDONLY);
-  ASSERT_EQ(::pread(fd, onDisk.data(), onDisk.size(), 10 * 512), 8192);
-  ::close(fd);
+  std::ifstream file(path, std::ios::binary);
+  file.seekg(10 * 512);
+  ASSERT_TRUE(file.read(reinterpret_cast<char*>(onDisk.data()), static_cast<std::streamsize>(onDisk.size())));
   EXPECT_EQ(std::memcmp(onDisk.data(), sim.ctx().SectorBuffer.data(), 8192), 0);
   EXPECT_FALSE(ReadBlocks(sim.ctx(), (64u << 20) / 512, 1, false));
 }
@@ -270,6 +272,7 @@ TEST_F(SimFileMedia, AnUnalignedBufferStillTransfers) {
   EXPECT_EQ(std::memcmp(sim.ctx().SectorBuffer.data(), raw.data() + 1, 4096), 0);
 }
 
+#ifdef __linux__
 // A loop device as media, as the media tests use it beside fio: the block
 // device's size, O_DIRECT on it and io_uring. Needs root (loop-control).
 TEST(SimBlockDeviceMedia, ALoopDeviceServesQueuedAndPlainTransfers) {
@@ -309,6 +312,8 @@ TEST(SimBlockDeviceMedia, ALoopDeviceServesQueuedAndPlainTransfers) {
 
 // Several programs' threads on one bay: queued and plain transfers on the
 // same drive and on others, while drives are power-cycled and faults change.
+#endif
+
 TEST(SimConcurrency, QueuedAndPlainTransfersOnSharedDrivesStayIntact) {
   SimFixture sim(-1);
   ASSERT_TRUE(sim.ok()) << sim.error;

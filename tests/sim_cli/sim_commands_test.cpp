@@ -166,6 +166,31 @@ TEST(SimCommands, FaultsReachTheNextRunOnTheBay) {
   EXPECT_EQ(zorvctl({"--sim", dir, "sim", "fault", "6", "fail"}).code, 1) << "empty slot";
 }
 
+// A power loss is set by the download segment it hits; it names no other
+// opcode than DOWNLOAD MICROCODE's.
+TEST(SimCommands, PowerLossIsSetBySegment) {
+  test::TempDir tmp;
+  const std::string& dir = tmp.path();
+  Result r = zorvctl({"--sim", dir, "sim", "fault", "1", "power-loss", "--count", "3"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "Slot 1: fault 1: power-loss when download segment 3 arrives, off until plugged in\n");
+  r = zorvctl({"--sim", dir, "sim", "fault", "1", "power-loss", "--opcode", "92"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "Slot 1: fault 2: power-loss when download segment 1 arrives (opcode 92h), off until plugged in\n");
+  sim::BayRecord bay = snapshot(dir);
+  ASSERT_EQ(bay.slots[1].drive->faults.size(), 2u);
+  EXPECT_EQ(bay.slots[1].drive->faults[0].kind, sim::FaultKind::PowerLoss);
+  EXPECT_EQ(bay.slots[1].drive->faults[0].count, 3u);
+  EXPECT_EQ(bay.slots[1].drive->faults[1].opcode, 0x92);
+  r = zorvctl({"--sim", dir, "sim", "list"});
+  EXPECT_NE(r.out.find("power-loss when download segment 3 arrives"), std::string::npos) << r.out;
+
+  r = zorvctl({"--sim", dir, "sim", "fault", "0", "power-loss", "--opcode", "28"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.err, "zorvctl: sim fault N power-loss --count SEGMENT [--opcode 92|93]\n");
+  EXPECT_TRUE(snapshot(dir).slots[0].drive->faults.empty());
+}
+
 }  // namespace
 }  // namespace zorv
 

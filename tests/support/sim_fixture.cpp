@@ -1,15 +1,29 @@
 #include "support/sim_fixture.h"
 
+#include <atomic>
 #include <cstdlib>
 
 #include "sim/bay_store.h"
+#include "transport/host_file.h"
 #include "sim/sim_port.h"
 
 namespace zorv::test {
 
 TempDir::TempDir() {
+#ifdef _WIN32
+  // No mkdtemp: a name of this process and a counter, taken by the first
+  // create_directory that makes it.
+  static std::atomic<unsigned> counter{0};
+  std::error_code ec;
+  for (int tries = 0; tries < 1000 && path_.empty(); ++tries) {
+    std::filesystem::path p = std::filesystem::temp_directory_path(ec) /
+                              ("zorv-test-" + std::to_string(hostProcessId()) + "-" + std::to_string(counter++));
+    if (std::filesystem::create_directory(p, ec)) path_ = p.string();
+  }
+#else
   std::string base = (std::filesystem::temp_directory_path() / "zorv-test-XXXXXX").string();
   if (char* made = ::mkdtemp(base.data())) path_ = made;
+#endif
 }
 
 TempDir::~TempDir() {
