@@ -23,6 +23,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -267,6 +268,10 @@ DiagInputs sweepInputs() {
   return in;
 }
 
+// The rows that write a file the operator chooses into the drive.
+constexpr size_t kRestoreRow = 10;
+constexpr size_t kSpiFlashWriteRow = 21;
+
 // The texts a row shows when it did what it was asked.
 std::vector<std::string> rowSuccessTexts(const VendorOperation& row) {
   std::vector<std::string> out;
@@ -278,6 +283,8 @@ std::vector<std::string> rowSuccessTexts(const VendorOperation& row) {
   if (row.kind == OperationKind::MaxAddress && row.feature == 2) out.emplace_back("Freeze Accessible Max Address\r\n");
   if (row.kind == OperationKind::VendorCommand) out.emplace_back("Please Turn Off Drive Immediately");
   if (row.code == 0x50 || row.code == 0x52) out.emplace_back("Memory Dump End");
+  if (row.kind == OperationKind::Restore) out.emplace_back("Restore Bin Success");
+  if (row.index == kSpiFlashWriteRow) out.emplace_back("Save SPI Flash Success");
   return out;
 }
 
@@ -289,9 +296,11 @@ std::vector<KeyCommand> rowCommands(const VendorOperation& row) {
     case OperationKind::MaxAddress: return {{0x78, false}};  // sent as data-out
     case OperationKind::Switches: return {{0xF7, false}};
     case OperationKind::WriteOnly:
-    case OperationKind::VendorCommand: return {{0xE8, false}};
+    case OperationKind::VendorCommand:
+    case OperationKind::Restore: return {{0xE8, false}};
     case OperationKind::Procedure:
       // The SPI flash read and the bad-block list are F7h data-in commands.
+      if (row.index == kSpiFlashWriteRow) return {{0xF7, false}};
       if (row.code == ata::kVendorSwitch) return {{0xF7, true}};
       return {{0xE8, false}, {0xE4, true}};
     default: return {{0xE8, false}, {0xE4, true}};
@@ -324,7 +333,16 @@ SweptOperation vendorRowOperation(size_t index, int slot) {
       b.sim.pane.clear();
       b.port->restartCount();
     }
-    b.sim.ui.files.push_back(b.sim.dir.file("spi flash.bin"));
+    if (index == kRestoreRow || index == kSpiFlashWriteRow) {
+      // Two sectors of a file to write into the drive.
+      const std::string file = b.sim.dir.file("image to write.bin");
+      std::vector<char> bytes(1024);
+      for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 13);
+      std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+      b.sim.ui.files.push_back(file);
+    } else {
+      b.sim.ui.files.push_back(b.sim.dir.file("spi flash.bin"));
+    }
     hooks.prepare(*b.sim.bay, *b.port);
     std::string text = PerformOperation(run, index);
     Outcome o;
@@ -498,19 +516,11 @@ SweptOperation rmaOperation(int slot) {
   return op;
 }
 
-// The restore (51h) and the SPI flash write (F714) need a file of the
-// drive's own and have sweeps of their own next to their code.
-constexpr size_t kRestoreRow = 10;
-constexpr size_t kSpiFlashWriteRow = 21;
-
 const std::vector<SweptOperation>& allOperations() {
   static const std::vector<SweptOperation> ops = [] {
     std::vector<SweptOperation> v;
     for (int slot : {0, 1}) v.push_back(identifyOperation(slot));
-    for (size_t i = 0; i < kVendorOperationCount; ++i) {
-      if (i == kRestoreRow || i == kSpiFlashWriteRow) continue;
-      v.push_back(vendorRowOperation(i, 0));
-    }
+    for (size_t i = 0; i < kVendorOperationCount; ++i) v.push_back(vendorRowOperation(i, 0));
     for (int slot : {0, 1}) {
       v.push_back(firmwareBinOperation(slot));
       v.push_back(firmwareTabOperation(slot));
@@ -597,6 +607,8 @@ void expectMarkers(sim::SimBay& bay, int slot) {
 // returned after the bound hangs: the whole run stops there, naming the cell,
 // rather than waiting for the test driver's time-out.
 constexpr std::chrono::seconds kCellBound{60};
+// Commands beyond those of a clean run that a failing operation may send.
+constexpr size_t kRetryAllowance = 200;
 
 class Watchdog {
  public:
@@ -729,6 +741,7 @@ TEST_P(FaultSweep, EndsInAReportedFailure) {
 
   uint32_t id = 0;
   bool met = false;
+  size_t sent = 0;
   Watchdog bound(op.name + " / " + inj.name);
   Outcome o = op.run({[&](sim::SimBay& bay, FaultPort& port) {
                         writeMarkers(bay, op.slot);
@@ -740,6 +753,7 @@ TEST_P(FaultSweep, EndsInAReportedFailure) {
                         }
                       },
                       [&](sim::SimBay& bay, FaultPort& port) {
+                        sent = port.commands();
                         if (inj.lasting) {
                           met = inj.when == When::Before || port.fired();
                         } else if (inj.when == When::Before) {
@@ -750,6 +764,10 @@ TEST_P(FaultSweep, EndsInAReportedFailure) {
                         expectMarkers(bay, op.slot);
                       }});
   EXPECT_TRUE(met) << "the fault was never met:\n" << o.text;
+  // A failure ends the operation: the retries it allows (ten per firmware
+  // segment, the ready wait's polls) stay far below this; a drive that fails
+  // everything must not be asked again and again until some time-out.
+  EXPECT_LE(sent, clean.commands + kRetryAllowance) << "the operation kept sending after the fault";
   EXPECT_FALSE(o.succeeded) << o.text;
   bool failureShown = false;
   for (const std::string& text : op.failureTexts) failureShown = failureShown || o.text.find(text) != std::string::npos;
