@@ -2,14 +2,14 @@
 // can inject: a command error (ATA status or, behind the USB bridge, sense
 // data), a command that never answers, short data, NOT READY, a medium
 // error, data damaged on the way in or out, a power loss during a download
-// and the drive pulled out in the middle. One test per cell of the matrix
-// (operation x fault): each cell runs on a fresh bay, and the fault must be
-// met; the operation must return within a bound, say that it failed, never
-// show its success text or verdict, and leave the drive's data outside what
-// it may write as it was.
+// and the drive pulled out in the middle. One test per operation walks its
+// row of the matrix (operation x fault): each cell runs on a fresh bay, and
+// the fault must be met; the operation must return within a bound, stop
+// sending, say that it failed, never show its success text or verdict, and
+// leave the drive's data outside what it may write as it was.
 //
-// Each operation also runs once on an intact drive (it must pass there);
-// the commands it sends place the faults that land in its middle and on its
+// Each operation first runs on an intact drive (it must pass there); the
+// commands it sends place the faults that land in its middle and on its
 // last command, and the data-in transfers among them place the short
 // replies. Cells where a fault cannot apply are left out of the table where
 // it is built, each with the reason.
@@ -25,7 +25,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -639,10 +638,7 @@ class Watchdog {
   std::thread thread_;
 };
 
-const CleanRun& cleanRunOf(const SweptOperation& op) {
-  static std::map<std::string, CleanRun> runs;
-  auto it = runs.find(op.name);
-  if (it != runs.end()) return it->second;
+CleanRun cleanRunOf(const SweptOperation& op) {
   CleanRun clean;
   Watchdog bound(op.name + " on an intact drive");
   Outcome o = op.run({[&](sim::SimBay& bay, FaultPort&) { writeMarkers(bay, op.slot); },
@@ -655,7 +651,7 @@ const CleanRun& cleanRunOf(const SweptOperation& op) {
   EXPECT_TRUE(o.succeeded) << op.name << " fails on an intact drive:\n" << o.text;
   for (const std::string& success : op.successTexts)
     EXPECT_NE(o.text.find(success), std::string::npos) << op.name << " does not show \"" << success << "\"";
-  return runs.emplace(op.name, clean).first->second;
+  return clean;
 }
 
 // ---- the matrix -------------------------------------------------------------------
@@ -709,32 +705,17 @@ std::vector<Injection> injectionsFor(const SweptOperation& op) {
   return out;
 }
 
-struct Cell {
-  size_t operation;
-  Injection injection;
-};
-
-std::vector<Cell> allCells() {
-  std::vector<Cell> cells;
-  const auto& ops = allOperations();
-  for (size_t i = 0; i < ops.size(); ++i) {
-    for (Injection& inj : injectionsFor(ops[i])) {
-      // The tab's image has two segments.
-      if (inj.name == "PowerLossAtLastSegment" && ops[i].name.rfind("FirmwareTab", 0) == 0) inj.fault->count = 2;
-      cells.push_back({i, std::move(inj)});
-    }
+std::vector<Injection> cellsOf(const SweptOperation& op) {
+  std::vector<Injection> cells = injectionsFor(op);
+  for (Injection& inj : cells) {
+    // The tab's image has two segments.
+    if (inj.name == "PowerLossAtLastSegment" && op.name.rfind("FirmwareTab", 0) == 0) inj.fault->count = 2;
   }
   return cells;
 }
 
-class FaultSweep : public ::testing::TestWithParam<Cell> {};
-
-TEST_P(FaultSweep, EndsInAReportedFailure) {
-  const SweptOperation& op = allOperations()[GetParam().operation];
-  const Injection& inj = GetParam().injection;
-  const CleanRun& clean = cleanRunOf(op);
-  ASSERT_TRUE(clean.passed) << op.name << " fails on an intact drive";
-  ASSERT_GT(clean.commands, 0u);
+// One cell: the operation on a fresh bay with the injection.
+void sweepCell(const SweptOperation& op, const CleanRun& clean, const Injection& inj) {
   const size_t total = inj.counted == Counted::Commands ? clean.commands : clean.dataIn;
   ASSERT_GT(total, 0u) << op.name << " brings no data in: short replies do not apply";
   const size_t at = inj.when == When::First ? 1 : inj.when == When::Middle ? (total + 1) / 2 : total;
@@ -777,14 +758,34 @@ TEST_P(FaultSweep, EndsInAReportedFailure) {
   }
 }
 
-std::string cellName(const ::testing::TestParamInfo<Cell>& info) {
+// One test per operation, walking its row of the matrix: the clean run that
+// places the faults is made once, and a failure names its cell.
+class FaultSweep : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(FaultSweep, EveryFaultEndsInAReportedFailure) {
+  const SweptOperation& op = allOperations()[GetParam()];
+  const CleanRun clean = cleanRunOf(op);
+  ASSERT_TRUE(clean.passed) << op.name << " fails on an intact drive";
+  ASSERT_GT(clean.commands, 0u);
+  for (const Injection& inj : cellsOf(op)) {
+    SCOPED_TRACE(op.name + " / " + inj.name);
+    sweepCell(op, clean, inj);
+  }
+}
+
+std::vector<size_t> operationIndices() {
+  std::vector<size_t> out(allOperations().size());
+  for (size_t i = 0; i < out.size(); ++i) out[i] = i;
+  return out;
+}
+
+std::string operationName(const ::testing::TestParamInfo<size_t>& info) {
   std::string name;
-  for (char c : allOperations()[info.param.operation].name + "__" + info.param.injection.name)
-    name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  for (char c : allOperations()[info.param].name) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
   return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cells, FaultSweep, ::testing::ValuesIn(allCells()), cellName);
+INSTANTIATE_TEST_SUITE_P(Operations, FaultSweep, ::testing::ValuesIn(operationIndices()), operationName);
 
 }  // namespace
 }  // namespace zorv
