@@ -436,7 +436,7 @@ struct MediaCase {
   std::string name;
   uint16_t opCode;
   bool verify;  // read back and compare the block stamps
-  uint16_t writeType = kWriteTypePlain;
+  uint16_t writeType = kWriteTypePlain;  // queued: the 16-slot queue, for reads too
 };
 
 SweptOperation mediaOperation(const MediaCase& c, int slot) {
@@ -528,6 +528,7 @@ const std::vector<SweptOperation>& allOperations() {
     }
     const MediaCase media[] = {
         {"SeqRead", kOpSeqRead, false},
+        {"SeqReadQueued", kOpSeqRead, false, kWriteTypeQueued},
         {"SeqReadVerify", kOpSeqRead, true},
         {"RandomAccess", kOpRandomAccess, false},
         {"SeqWriteVerify", kOpSeqWrite, true},
