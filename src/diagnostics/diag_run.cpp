@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "transport/ata_command.h"
+#include "transport/command_outcome.h"
 #include "transport/message.h"
 
 namespace zorv {
@@ -38,6 +39,11 @@ void DiagRun::showProgress(uint64_t done, uint64_t total) {
 std::string DiagRun::show(std::string text) {
   append(text);
   return text;
+}
+
+std::string DiagRun::showFailure(std::string_view what) {
+  const std::string cause = commandFailureText(ctx);
+  return show(std::string(what) + " Fail" + (cause.empty() ? std::string() : ": " + cause) + "\r\n");
 }
 
 bool DiagRun::send(bool dataOut, AtaTaskFile& taskFile, bool useDma, uint32_t byteCount) {

@@ -99,6 +99,9 @@ struct DiagRun {
   void append(std::string_view text);
   // Appends text to the pane and returns it, for the run log.
   std::string show(std::string text);
+  // "<what> Fail" and the reason of the last failed command, shown and
+  // returned: what a row says in place of its done message.
+  std::string showFailure(std::string_view what);
 
   // The transport calls, remembering failures.
   bool send(bool dataOut, AtaTaskFile& taskFile, bool useDma, uint32_t byteCount);

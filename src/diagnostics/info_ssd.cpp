@@ -271,8 +271,11 @@ std::string ReadWwnLine(Context& ctx, bool* failed) {
   tf.ucCommand = ata::kIdentifyDevice;
   tf.ucCount = 1;
   tf.ucDevice = 0x40;
-  bool ok = SendAtaCommand(ctx, false, tf, false, 512);
-  if (!ok && failed) *failed = true;
+  // A failed read left no data to show: the line says so instead.
+  if (!SendAtaCommand(ctx, false, tf, false, 512)) {
+    if (failed) *failed = true;
+    return "WWN        : Read Fail\r\n";
+  }
   return wwnLine(std::span<const uint8_t>(ctx.SectorBuffer.data(), 512));
 }
 
@@ -283,8 +286,10 @@ std::string ReadPcbaLine(Context& ctx, bool* failed) {
   tf.ucFeature = 0x16;
   tf.ucCount = 1;
   tf.ucLbaLow = 1;
-  bool ok = SendAtaCommand(ctx, false, tf, false, 512);
-  if (!ok && failed) *failed = true;
+  if (!SendAtaCommand(ctx, false, tf, false, 512)) {
+    if (failed) *failed = true;
+    return "PCBA PN    : Read Fail\r\n";
+  }
   return pcbaLine(std::span<const uint8_t>(ctx.SectorBuffer.data(), 512));
 }
 

@@ -84,8 +84,8 @@ std::string pcbaLine(std::span<const uint8_t> reply);
 VendorQueryResult ReadInfoSsd(Context& ctx, InfoSsdRecord& record);
 
 // The two reads that follow an Info SSD query: IDENTIFY DEVICE for the WWN
-// and F7h 16h for the PCBA part number. Each line is built from whatever the
-// buffer holds when the read fails. `failed` is set when either read failed.
+// and F7h 16h for the PCBA part number. A read that fails gives its line
+// with "Read Fail" in place of the value, and sets `failed`.
 std::string ReadWwnLine(Context& ctx, bool* failed = nullptr);
 std::string ReadPcbaLine(Context& ctx, bool* failed = nullptr);
 

@@ -146,15 +146,17 @@ std::string performQuery(DiagRun& run, const VendorOperation& op) {
   return text + decode(run, op.index);
 }
 
+// The rows that only send: their done message (and the power-off box) only
+// when the drive took the command; a refused one says so instead.
 std::string performWriteOnly(DiagRun& run, const VendorOperation& op) {
   auto sector = buildOperationSector(op.index, run.inputs, run.modelClass);
-  run.write(*sector);
+  if (!run.write(*sector)) return run.showFailure(op.text);
   run.append(op.message);
   return std::string(op.message);
 }
 
 std::string performVendorCommand(DiagRun& run, const VendorOperation& op) {
-  run.vendorCommand(op.code, 0);
+  if (!run.vendorCommand(op.code, 0)) return run.showFailure(op.text);
   run.append(op.message);
   run.ctx.ui->messageBox("Please Turn Off Drive Immediately", BoxIcon::Information);
   return std::string(op.message);
@@ -180,7 +182,7 @@ std::string performSwitches(DiagRun& run, const VendorOperation& op) {
   std::string text;
   for (size_t i = 0; i < op.switchCount; ++i) {
     const SwitchStep& s = op.switches[i];
-    run.vendorSwitch(s.code, s.value);
+    if (!run.vendorSwitch(s.code, s.value)) return text + run.showFailure(op.text);
     run.append(s.message);
     text += s.message;
   }
@@ -301,14 +303,14 @@ std::string performMaxAddress(DiagRun& run, const VendorOperation& op) {
       tf.ucCommand = ata::kAccessibleMaxAddressConfiguration;
       tf.ucFeature = 1;
       tf.ucCount = 1;
-      run.send(true, tf, false, 512);
+      if (!run.send(true, tf, false, 512)) text += run.showFailure("Set Accessible Max Address");
       return text;
     }
     default:
       tf.ucCommand = ata::kAccessibleMaxAddressConfiguration;
       tf.ucFeature = 2;
       tf.ucCount = 1;
-      run.send(true, tf, false, 512);
+      if (!run.send(true, tf, false, 512)) return run.showFailure("Freeze Accessible Max Address");
       text = "Freeze Accessible Max Address\r\n";
       break;
   }

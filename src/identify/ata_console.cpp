@@ -152,7 +152,9 @@ bool AnyAtaConsole::send(Context& ctx, DumpPane* dump) {
     if (ctx.CmdBlock.ucDataByte != 0 && !ataDataByteTravels(ctx))
       PrintMessage(ctx, "Data Byte %02X cannot reach this drive (no register for it on its path), sent without it",
                    ctx.CmdBlock.ucDataByte);
-    ok = SendAtaCommand(ctx, t.dataOut, ctx.CmdBlock, t.dma, t.length);
+    // The length comes from the count register, which a vendor command may
+    // use for an argument: the drive's reply may be shorter.
+    ok = SendAtaCommand(ctx, t.dataOut, ctx.CmdBlock, t.dma, t.length, true);
   }
   if (ok) {
     if (t.length != 0) {

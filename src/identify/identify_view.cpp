@@ -79,12 +79,8 @@ bool IdentifyView::readDrive(Context& ctx) {
     notice_ = "IDENTIFY DEVICE failed" + (cause.empty() ? std::string() : ": " + cause) + "\r\n";
     return false;
   }
+  // A reply cut short failed the command above: what is here is whole.
   std::memcpy(data_.data(), ctx.SectorBuffer.data(), data_.size());
-  const uint32_t moved = ctx.lastOutcome.bytesMoved;
-  if (moved < data_.size()) {
-    notice_ += formatText("The drive returned %u of 512 bytes: words %u-255 are missing and show as FFFFh\r\n",
-                          moved, moved / 2);
-  }
   notice_ += identifyIntegrityText(data_);
   rows_ = identifySingleRows(identifyWordsFromBytes(data_.data(), data_.size()));
   mode_ = Mode::Single;

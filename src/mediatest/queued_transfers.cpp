@@ -140,7 +140,7 @@ void QueuedTransfers::close() {
     busy_[s] = false;
     --inFlight_;
     const ScsiRequest& r = ctx_.slots[s].request;
-    bool ok = r.scsiStatus == 0;
+    bool ok = r.scsiStatus == 0 && !isShortDataIn(r);
     if (!ok) std::copy(r.sense.begin(), r.sense.end(), ctx_.LastSense.begin());
     done_.transferDone(slot, transfers_[s], ok);
   }

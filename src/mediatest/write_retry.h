@@ -1,8 +1,10 @@
 #pragma once
 // The write tests' answer to a failed write: ask the drive for its sense
 // data and send the same write again while the drive says it is busy
-// (NOT READY, operation in progress: 2/04h/04h or 2/04h/08h), or when
-// REQUEST SENSE itself fails; any other failure stands.
+// (NOT READY, operation in progress: 2/04h/04h or 2/04h/08h), also when
+// REQUEST SENSE itself fails without an answer (a time-out); any other
+// failure stands, and so does one where the drive is gone or cannot be
+// reached, or refuses REQUEST SENSE with sense data that says no such thing.
 //
 // Bounded: a drive that stays busy for the long time-out (usTimeoutLong
 // seconds) from the first attempt has failed the write, and the stop flag

@@ -337,6 +337,7 @@ void RmaStation::startWriteRead() {
       case WriteReadOutcome::ReadFailed: ctx_.ui->messageBox("Read Test Fail", BoxIcon::Information); break;
       case WriteReadOutcome::Refused: add(r.refusal + "\r\n"); break;
       case WriteReadOutcome::Stopped: break;
+      case WriteReadOutcome::LifeQueryFailed: add("Drive Command Error\r\n"); break;
     }
     add("Testing Fail\r\n");
     fail(ulRMA_WrRdErr, errorCodeLine(ulRMA_WrRdErr));

@@ -19,21 +19,24 @@ constexpr size_t kBuiltBrand = 2;
 constexpr uint8_t kLifeFeature = 0x16;
 constexpr uint8_t kLifeKey = 0xB0;
 
-void showLife(Context& ctx, MessageSink& box) {
+// False when the drive failed the query.
+bool showLife(Context& ctx, MessageSink& box) {
   AtaTaskFile& tf = ctx.CmdBlock;
   tf.clear();
   tf.ucCommand = ata::kVendorSwitch;
   tf.ucFeature = kLifeFeature;
   tf.ucCount = kLifeKey;
   tf.ucLbaLow = kLifeKey;
-  // A drive that does not answer has nothing to report; the test has passed.
-  if (!SendAtaCommand(ctx, false, tf, false, 512)) return;
+  // A drive that fails a command here has failed the check like one that
+  // fails a write or a read: it may not pass.
+  if (!SendAtaCommand(ctx, false, tf, false, 512)) return false;
   const uint8_t* s = ctx.SectorBuffer.data();
-  if (s[1] == 0) return;
+  if (s[1] == 0) return true;
   AppendMessage(ctx,
                 formatText("Total Wr Giga Byte: %.f\r\nPower On Hours: %.f\r\n",
                            static_cast<double>(be32(s + 20)), static_cast<double>(be32(s + 36))),
                 box);
+  return true;
 }
 
 }  // namespace
@@ -95,7 +98,10 @@ WriteReadResult runWriteReadTest(Context& parent, const WriteReadJob& job, Messa
   // Behind a USB bridge the query cannot travel: its count register (B0h) is
   // over what the transport lets through a bridge, which would only put up
   // an error box in a passing run.
-  if (lineNamesBuiltBrand(job.driveListLine) && job.drive.ucBusType != kBusUsb) showLife(ctx, box);
+  if (lineNamesBuiltBrand(job.driveListLine) && job.drive.ucBusType != kBusUsb && !showLife(ctx, box)) {
+    r.outcome = WriteReadOutcome::LifeQueryFailed;
+    return r;
+  }
   r.outcome = WriteReadOutcome::Passed;
   return r;
 }

@@ -21,6 +21,7 @@ enum class WriteReadOutcome : uint8_t {
   WriteFailed,  // "Write Test Fail"
   ReadFailed,   // "Read Test Fail"
   Stopped,      // the stop flag was raised before the test ended
+  LifeQueryFailed,  // the drive failed the query of its written gigabytes and hours
 };
 
 struct WriteReadResult {

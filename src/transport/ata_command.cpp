@@ -37,7 +37,7 @@ AtaPassThroughRequest buildAtaPassThrough(const AtaTaskFile& tf, bool dataOut, b
 
 namespace {
 
-bool sendAtaPath(Context& ctx, bool dataOut, AtaTaskFile& tf, bool useDma, uint32_t byteCount) {
+bool sendAtaPath(Context& ctx, bool dataOut, AtaTaskFile& tf, bool useDma, uint32_t byteCount, bool mayBeShorter) {
   if (dataOut && ctx.fgFamilyDrive == 0) {
     PrintMessage(ctx, "ATA: It's not SSD disk");
     ctx.lastOutcome = CommandOutcome::notSent("not a drive of the family", true);
@@ -70,6 +70,7 @@ bool sendAtaPath(Context& ctx, bool dataOut, AtaTaskFile& tf, bool useDma, uint3
     ctx.lastOutcome.reported = true;
     return false;
   }
+  if (!dataOut && !mayBeShorter && failShortTransfer(ctx, req.bytesTransferred, byteCount)) return false;
   ctx.lastOutcome = CommandOutcome{};
   ctx.lastOutcome.bytesMoved = req.bytesTransferred;
   tf.ucLbaLow = req.currentTaskFile[2];
@@ -81,7 +82,7 @@ bool sendAtaPath(Context& ctx, bool dataOut, AtaTaskFile& tf, bool useDma, uint3
   return true;
 }
 
-bool sendUsbPath(Context& ctx, bool dataOut, AtaTaskFile& tf, uint32_t byteCount) {
+bool sendUsbPath(Context& ctx, bool dataOut, AtaTaskFile& tf, uint32_t byteCount, bool mayBeShorter) {
   UsbAtaCdb usb = buildUsbAtaCdb(tf, dataOut, byteCount);
   // The count register limits a transfer; a non-data command (no transfer
   // length) uses it for its own parameters.
@@ -105,6 +106,7 @@ bool sendUsbPath(Context& ctx, bool dataOut, AtaTaskFile& tf, uint32_t byteCount
   req.timeOutValue = ctx.usTimeoutShort;
   req.dataBuffer = ctx.SectorBuffer.data();
   req.cdb = usb.cdb;
+  req.replyMayBeShorter = mayBeShorter;
   if (!SendScsiCommand(ctx, false, -1)) return false;
   ctx.lastOutcome.bytesMoved = req.bytesTransferred;
   return true;
@@ -118,7 +120,8 @@ bool ataDataByteTravels(const Context& ctx) {
   return (bus == kBusAta || bus == kBusSata) && ctx.port->carriesAtaDataByte();
 }
 
-bool SendAtaCommand(Context& ctx, bool dataOut, AtaTaskFile& taskFile, bool useDma, uint32_t byteCount) {
+bool SendAtaCommand(Context& ctx, bool dataOut, AtaTaskFile& taskFile, bool useDma, uint32_t byteCount,
+                    bool replyMayBeShorter) {
   ctx.lastAtaReply.valid = false;
   if (!ctx.hasSelectedDrive()) {
     ctx.lastOutcome = CommandOutcome::notSent("no drive selected", false);
@@ -127,9 +130,9 @@ bool SendAtaCommand(Context& ctx, bool dataOut, AtaTaskFile& taskFile, bool useD
   switch (ctx.selectedDrive().ucBusType) {
     case kBusAta:
     case kBusSata:
-      return sendAtaPath(ctx, dataOut, taskFile, useDma, byteCount);
+      return sendAtaPath(ctx, dataOut, taskFile, useDma, byteCount, replyMayBeShorter);
     case kBusUsb:
-      return sendUsbPath(ctx, dataOut, taskFile, byteCount);
+      return sendUsbPath(ctx, dataOut, taskFile, byteCount, replyMayBeShorter);
     default:
       ctx.lastOutcome = CommandOutcome::notSent("the drive's bus type takes no ATA command", false);
       return false;

@@ -28,6 +28,11 @@ bool ataDataByteTravels(const Context& ctx);
 
 // Sends taskFile to DriveTable[ucSelDrive]; data moves through SectorBuffer.
 // On success the six LBA bytes hold what the device returned (ATA/SATA path).
-bool SendAtaCommand(Context& ctx, bool dataOut, AtaTaskFile& taskFile, bool useDma, uint32_t byteCount);
+// A data-in command that returns fewer than byteCount bytes has failed
+// ("Short Transfer, ..."), unless replyMayBeShorter says byteCount is only
+// the most it may return (a command typed in, whose count register need not
+// be a sector count).
+bool SendAtaCommand(Context& ctx, bool dataOut, AtaTaskFile& taskFile, bool useDma, uint32_t byteCount,
+                    bool replyMayBeShorter = false);
 
 }  // namespace zorv

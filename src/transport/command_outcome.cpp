@@ -27,6 +27,8 @@ std::string commandFailureText(const Context& ctx) {
       return "stopped by the operator";
     case CommandFailure::QueueTimeout:
       return "no queued transfer completed within the command time-out";
+    case CommandFailure::ShortTransfer:
+      return formatText("the drive returned %u of %u bytes", o.bytesMoved, o.bytesAsked);
   }
   return {};
 }
@@ -37,6 +39,17 @@ bool transferFitsBuffer(Context& ctx, uint64_t bytes, size_t bufferSize) {
                static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(bytes), bufferSize);
   ctx.lastOutcome = CommandOutcome::notSent("larger than the data buffer", true);
   return false;
+}
+
+bool failShortTransfer(Context& ctx, uint32_t moved, uint32_t asked) {
+  if (moved >= asked) return false;
+  PrintMessage(ctx, "Short Transfer, %u of %u Bytes", moved, asked);
+  ctx.lastOutcome = CommandOutcome{};
+  ctx.lastOutcome.failure = CommandFailure::ShortTransfer;
+  ctx.lastOutcome.bytesMoved = moved;
+  ctx.lastOutcome.bytesAsked = asked;
+  ctx.lastOutcome.reported = true;
+  return true;
 }
 
 void PrintFailureCause(Context& ctx) {

@@ -27,6 +27,7 @@ enum class CommandFailure : uint8_t {
   ReadCheck,    // the data read failed the block-stamp check
   Stopped,      // the operator asked to stop while the queue waited
   QueueTimeout, // no queued transfer completed within the command time-out
+  ShortTransfer, // a data-in command completed with fewer bytes than it asked for: `bytesMoved`, `bytesAsked`
 };
 
 struct CommandOutcome {
@@ -37,9 +38,10 @@ struct CommandOutcome {
   uint8_t ataError = 0;
   uint8_t scsiStatus = 0;
   bool reported = false;  // the transport already wrote why (a pane line or a box)
-  // Data bytes the device moved for a command that completed: a reply can be
-  // shorter than asked for, and the rest of the buffer then keeps its fill.
+  // Data bytes the device moved: for a command that completed, and for a
+  // ShortTransfer (fewer than bytesAsked; the rest of the buffer keeps its fill).
   uint32_t bytesMoved = 0;
+  uint32_t bytesAsked = 0;  // ShortTransfer: the length the command asked for
 
   bool ok() const { return failure == CommandFailure::None; }
   static CommandOutcome notSent(const char* why, bool reported) {
@@ -61,6 +63,12 @@ std::string commandFailureText(const Context& ctx);
 // for more data than the host moves, and the drive's refusal would read as a
 // drive error. False (with the pane line and the outcome) when it does not fit.
 bool transferFitsBuffer(Context& ctx, uint64_t bytes, size_t bufferSize);
+
+// A data-in command that completed but moved fewer bytes than it asked for
+// has failed: the bytes not returned keep their 0xFF fill and would be read
+// as data. Writes "Short Transfer, <moved> of <asked> Bytes" to the message
+// pane and records the failure; true when the transfer was short.
+bool failShortTransfer(Context& ctx, uint32_t moved, uint32_t asked);
 
 // Writes "Cause: <text>" to the message pane when the last command failed
 // and the transport has not already said why; callers put it after their own

@@ -31,7 +31,7 @@ struct NcqSlot {
   AlignedBuffer buffer;           // 1 MiB, allocated by InitQueue
   uint32_t bytesTransferred = 0;  // recorded when AcquireSlot collects the slot
   uint32_t lba = 0;               // the LBA of a queued read, to match its completion
-  bool completedOk = true;        // the collected transfer's SCSI status was GOOD
+  bool completedOk = true;        // the collected transfer's SCSI status was GOOD and it moved all its data
 };
 
 struct Context {

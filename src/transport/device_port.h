@@ -87,6 +87,10 @@ struct ScsiRequest {
   uint32_t timeOutValue = 0;  // seconds
   uint8_t* dataBuffer = nullptr;
   std::array<uint8_t, 16> cdb{};
+  // The data-in length is only the most the command may return (its
+  // allocation length, or a buffer sized for any command): a shorter reply
+  // is complete. Otherwise a data-in transfer that moved less has failed.
+  bool replyMayBeShorter = false;
   // Filled by the backend.
   uint8_t scsiStatus = 0;                      // 0 GOOD, 2 CHECK CONDITION, ...
   std::array<uint8_t, kSenseLength> sense{};   // always fixed format (70h), whatever the device sent

@@ -52,6 +52,12 @@ int handOut(Context& ctx, int pos, SlotState state) {
       std::copy(slot.request.sense.begin(), slot.request.sense.end(), ctx.LastSense.begin());
       ctx.lastOutcome.failure = CommandFailure::ScsiStatus;
       ctx.lastOutcome.scsiStatus = slot.request.scsiStatus;
+    } else if (isShortDataIn(slot.request)) {
+      // A read that came back short has failed like one the drive refused;
+      // no sense data says why.
+      slot.completedOk = false;
+      ctx.LastSense.fill(0);
+      failShortTransfer(ctx, slot.request.bytesTransferred, slot.request.dataTransferLength);
     }
   }
   ctx.currentSlot = pos;

@@ -46,6 +46,11 @@ void putTag(ScsiRequest& r, bool tag) {
 
 }  // namespace
 
+bool isShortDataIn(const ScsiRequest& request) {
+  return request.dataIn == kScsiDataIn && !request.replyMayBeShorter &&
+         request.bytesTransferred < request.dataTransferLength;
+}
+
 uint32_t scsiTimeoutFor(const Context& ctx, const uint8_t* cdb) {
   // The time-out classes by opcode, a table taken whole: most of its
   // commands the tool never sends, so they stay numbers.
@@ -119,6 +124,7 @@ bool SendScsiCommand(Context& ctx, bool preFill, int slot) {
     return false;
   }
   if (slotGiven) ctx.slots[static_cast<size_t>(slot)].bytesTransferred = req.bytesTransferred;
+  if (isShortDataIn(req) && failShortTransfer(ctx, req.bytesTransferred, req.dataTransferLength)) return false;
 
   if (ctx.fgReadVerify == 1 && opcode == scsi::kRead10 && !slotGiven) {
     uint32_t first = be32(&req.cdb[2]);
@@ -175,6 +181,7 @@ bool RequestSense(Context& ctx) {
   ScsiRequest& r = prepareShared(ctx, kScsiDataIn, kSenseLength);
   r.cdb[0] = scsi::kRequestSense;
   r.cdb[4] = kSenseLength;
+  r.replyMayBeShorter = true;
   return SendScsiCommand(ctx, true, kNoSlot);
 }
 
@@ -187,6 +194,8 @@ bool TestUnitReady(Context& ctx) {
 bool SendCdb(Context& ctx) {
   ScsiRequest& r = prepareShared(ctx, kScsiDataIn, 256);
   std::memcpy(r.cdb.data(), ctx.CmdBlock.bytes(), 12);
+  // 256 bytes hold the reply of any CDB typed in; the CDB's own length decides.
+  r.replyMayBeShorter = true;
   return SendScsiCommand(ctx, true, kNoSlot);
 }
 

@@ -13,6 +13,10 @@ struct Context;
 
 constexpr int kNoSlot = -1;
 
+// A data-in request that completed with fewer bytes than it asked for, where
+// the whole length was due (not an allocation length).
+bool isShortDataIn(const ScsiRequest& request);
+
 // Time-out in seconds for a CDB, chosen by its opcode.
 uint32_t scsiTimeoutFor(const Context& ctx, const uint8_t* cdb);
 

@@ -127,6 +127,19 @@ TEST(RandomWrite, OtherWriteFailuresEndTheTest) {
   EXPECT_LE(r.stats.writeRetries, 400u) << "2 s of 10 ms pauses each";
 }
 
+// A REQUEST SENSE that fails says why only when the drive answered it: a
+// drive that refuses it with a medium error is not busy, and the write fails
+// at once rather than after the long time-out.
+TEST(RandomWrite, ADriveThatRefusesRequestSenseTooIsNotAskedAgain) {
+  MediaSim refusing;
+  ASSERT_TRUE(refusing.ok()) << refusing.sim.error;
+  ASSERT_TRUE(refusing.addFault(Fault{.kind = FaultKind::Fail, .count = 100000, .senseKey = 0x03, .asc = 0x0C}));
+  MediaTestResult r = refusing.run(testParams(kOpRandomWrite, 0x4000, 0x8000, 0x10, 1));
+  EXPECT_FALSE(r.passed());
+  EXPECT_EQ(r.stats.writeRetries, 0u);
+  EXPECT_EQ(refusing.spy->writes(), 1u);
+}
+
 TEST(RandomWrite, ADamagedBlockIsCaughtByCompareCheckSum) {
   MediaSim m;
   ASSERT_TRUE(m.ok()) << m.sim.error;

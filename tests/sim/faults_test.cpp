@@ -72,7 +72,7 @@ TEST(SimFaults, ShortDataLeavesTheRestOfTheBufferAsTheHostPutIt) {
   ASSERT_TRUE(WriteBlocks(ctx, 100, 8, 512));
   addFault(sim, 0, Fault{.kind = FaultKind::Short, .opcode = 0x28, .bytes = 1024});
   std::memset(ctx.SectorBuffer.data(), 0, 8 * 512);
-  ASSERT_TRUE(ReadBlocks(ctx, 100, 8, false));
+  EXPECT_FALSE(ReadBlocks(ctx, 100, 8, false)) << "a short read has failed";
   EXPECT_EQ(ctx.scsiRequest.bytesTransferred, 1024u);
   EXPECT_TRUE(test::hasPattern(ctx, 1024, 5));
   EXPECT_EQ(ctx.SectorBuffer[1024], 0xFF) << "the transport's pre-fill";
@@ -84,7 +84,7 @@ TEST(SimFaults, ShortDataLeavesTheRestOfTheBufferAsTheHostPutIt) {
   for (int slot : {0, 1}) {
     ASSERT_TRUE(sim.select(slot));
     addFault(sim, slot, Fault{.kind = FaultKind::Short, .opcode = 0xEC, .bytes = 256});
-    ASSERT_TRUE(test::sendIdentify(ctx)) << slot;
+    EXPECT_FALSE(test::sendIdentify(ctx)) << slot;
     EXPECT_EQ(test::ataString(ctx, 27, 20).substr(0, 7), "ORBENNE") << "the first 256 bytes arrived";
     for (size_t i = 256; i < 512; ++i) ASSERT_EQ(ctx.SectorBuffer[i], 0xFF) << "slot " << slot << " byte " << i;
   }

@@ -59,6 +59,8 @@ IoOutcome RecordingPort::ataPassThrough(const std::string& path, AtaPassThroughR
 IoOutcome RecordingPort::scsiPassThrough(const std::string& path, ScsiRequest& request) {
   paths.push_back(path);
   scsiRequests.push_back(request);
+  // The whole transfer moves unless the responder says otherwise.
+  request.bytesTransferred = request.dataTransferLength;
   return scsi ? scsi(request) : IoOutcome{};
 }
 
@@ -72,8 +74,8 @@ IoOutcome RecordingPort::submitQueued(const std::string& path, int slot, ScsiReq
 SlotState RecordingPort::pollSlot(int slot) {
   ScsiRequest*& r = inFlight[static_cast<size_t>(slot)];
   if (!r) return SlotState::Idle;
-  if (scsi) scsi(*r);
   r->bytesTransferred = r->dataTransferLength;
+  if (scsi) scsi(*r);
   r = nullptr;
   return SlotState::Complete;
 }

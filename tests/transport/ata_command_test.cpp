@@ -98,7 +98,9 @@ TEST_F(SendAtaCommandTest, AtaPathWritesBackLbaAndKeepsOtherBytes) {
   EXPECT_EQ(port.ataRequests[0].timeOutValue, 30u);
 }
 
-TEST_F(SendAtaCommandTest, ShortReadLeavesFFInRequestedRange) {
+// A read that came back short has failed, whatever the status says: the
+// bytes not returned keep their 0xFF fill and are no data.
+TEST_F(SendAtaCommandTest, ShortReadFailsAndLeavesFFInRequestedRange) {
   TestContext t(port, kBusSata);
   std::memset(t.ctx.SectorBuffer.data(), 0, 1024);
   port.ata = [](AtaPassThroughRequest& r) {
@@ -108,7 +110,16 @@ TEST_F(SendAtaCommandTest, ShortReadLeavesFFInRequestedRange) {
     return IoOutcome{};
   };
   AtaTaskFile tf = test::identifyTaskFile();
-  ASSERT_TRUE(SendAtaCommand(t.ctx, false, tf, false, 512));
+  EXPECT_FALSE(SendAtaCommand(t.ctx, false, tf, false, 512));
+  EXPECT_NE(t.pane.text().find("Short Transfer, 100 of 512 Bytes"), std::string::npos) << t.pane.text();
+  EXPECT_EQ(t.ctx.lastOutcome.failure, CommandFailure::ShortTransfer);
+  EXPECT_TRUE(t.ctx.lastOutcome.reported);
+  EXPECT_EQ(t.ctx.SectorBuffer[99], 0x12);
+  EXPECT_EQ(t.ctx.SectorBuffer[100], 0xFF);
+  // Where the length is only the most the command may return, the same reply
+  // is whole.
+  std::memset(t.ctx.SectorBuffer.data(), 0, 1024);
+  EXPECT_TRUE(SendAtaCommand(t.ctx, false, tf, false, 512, true));
   EXPECT_EQ(t.ctx.SectorBuffer[99], 0x12);
   EXPECT_EQ(t.ctx.SectorBuffer[100], 0xFF);
   EXPECT_EQ(t.ctx.SectorBuffer[511], 0xFF);

@@ -140,6 +140,26 @@ TEST(Queue, FailedCompletionIsVisibleToTheCaller) {
   EXPECT_FALSE(ctx.slots[0].completedOk);
 }
 
+// A queued read that came back short, with good status, has failed like one
+// the drive refused: its missing bytes are no data.
+TEST(Queue, ShortCompletionFails) {
+  test::RecordingPort port;
+  test::TestContext t(port);
+  Context& ctx = t.ctx;
+  port.scsi = [](ScsiRequest& r) {
+    r.bytesTransferred = r.dataTransferLength - 512;
+    return IoOutcome{};
+  };
+  ASSERT_TRUE(InitQueue(ctx));
+  int slot = AcquireSlot(ctx);
+  ASSERT_TRUE(QueueRead(ctx, slot, 0x30, 4));
+  for (int i = 1; i < kQueueSlots; ++i) AcquireSlot(ctx);
+  EXPECT_EQ(AcquireSlot(ctx), slot);
+  EXPECT_FALSE(ctx.slots[static_cast<size_t>(slot)].completedOk);
+  EXPECT_EQ(ctx.lastOutcome.failure, CommandFailure::ShortTransfer);
+  EXPECT_NE(t.pane.text().find("Short Transfer, 1536 of 2048 Bytes"), std::string::npos) << t.pane.text();
+}
+
 TEST(Queue, WithQueueOffTheSlotRequestRunsSynchronously) {
   test::RecordingPort port;
   test::TestContext t(port);
@@ -147,7 +167,7 @@ TEST(Queue, WithQueueOffTheSlotRequestRunsSynchronously) {
   ASSERT_TRUE(InitQueue(t.ctx));
   int slot = AcquireSlot(t.ctx);
   ASSERT_TRUE(QueueRead(t.ctx, slot, 7, 2));
-  EXPECT_EQ(t.ctx.slots[static_cast<size_t>(slot)].bytesTransferred, 0u);  // port left it 0
+  EXPECT_EQ(t.ctx.slots[static_cast<size_t>(slot)].bytesTransferred, 2u * 512);
   ASSERT_EQ(port.scsiRequests.size(), 1u);
   EXPECT_EQ(port.scsiRequests[0].cdb[5], 7);
   EXPECT_EQ(port.inFlight[static_cast<size_t>(slot)], nullptr) << "nothing was queued";

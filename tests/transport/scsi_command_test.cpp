@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "support/test_support.h"
+#include "transport/ata_command.h"
 #include "transport/block_stamp.h"
 #include "transport/scsi_command.h"
 
@@ -144,6 +145,48 @@ TEST(SendScsiCommand, FailureKeepsSenseAndReadsArePreFilled) {
   t.ctx.LastSense.fill(0xEE);
   EXPECT_FALSE(TestUnitReady(t.ctx));
   EXPECT_EQ(t.ctx.LastSense[2], 0);  // the cleared request's sense: nothing stale
+}
+
+// A data-in transfer that moved less than it asked for has failed, the
+// missing bytes keeping their fill; REQUEST SENSE and a typed-in CDB only
+// name the most they may return.
+TEST(SendScsiCommand, ShortReadFailsUnlessTheLengthIsALimit) {
+  RecordingPort port;
+  TestContext t(port);
+  port.scsi = [](ScsiRequest& r) {
+    std::memset(r.dataBuffer, 0x11, 8);
+    r.bytesTransferred = 8;
+    return IoOutcome{};
+  };
+  EXPECT_FALSE(ReadBlocks(t.ctx, 5, 2, false));
+  EXPECT_EQ(t.ctx.lastOutcome.failure, CommandFailure::ShortTransfer);
+  EXPECT_NE(t.pane.text().find("Short Transfer, 8 of 1024 Bytes"), std::string::npos) << t.pane.text();
+  EXPECT_EQ(t.ctx.SectorBuffer[7], 0x11);
+  EXPECT_EQ(t.ctx.SectorBuffer[8], 0xFF);
+  EXPECT_EQ(t.ctx.SectorBuffer[1023], 0xFF);
+
+  EXPECT_TRUE(RequestSense(t.ctx));
+  t.ctx.CmdBlock.clear();
+  t.ctx.CmdBlock.bytes()[0] = 0x12;
+  t.ctx.CmdBlock.bytes()[4] = 0x08;
+  EXPECT_TRUE(SendCdb(t.ctx));
+  // A write moves no data in: nothing to come back short.
+  EXPECT_TRUE(WriteBlocks(t.ctx, 5, 2, 512));
+}
+
+// Behind a USB bridge the ATA command's short reply is caught on the SCSI
+// side, with the same words.
+TEST(SendScsiCommand, ShortAtaReplyBehindUsbFails) {
+  RecordingPort port;
+  TestContext t(port, kBusUsb);
+  port.scsi = [](ScsiRequest& r) {
+    r.bytesTransferred = 256;
+    return IoOutcome{};
+  };
+  AtaTaskFile tf = test::identifyTaskFile();
+  EXPECT_FALSE(SendAtaCommand(t.ctx, false, tf, false, 512));
+  EXPECT_NE(t.pane.text().find("Short Transfer, 256 of 512 Bytes"), std::string::npos) << t.pane.text();
+  EXPECT_EQ(t.ctx.SectorBuffer[256], 0xFF);
 }
 
 TEST(SendScsiCommand, ReadVerifyChecksStamps) {
