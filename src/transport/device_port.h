@@ -99,6 +99,10 @@ struct ScsiRequest {
   void clear() { *this = ScsiRequest{}; }
 };
 
+// Why a backend cannot carry a SCSI request (a CDB length outside 1..16, data
+// without a buffer); empty when it can.
+std::string scsiRequestProblem(const ScsiRequest& request);
+
 // State of one of the 16 queue slots as the backend sees it.
 enum class SlotState : uint8_t { Idle, InFlight, Complete };
 

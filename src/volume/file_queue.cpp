@@ -4,6 +4,8 @@
 
 #include "volume/file_queue.h"
 
+#include <new>
+
 namespace zorv {
 
 void FileQueue::finish(int slot, int result) {
@@ -52,6 +54,47 @@ bool FileQueue::waitAll(int& waitError) {
     }
   }
   return true;
+}
+
+FileQueue::CloseReport FileQueue::close(std::chrono::milliseconds perSlot, std::chrono::milliseconds bound) {
+  CloseReport report;
+  if (!ready_) return report;
+  auto collectCounted = [&](std::chrono::milliseconds timeout) {
+    const int before = inFlight_;
+    const int rc = collect(true, timeout);
+    report.collected += before - inFlight_;
+    return rc;
+  };
+  // Each busy slot gets its own wait, as a window closing slot by slot would.
+  for (int slot = 0; slot < kSlots && inFlight_ > 0; ++slot) {
+    while (slots_[static_cast<size_t>(slot)].busy)
+      if (collectCounted(perSlot) <= 0) break;
+    if (slots_[static_cast<size_t>(slot)].busy) ++report.overdue;
+  }
+  // Then the rest, up to the bound: the buffers must outlive the transfers.
+  auto waitUntil = [&](std::chrono::steady_clock::time_point deadline) {
+    while (inFlight_ > 0 && std::chrono::steady_clock::now() < deadline)
+      if (collectCounted(std::chrono::milliseconds(100)) < 0) break;
+  };
+  waitUntil(std::chrono::steady_clock::now() + bound);
+  if (inFlight_ > 0) {
+    cancelInFlight();
+    waitUntil(std::chrono::steady_clock::now() + std::chrono::seconds(1));
+  }
+  if (inFlight_ > 0) {
+    // Never answered: the queue and the buffers stay allocated for good.
+    report.abandoned = inFlight_;
+    for (AlignedBuffer& b : buffers_) new AlignedBuffer(std::move(b));
+    teardown(true);
+    abandoned_ = true;
+  } else {
+    teardown(false);
+    for (AlignedBuffer& b : buffers_) b.reset(0);
+  }
+  ready_ = false;
+  inFlight_ = 0;
+  slots_ = {};
+  return report;
 }
 
 }  // namespace zorv

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "transport/aligned_buffer.h"
@@ -95,18 +96,19 @@ class FileQueue {
   static const int kShortTransfer;  // the error of a transfer that moved less than asked
   bool submit(int slot, bool write, uint64_t offset, uint32_t length);
   void finish(int slot, int result);
-#ifdef _WIN32
   // Collects what has finished; with wait, blocks until at least one has
-  // (up to timeoutMs; INFINITE without). Returns the number collected, the
-  // negated error of a failed wait, 0 on a time-out.
-  int collect(bool wait, unsigned long timeoutMs = 0xFFFFFFFFul);
+  // (up to timeout when given). Returns the number collected, the negated
+  // system error of a failed wait, 0 on a time-out.
+  int collect(bool wait, std::optional<std::chrono::milliseconds> timeout = std::nullopt);
+  // Asks the system to give up the transfers still in flight, where it can.
+  void cancelInFlight();
+  // Frees the system's side of the queue; with abandon it is kept for good,
+  // for transfers that never came back.
+  void teardown(bool abandon);
+#ifdef _WIN32
   struct OverlappedSlots;  // each slot's OVERLAPPED record and event
   std::unique_ptr<OverlappedSlots> overlapped_;
 #else
-  // Collects what has finished; with wait, blocks until at least one has
-  // (up to timeout when given). Returns the number collected, -errno on a
-  // failed wait, 0 on a time-out.
-  int collect(bool wait, const __kernel_timespec* timeout = nullptr);
   io_uring ring_{};
 #endif
   bool ready_ = false;

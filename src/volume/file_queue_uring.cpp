@@ -36,14 +36,18 @@ bool FileQueue::open(NativeFile fd, size_t slotBytes, std::string& error) {
   return true;
 }
 
-int FileQueue::collect(bool wait, const __kernel_timespec* timeout) {
+int FileQueue::collect(bool wait, std::optional<std::chrono::milliseconds> timeout) {
   int collected = 0;
   io_uring_cqe* cqe = nullptr;
   if (wait) {
+    __kernel_timespec t{};
+    if (timeout) {
+      t.tv_sec = timeout->count() / 1000;
+      t.tv_nsec = (timeout->count() % 1000) * 1000000;
+    }
     int rc;
     do {
-      rc = timeout ? io_uring_wait_cqe_timeout(&ring_, &cqe, const_cast<__kernel_timespec*>(timeout))
-                   : io_uring_wait_cqe(&ring_, &cqe);
+      rc = timeout ? io_uring_wait_cqe_timeout(&ring_, &cqe, &t) : io_uring_wait_cqe(&ring_, &cqe);
     } while (rc == -EINTR);
     if (rc == -ETIME) return 0;
     if (rc < 0) return rc;
@@ -84,48 +88,10 @@ bool FileQueue::submit(int slot, bool write, uint64_t offset, uint32_t length) {
   return true;
 }
 
-FileQueue::CloseReport FileQueue::close(std::chrono::milliseconds perSlot, std::chrono::milliseconds bound) {
-  CloseReport report;
-  if (!ready_) return report;
-  auto timespecOf = [](std::chrono::milliseconds ms) {
-    __kernel_timespec t{};
-    t.tv_sec = ms.count() / 1000;
-    t.tv_nsec = (ms.count() % 1000) * 1000000;
-    return t;
-  };
-  // Each busy slot gets its own wait, as a window closing slot by slot would.
-  for (int slot = 0; slot < kSlots && inFlight_ > 0; ++slot) {
-    if (!slots_[static_cast<size_t>(slot)].busy) continue;
-    const __kernel_timespec t = timespecOf(perSlot);
-    while (slots_[static_cast<size_t>(slot)].busy) {
-      const int before = inFlight_;
-      const int rc = collect(true, &t);
-      report.collected += before - inFlight_;
-      if (rc <= 0) break;
-    }
-    if (slots_[static_cast<size_t>(slot)].busy) ++report.overdue;
-  }
-  // Then the rest, up to the bound: the buffers must outlive the transfers.
-  const auto deadline = std::chrono::steady_clock::now() + bound;
-  while (inFlight_ > 0 && std::chrono::steady_clock::now() < deadline) {
-    const __kernel_timespec t = timespecOf(std::chrono::milliseconds(100));
-    const int before = inFlight_;
-    if (collect(true, &t) < 0) break;
-    report.collected += before - inFlight_;
-  }
-  if (inFlight_ > 0) {
-    // Never answered: the ring and the buffers stay allocated for good.
-    report.abandoned = inFlight_;
-    for (AlignedBuffer& b : buffers_) new AlignedBuffer(std::move(b));
-    abandoned_ = true;
-  } else {
-    io_uring_queue_exit(&ring_);
-    for (AlignedBuffer& b : buffers_) b.reset(0);
-  }
-  ready_ = false;
-  inFlight_ = 0;
-  slots_ = {};
-  return report;
+void FileQueue::cancelInFlight() {}  // a transfer on the ring cannot be taken back from a device
+
+void FileQueue::teardown(bool abandon) {
+  if (!abandon) io_uring_queue_exit(&ring_);
 }
 
 }  // namespace zorv

@@ -56,7 +56,8 @@ bool FileQueue::open(NativeFile file, size_t slotBytes, std::string& error) {
   return true;
 }
 
-int FileQueue::collect(bool wait, unsigned long timeoutMs) {
+int FileQueue::collect(bool wait, std::optional<std::chrono::milliseconds> timeout) {
+  const DWORD timeoutMs = timeout ? static_cast<DWORD>(timeout->count()) : INFINITE;
   for (;;) {
     int collected = 0;
     HANDLE busy[kSlots];
@@ -111,52 +112,12 @@ bool FileQueue::submit(int slot, bool write, uint64_t offset, uint32_t length) {
   return true;
 }
 
-FileQueue::CloseReport FileQueue::close(std::chrono::milliseconds perSlot, std::chrono::milliseconds bound) {
-  CloseReport report;
-  if (!ready_) return report;
-  // Each busy slot gets its own wait, as a window closing slot by slot would.
-  for (int slot = 0; slot < kSlots && inFlight_ > 0; ++slot) {
-    if (!slots_[static_cast<size_t>(slot)].busy) continue;
-    const auto deadline = std::chrono::steady_clock::now() + perSlot;
-    while (slots_[static_cast<size_t>(slot)].busy && std::chrono::steady_clock::now() < deadline) {
-      const int before = inFlight_;
-      const int rc = collect(true, static_cast<unsigned long>(perSlot.count()));
-      report.collected += before - inFlight_;
-      if (rc <= 0) break;
-    }
-    if (slots_[static_cast<size_t>(slot)].busy) ++report.overdue;
-  }
-  // Then the rest, up to the bound: the buffers must outlive the transfers.
-  const auto deadline = std::chrono::steady_clock::now() + bound;
-  while (inFlight_ > 0 && std::chrono::steady_clock::now() < deadline) {
-    const int before = inFlight_;
-    if (collect(true, 100) < 0) break;
-    report.collected += before - inFlight_;
-  }
-  if (inFlight_ > 0) {
-    // Asked to give up; what still does not come back keeps its buffer,
-    // record and event for good.
-    CancelIoEx(handleOf(fd_), nullptr);
-    const auto cancelled = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (inFlight_ > 0 && std::chrono::steady_clock::now() < cancelled) {
-      const int before = inFlight_;
-      if (collect(true, 100) < 0) break;
-      report.collected += before - inFlight_;
-    }
-  }
-  if (inFlight_ > 0) {
-    report.abandoned = inFlight_;
-    for (AlignedBuffer& b : buffers_) new AlignedBuffer(std::move(b));
-    (void)overlapped_.release();
-    abandoned_ = true;
-  } else {
-    overlapped_.reset();
-    for (AlignedBuffer& b : buffers_) b.reset(0);
-  }
-  ready_ = false;
-  inFlight_ = 0;
-  slots_ = {};
-  return report;
+void FileQueue::cancelInFlight() { CancelIoEx(handleOf(fd_), nullptr); }
+
+void FileQueue::teardown(bool abandon) {
+  // What still does not come back keeps its record and event for good.
+  if (abandon) (void)overlapped_.release();
+  overlapped_.reset();
 }
 
 }  // namespace zorv

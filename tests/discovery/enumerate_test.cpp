@@ -255,7 +255,7 @@ TEST(Selection, ADriveThatCannotBeReachedSaysWhy) {
   b.bay.drives["rec:0"].identifyError = IoError::PermissionDenied;
   list.select(0);
   OnDriveSelected(b.ctx, list);
-  EXPECT_EQ(b.pane.text(), "Cause: permission denied (needs root or CAP_SYS_RAWIO)\n");
+  EXPECT_EQ(b.pane.text(), "Cause: " + std::string(ioErrorName(IoError::PermissionDenied)) + "\n");
   EXPECT_FALSE(list.isEnabled());
 }
 

@@ -323,7 +323,7 @@ TEST_F(ConsoleSend, ACommandThatCouldNotBeSentSaysWhy) {
     return IoOutcome::failure(IoError::PermissionDenied, 1, "SG_IO rec:0");
   };
   EXPECT_FALSE(send({"00", "00", "01", "00", "00", "00", "40", "EC"}));
-  EXPECT_EQ(t.pane.text(), "Cause: permission denied (needs root or CAP_SYS_RAWIO): SG_IO rec:0\n\n\n");
+  EXPECT_EQ(t.pane.text(), "Cause: " + std::string(ioErrorName(IoError::PermissionDenied)) + ": SG_IO rec:0\n\n\n");
 }
 
 // A port that translates the register image into a SCSI CDB, as the Linux

@@ -120,14 +120,8 @@ IoOutcome outcomeFromSgStatus(unsigned hostStatus, unsigned driverStatus) {
 }
 
 bool buildScsiHeader(ScsiRequest& request, SgSenseBuffer& sense, sg_io_hdr& hdr, std::string& error) {
-  if (request.cdbLength < 1 || request.cdbLength > request.cdb.size()) {
-    error = "SCSI pass-through: CDB length " + std::to_string(request.cdbLength) + " is outside 1..16";
-    return false;
-  }
-  if (request.dataTransferLength > 0 && request.dataBuffer == nullptr) {
-    error = "SCSI pass-through: " + std::to_string(request.dataTransferLength) + " data bytes without a buffer";
-    return false;
-  }
+  error = scsiRequestProblem(request);
+  if (!error.empty()) return false;
   std::memset(&hdr, 0, sizeof hdr);
   hdr.interface_id = 'S';
   if (request.dataTransferLength == 0)

@@ -7,14 +7,8 @@
 namespace zorv::platform {
 
 bool buildScsiPassThroughDirect(const ScsiRequest& request, ScsiPassThroughRecord& record, std::string& error) {
-  if (request.cdbLength < 1 || request.cdbLength > request.cdb.size()) {
-    error = "SCSI pass-through: CDB length " + std::to_string(request.cdbLength) + " is outside 1..16";
-    return false;
-  }
-  if (request.dataTransferLength > 0 && request.dataBuffer == nullptr) {
-    error = "SCSI pass-through: " + std::to_string(request.dataTransferLength) + " data bytes without a buffer";
-    return false;
-  }
+  error = scsiRequestProblem(request);
+  if (!error.empty()) return false;
   std::memset(&record, 0, sizeof record);
   SCSI_PASS_THROUGH_DIRECT& h = record.header;
   h.Length = sizeof h;
