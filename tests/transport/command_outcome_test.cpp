@@ -13,6 +13,9 @@ namespace {
 using test::RecordingPort;
 using test::TestContext;
 
+// What the system needs for raw access, as this system's permission error says it.
+const std::string_view kNoPermission = ioErrorName(IoError::PermissionDenied);
+
 TEST(CommandOutcome, TheReasonOfEachFailureIsKeptAndWorded) {
   struct Case {
     const char* name;
@@ -27,8 +30,8 @@ TEST(CommandOutcome, TheReasonOfEachFailureIsKeptAndWorded) {
        [](AtaPassThroughRequest&) {
          return IoOutcome::failure(IoError::PermissionDenied, 1, "SG_IO /dev/sda");
        },
-       nullptr, CommandFailure::Io, "permission denied (needs root or CAP_SYS_RAWIO): SG_IO /dev/sda",
-       "Cause: permission denied (needs root or CAP_SYS_RAWIO): SG_IO /dev/sda\n"},
+       nullptr, CommandFailure::Io, std::string(kNoPermission) + ": SG_IO /dev/sda",
+       "Cause: " + std::string(kNoPermission) + ": SG_IO /dev/sda\n"},
       {"time-out", kBusSata,
        [](AtaPassThroughRequest&) { return IoOutcome::failure(IoError::Timeout, 110, "the drive did not answer"); },
        nullptr, CommandFailure::Io, "time-out: the drive did not answer",
@@ -87,7 +90,7 @@ TEST(CommandOutcome, ScsiFailuresAreKeptToo) {
   TestContext t(port);
   port.scsi = [](ScsiRequest&) { return IoOutcome::failure(IoError::PermissionDenied, 1, "SG_IO /dev/sdb"); };
   EXPECT_FALSE(ReadBlocks(t.ctx, 0, 8, false));
-  EXPECT_EQ(commandFailureText(t.ctx), "permission denied (needs root or CAP_SYS_RAWIO): SG_IO /dev/sdb");
+  EXPECT_EQ(commandFailureText(t.ctx), std::string(kNoPermission) + ": SG_IO /dev/sdb");
   port.scsi = nullptr;
   t.ctx.fgVendorCdbEnable = 0;
   t.ctx.CmdBlock.clear();
