@@ -182,14 +182,8 @@ std::unique_ptr<SimMedia> openSparseMedia(const std::string& path, uint64_t sect
 }
 
 std::unique_ptr<SimMedia> openFileMedia(const std::string& path, uint64_t& sectors, std::string& error) {
-  uint64_t bytes = mediaFileBytes(path, error);
-  if (!error.empty()) return nullptr;
-  uint64_t available = bytes / kSector;
-  if (sectors == 0) sectors = available;
-  if (sectors == 0 || sectors > available) {
-    error = path + ": holds " + std::to_string(available) + " sectors, the drive has " + std::to_string(sectors);
-    return nullptr;
-  }
+  uint64_t bytes = 0;
+  if (!measureFileMedia(path, sectors, bytes, error)) return nullptr;
   int buffered = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (buffered < 0) {
     error = path + ": cannot be opened (" + errnoText(errno) + ")";

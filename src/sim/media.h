@@ -46,4 +46,9 @@ std::unique_ptr<SimMedia> openFileMedia(const std::string& path, uint64_t& secto
 // Bytes of a file or block device (0 with error when it cannot be sized).
 uint64_t mediaFileBytes(const std::string& path, std::string& error);
 
+// The size of the media file at path in bytes, and the drive's capacity on
+// it: sectors, or all the file holds when sectors is 0. False with error when
+// the file cannot be sized or holds fewer sectors.
+bool measureFileMedia(const std::string& path, uint64_t& sectors, uint64_t& bytes, std::string& error);
+
 }  // namespace zorv::sim

@@ -89,14 +89,8 @@ std::unique_ptr<SimMedia> openSparseMedia(const std::string& path, uint64_t sect
 }
 
 std::unique_ptr<SimMedia> openFileMedia(const std::string& path, uint64_t& sectors, std::string& error) {
-  uint64_t bytes = mediaFileBytes(path, error);
-  if (!error.empty()) return nullptr;
-  uint64_t available = bytes / kSector;
-  if (sectors == 0) sectors = available;
-  if (sectors == 0 || sectors > available) {
-    error = path + ": holds " + std::to_string(available) + " sectors, the drive has " + std::to_string(sectors);
-    return nullptr;
-  }
+  uint64_t bytes = 0;
+  if (!measureFileMedia(path, sectors, bytes, error)) return nullptr;
   HostFile::OpenError openError;
   std::optional<HostFile> file = HostFile::open(path, HostFile::Open::ReadWrite, openError);
   if (!file) {

@@ -8,6 +8,21 @@
 
 namespace zorv {
 
+bool FileQueue::prepareSlots(NativeFile file, size_t slotBytes, std::string& error) {
+  try {
+    for (AlignedBuffer& b : buffers_) b.reset(slotBytes);
+  } catch (const std::bad_alloc&) {
+    error = "no memory for the transfer buffers";
+    return false;
+  }
+  fd_ = file;
+  abandoned_ = false;
+  next_ = 0;
+  inFlight_ = 0;
+  slots_ = {};
+  return true;
+}
+
 void FileQueue::finish(int slot, int result) {
   Slot& s = slots_[static_cast<size_t>(slot)];
   if (!s.busy) return;

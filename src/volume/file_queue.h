@@ -96,6 +96,9 @@ class FileQueue {
   static const int kShortTransfer;  // the error of a transfer that moved less than asked
   bool submit(int slot, bool write, uint64_t offset, uint32_t length);
   void finish(int slot, int result);
+  // The slots' buffers and bookkeeping for a queue over file; false with
+  // error when the buffers cannot be had.
+  bool prepareSlots(NativeFile file, size_t slotBytes, std::string& error);
   // Collects what has finished; with wait, blocks until at least one has
   // (up to timeout when given). Returns the number collected, the negated
   // system error of a failed wait, 0 on a time-out.

@@ -20,19 +20,11 @@ bool FileQueue::open(NativeFile fd, size_t slotBytes, std::string& error) {
     error = std::string("io_uring: ") + std::strerror(-rc);
     return false;
   }
-  try {
-    for (AlignedBuffer& b : buffers_) b.reset(slotBytes);
-  } catch (const std::bad_alloc&) {
+  if (!prepareSlots(fd, slotBytes, error)) {
     io_uring_queue_exit(&ring_);
-    error = "no memory for the transfer buffers";
     return false;
   }
-  fd_ = fd;
   ready_ = true;
-  abandoned_ = false;
-  next_ = 0;
-  inFlight_ = 0;
-  slots_ = {};
   return true;
 }
 

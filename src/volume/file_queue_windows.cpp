@@ -40,19 +40,9 @@ bool FileQueue::open(NativeFile file, size_t slotBytes, std::string& error) {
       return false;
     }
   }
-  try {
-    for (AlignedBuffer& b : buffers_) b.reset(slotBytes);
-  } catch (const std::bad_alloc&) {
-    error = "no memory for the transfer buffers";
-    return false;
-  }
+  if (!prepareSlots(file, slotBytes, error)) return false;
   overlapped_ = std::move(slots);
-  fd_ = file;
   ready_ = true;
-  abandoned_ = false;
-  next_ = 0;
-  inFlight_ = 0;
-  slots_ = {};
   return true;
 }
 
